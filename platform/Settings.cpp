@@ -1,0 +1,17 @@
+#include "platform/Settings.h"
+
+#include "settings/BuildSettings.h"
+
+namespace morvane {
+
+Settings BuildSettings() {
+  return Settings{
+      build_settings::kPublisherHost,   build_settings::kFirstSiteBase,
+      build_settings::kSecondSiteBase,  build_settings::kResolutionHost,
+      build_settings::kPlayerHost,      build_settings::kLiveTvHost,
+      build_settings::kRunningVersion,  build_settings::kVersionPageStored,
+      build_settings::kInfoPageStored,  build_settings::kKeywordListStored,
+  };
+}
+
+}  // namespace morvane

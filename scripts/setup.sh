@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Morvane needs.
+# Safe to run twice: packages already present are skipped, and apt is only asked when
+# something is missing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
+  libqt6opengl6-dev libgl-dev
+  libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev
+  googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  xvfb xauth fonts-noto-cjk
+  openssl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

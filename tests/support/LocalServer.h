@@ -1,0 +1,44 @@
+#pragma once
+// An HTTP server on 127.0.0.1 on a free port, running on its own thread for one test.
+
+#include <httplib.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace morvane::testing {
+
+class LocalServer {
+ public:
+  LocalServer() = default;
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+  ~LocalServer() { Stop(); }
+
+  httplib::Server& server() { return server_; }
+
+  // Binds a free port and starts serving; call after the handlers are set.
+  void Start() {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    for (int i = 0; i < 5000 && !server_.is_running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  void Stop() {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  int port() const { return port_; }
+  // "127.0.0.1:PORT"
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  // "http://127.0.0.1:PORT"
+  std::string base() const { return "http://" + host(); }
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+}  // namespace morvane::testing

@@ -1,0 +1,39 @@
+#pragma once
+// The one routine through which every page is read. All arguments after the address are
+// optional; an argument that is "not given" differs from one given empty (for the cookies
+// and the proxy it changes the behaviour). Failures give the empty result.
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+struct FetchOptions {
+  int method = 0;                         // 0 GET; 1 POST; other non-zero: GET with a body
+  std::string bodyText;                   // used when bodyBytes is empty
+  std::string* cookies = nullptr;         // in/out; given switches on own cookie handling
+  std::string* newCookies = nullptr;      // out
+  std::string* headerText = nullptr;      // in/out: extra lines, gets the composed text
+  std::string* redirectTarget = nullptr;  // out
+  bool noAutomaticRedirect = false;
+  std::string* bodyBytes = nullptr;       // in/out
+  std::optional<std::string> proxy;       // host:port; given makes HTTP go through it
+  std::string* rawHeaders = nullptr;      // out
+};
+
+// Result text in GBK, ending before the body's first NUL byte.
+std::string FetchPage(const std::string& address, const FetchOptions& options = {});
+// Result bytes in GBK (converted under the same charset rule), NUL bytes kept.
+std::string FetchPageBytes(const std::string& address, const FetchOptions& options = {});
+
+// Time-outs of every request: a connection that cannot be made within `connect`, or a
+// transfer that receives no byte for `stall`, ends the request. Tests shorten them.
+struct FetchTimeouts {
+  std::chrono::milliseconds connect{15000};
+  std::chrono::milliseconds stall{60000};
+};
+void SetFetchTimeouts(const FetchTimeouts& timeouts);
+FetchTimeouts GetFetchTimeouts();
+
+}  // namespace morvane
