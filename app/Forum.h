@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/Program.h"
+
+namespace morvane {
+
+// Opens "http://" + the publisher's server host in the default web browser.
+void OpenForum(Program& program);
+
+}  // namespace morvane

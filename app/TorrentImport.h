@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/Program.h"
+
+namespace morvane {
+
+// "上传种子": a local .torrent file becomes a magnet link in 编辑框1 and plays.
+void ImportTorrentFile(Program& program);
+
+}  // namespace morvane
