@@ -40,13 +40,14 @@ std::string ApplyKeystream(std::string_view bytes, std::string_view key) {
 
 std::int64_t HexValue(std::string_view digits) {
   static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  std::int64_t value = 0;
+  // Unsigned arithmetic: a run longer than 16 digits wraps instead of overflowing.
+  std::uint64_t value = 0;
   for (char c : digits) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     const auto d = kDigits.find(c);
-    value = value * 16 + (d == std::string_view::npos ? -1 : static_cast<std::int64_t>(d));
+    value = value * 16 + (d == std::string_view::npos ? ~std::uint64_t{0} : std::uint64_t{d});
   }
-  return value;
+  return static_cast<std::int64_t>(value);
 }
 
 std::string DecipherText(std::string_view stored, std::string_view key) {

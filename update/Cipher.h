@@ -10,7 +10,8 @@
 namespace morvane {
 
 // Value of a run of hexadecimal digits, letters in either case. A character that is no
-// hexadecimal digit counts as -1 (stored texts never hold one).
+// hexadecimal digit counts as -1 (stored texts never hold one). A run of more than 16 digits
+// keeps only the low 64 bits of its value.
 std::int64_t HexValue(std::string_view digits);
 
 // Stored form ("4A,0B,...") to plain text; commas anywhere are ignored, an odd last digit
