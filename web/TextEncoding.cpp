@@ -1,0 +1,42 @@
+// Percent-encoding of keywords and links.
+
+#include "web/Text.h"
+
+namespace morvane {
+
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+  return c == '-' || c == '.' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+         (c >= 'a' && c <= 'z');
+}
+
+std::string Encode(std::string_view bytes, bool keepUnreserved, bool keepUnderscore) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(bytes.size() * 3);
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((keepUnreserved && IsUnreserved(c)) || (keepUnderscore && c == '_')) {
+      encoded.push_back(ch);
+    } else {
+      encoded.push_back('%');
+      encoded.push_back(kHex[c >> 4]);
+      encoded.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return encoded;
+}
+
+}  // namespace
+
+std::string PercentEncode(std::string_view text, bool keepUnreserved, bool viaUtf8) {
+  if (viaUtf8) return Encode(LocalToUtf8(text), keepUnreserved, false);
+  return Encode(text, keepUnreserved, false);
+}
+
+// "%" only ever starts an escape of the encoded text, so every "%5F" in it is an underscore:
+// keeping underscores as they are gives the same text in one pass.
+std::string EncodePlayerLink(std::string_view link) { return Encode(link, true, true); }
+
+}  // namespace morvane
