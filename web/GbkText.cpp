@@ -104,7 +104,7 @@ char32_t NextUtf8(std::string_view bytes, std::size_t& i) {
   const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
   const unsigned char first = at(i++);
   if (first < 0x80) return first;
-  unsigned count;  // continuation bytes
+  unsigned count;                         // continuation bytes
   unsigned char low = 0x80, high = 0xBF;  // range of the second byte
   char32_t c;
   if (first >= 0xC2 && first <= 0xDF) {
@@ -147,10 +147,10 @@ std::string LocalToUtf8(std::string_view local) {
       c = tables.euro, ++i;
     } else if (lead <= kLastLead && i + 1 < local.size() &&
                static_cast<unsigned char>(local[i + 1]) >= kFirstTrail &&
-               static_cast<unsigned char>(local[i + 1]) <= kLastTrail &&
-               local[i + 1] != '\x7F') {
+               static_cast<unsigned char>(local[i + 1]) <= kLastTrail && local[i + 1] != '\x7F') {
       const auto trail = static_cast<unsigned char>(local[i + 1]);
-      const char16_t assigned = tables.pairs[(lead - kFirstLead) * kTrailCount + (trail - kFirstTrail)];
+      const char16_t assigned =
+          tables.pairs[(lead - kFirstLead) * kTrailCount + (trail - kFirstTrail)];
       if (assigned != 0) c = assigned;
       i += 2;
     } else {

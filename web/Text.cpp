@@ -18,8 +18,12 @@ namespace {
 
 using Byte = unsigned char;
 
-constexpr Byte Fold(Byte c) { return (c >= 'A' && c <= 'Z') ? static_cast<Byte>(c | 0x20) : c; }
-constexpr bool IsLetter(Byte c) { return Fold(c) >= 'a' && Fold(c) <= 'z'; }
+constexpr Byte Fold(Byte c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<Byte>(c | 0x20) : c;
+}
+constexpr bool IsLetter(Byte c) {
+  return Fold(c) >= 'a' && Fold(c) <= 'z';
+}
 
 // Whether `candidate` starts a character, given that `known` (<= candidate) does.
 bool StartsCharacter(const Byte* bytes, std::size_t known, std::size_t candidate) {
@@ -43,7 +47,8 @@ class EitherByteFinder {
 
   std::size_t Next(std::size_t from) {
     if (from > size_) return size_;
-    if (nextFirst_ < from || !searchedFirst_) nextFirst_ = Find(first_, from), searchedFirst_ = true;
+    if (nextFirst_ < from || !searchedFirst_)
+      nextFirst_ = Find(first_, from), searchedFirst_ = true;
     if (nextSecond_ < from || !searchedSecond_)
       nextSecond_ = Find(second_, from), searchedSecond_ = true;
     return nextFirst_ < nextSecond_ ? nextFirst_ : nextSecond_;
@@ -125,7 +130,9 @@ std::size_t Find(std::string_view text, std::string_view needle, std::size_t fro
                     : FindCaseSensitive(bytes, text.size(), from, needle);
 }
 
-std::size_t ZeroBased(long long start) { return start < 1 ? 0 : static_cast<std::size_t>(start - 1); }
+std::size_t ZeroBased(long long start) {
+  return start < 1 ? 0 : static_cast<std::size_t>(start - 1);
+}
 
 bool IsSpaceAt(std::string_view text, std::size_t i, std::size_t* length) {
   if (text[i] == ' ') return *length = 1, true;

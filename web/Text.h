@@ -14,8 +14,10 @@ namespace morvane {
 using TextList = std::vector<std::string>;
 
 // First position at or after `start` where `needle` matches, or -1. Case-insensitive
-// compares ASCII letters only. An empty needle is found at `start` in a non-empty text
-// (at 1 for the default start).
+// compares ASCII letters only. Characters are counted from `start` on, so a position inside
+// a character is taken as a character start. An empty needle is found at `start` in a
+// non-empty text (at 1 for the default start). A start below 1 counts as 1; a start past the
+// end finds nothing, not even an empty needle, and so does any search in an empty text.
 long long FindText(std::string_view text, std::string_view needle, long long start = 1,
                    bool ignoreCase = false);
 
@@ -24,7 +26,7 @@ std::string TrimText(std::string_view text);
 
 // Cuts at every occurrence of the separator (case-sensitive). An empty piece between two
 // separators stays; the piece after the last separator counts only when not empty; an
-// empty text gives no pieces.
+// empty text gives no pieces. An empty separator cuts nowhere: the text is the one piece.
 TextList SplitText(std::string_view text, std::string_view separator);
 
 // The text between the first left marker at or after `start` and the first right marker

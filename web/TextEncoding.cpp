@@ -37,6 +37,8 @@ std::string PercentEncode(std::string_view text, bool keepUnreserved, bool viaUt
 
 // "%" only ever starts an escape of the encoded text, so every "%5F" in it is an underscore:
 // keeping underscores as they are gives the same text in one pass.
-std::string EncodePlayerLink(std::string_view link) { return Encode(link, true, true); }
+std::string EncodePlayerLink(std::string_view link) {
+  return Encode(link, true, true);
+}
 
 }  // namespace morvane
