@@ -1,0 +1,103 @@
+#include "services/Catalogue.h"
+
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace morvane::services {
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string ByteString(std::string_view bytes) {
+  return std::to_string(bytes.size()) + ":" + std::string(bytes);
+}
+
+std::string Sha1(std::string_view bytes) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string MakeTorrent(const std::string& name, const std::string& content,
+                        const std::string& announce, std::string* infoHash) {
+  constexpr std::size_t kPieceLength = 16384;
+  std::string pieces;
+  for (std::size_t at = 0; at < content.size(); at += kPieceLength)
+    pieces += Sha1(std::string_view(content).substr(at, kPieceLength));
+  // Keys in byte order, as a canonical encoding requires.
+  const std::string info = "d6:lengthi" + std::to_string(content.size()) + "e4:name" +
+                           ByteString(name) + "12:piece lengthi" + std::to_string(kPieceLength) +
+                           "e6:pieces" + ByteString(pieces) + "e";
+  if (infoHash) *infoHash = Hex(Sha1(info));
+  return "d8:announce" + ByteString(announce) + "10:created by" +
+         ByteString("morvane-services") + "13:creation datei1285545600e4:info" + info + "e";
+}
+
+Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir) {
+  Catalogue catalogue;
+  std::map<std::string, std::string> media;
+  std::ifstream in(dir + "/catalogue.tsv");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::stringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+    if (fields.size() < 3) continue;
+    CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}};
+    auto [it, fresh] = media.try_emplace(entry.media);
+    if (fresh) it->second = ReadFile(mediaDir + "/" + entry.media);
+    entry.torrent = MakeTorrent(entry.name + ".webm", it->second,
+                                "http://tracker.invalid:6969/announce", &entry.hash);
+    catalogue.entries_.push_back(std::move(entry));
+  }
+  return catalogue;
+}
+
+std::vector<const CatalogueEntry*> Catalogue::Search(std::string_view keywordUtf8) const {
+  std::vector<const CatalogueEntry*> found;
+  const std::string keyword = LowerAscii(keywordUtf8);
+  if (keyword.empty()) return found;
+  for (const auto& e : entries_)
+    if (LowerAscii(e.name).find(keyword) != std::string::npos) found.push_back(&e);
+  return found;
+}
+
+const CatalogueEntry* Catalogue::FindByHash(std::string_view hex) const {
+  const std::string wanted = LowerAscii(hex);
+  for (const auto& e : entries_)
+    if (e.hash == wanted) return &e;
+  return nullptr;
+}
+
+}  // namespace morvane::services

@@ -1,0 +1,96 @@
+// morvane-services: every outside service of Morvane on loopback ports, with an access log
+// on stdout. Stops cleanly on SIGINT or SIGTERM.
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "services/StandInServices.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: morvane-services [--port-base N] [--catalogue DIR] [--media DIR]\n"
+               "                        [--latest-version V] [--update-program FILE]\n"
+               "                        [--update-name NAME] [--write-torrents DIR]\n"
+               "Ports: publisher N, first site N+1, second site N+2, resolution N+3,\n"
+               "player (HTTPS) N+4, live TV N+5; N defaults to 47080.\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace morvane::services;
+  ServicesOptions options;
+  options.catalogueDir = MORVANE_SERVICES_DATA_DIR "/catalogue";
+  options.mediaDir = MORVANE_SERVICES_DATA_DIR "/media";
+  options.log = &std::cout;
+  std::string torrentDir;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) return Usage();
+    const std::string value = argv[++i];
+    if (flag == "--port-base") {
+      try {
+        options.portBase = std::stoi(value);
+      } catch (...) {
+        return Usage();
+      }
+      if (options.portBase < 0 || options.portBase > 65535 - 5) return Usage();
+    } else if (flag == "--catalogue") {
+      options.catalogueDir = value;
+    } else if (flag == "--media") {
+      options.mediaDir = value;
+    } else if (flag == "--latest-version") {
+      options.latestVersion = value;
+    } else if (flag == "--update-program") {
+      options.updateProgram = value;
+    } else if (flag == "--update-name") {
+      options.updateName = value;
+    } else if (flag == "--write-torrents") {
+      torrentDir = value;
+    } else {
+      return Usage();
+    }
+  }
+
+  // Signals are taken by sigwait below, not by whichever server thread happens to run.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  StandInServices services(options);
+  if (!torrentDir.empty()) {
+    if (!services.WriteTorrents(torrentDir)) {
+      std::fprintf(stderr, "morvane-services: cannot write the torrents into %s\n",
+                   torrentDir.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  if (!services.Start()) {
+    std::fprintf(stderr,
+                 "morvane-services: cannot start (catalogue in %s empty, or a port from %d on "
+                 "in use)\n",
+                 options.catalogueDir.c_str(), options.portBase);
+    return 1;
+  }
+  std::cout << "morvane-services: publisher " << services.Host(Service::Publisher)
+            << ", first site " << services.Host(Service::FirstSite) << ", second site "
+            << services.Host(Service::SecondSite) << ", resolution "
+            << services.Host(Service::Resolution) << ", player https://"
+            << services.Host(Service::Player) << ", live TV " << services.Host(Service::LiveTv)
+            << std::endl;
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  std::cout << "morvane-services: stopping" << std::endl;
+  services.Stop();
+  return 0;
+}
