@@ -1,4 +1,3 @@
-#define CPPHTTPLIB_OPENSSL_SUPPORT
 #include "services/StandInServices.h"
 
 #include <httplib.h>
