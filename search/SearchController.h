@@ -1,6 +1,9 @@
 #pragma once
 // The keyword search and "加载更多": from a click to rows in 超级列表框1.
 
+#include <cstdint>
+#include <string>
+
 #include "app/Program.h"
 
 namespace morvane {
@@ -8,5 +11,14 @@ namespace morvane {
 void StartSearch(Program& program);   // window thread: checks the keyword, starts SearchWorker
 void SearchWorker(Program& program);  // worker: clears the list, shows the busy indicators
 void StartLoadMore(Program& program); // window thread: starts LoadMoreWorker
+
+// The workers behind them. `generation` is the search whose list the page belongs to
+// (SearchState).
+void FirstSiteSearch(Program& program, std::uint64_t generation);   // page 1, first site
+void SecondSiteSearch(Program& program, std::uint64_t generation);  // page 1, second site
+void SecondSiteParse(Program& program, std::uint64_t generation, std::string page);
+void LoadMoreWorker(Program& program);  // shows the busy indicators, picks the site
+void FirstSiteMore(Program& program);   // the next page of the first site
+void SecondSiteMore(Program& program);  // the next page of the second site
 
 }  // namespace morvane

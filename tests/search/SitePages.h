@@ -1,0 +1,87 @@
+#pragma once
+// Result pages in the two search sites' markup, for tests and benchmarks. Pages are built
+// in UTF-8; Local() turns one into the GBK text a scraper receives.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane::testing {
+
+struct SiteResult {
+  std::string name;  // UTF-8
+  std::string hash;
+  std::string size;  // UTF-8
+};
+
+// One result of the first site: title link, file list with a grey annotation, size label.
+inline void AppendFirstSiteResult(std::string& page, const SiteResult& r) {
+  page += "<div class=\"m-item\">\n<p class=\"m-title\"><a href=\"/hash/";
+  page += r.hash;
+  page += "\">";
+  page += r.name;
+  page += "</a>\n</p>\n<div class=\"m-files\">\n\n\n\n\n<ul class=\"m-files-ul\">\n\n<li>";
+  page += r.name;
+  page += "\n<span style=\"color:#888;\">(1 个文件)</span></li>\n</ul>\n</div>\n";
+  page += "<div class=\"m-meta\"><span>大小:";
+  page += r.size;
+  page += "&nbsp;&nbsp;</span><span>收录时间: 2024-05-01</span></div>\n</div>\n";
+}
+
+inline std::string FirstSitePage(const std::vector<SiteResult>& results) {
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>搜索结果</title></head>\n"
+      "<body>\n<div class=\"m-list\">\n";
+  for (const auto& r : results) AppendFirstSiteResult(page, r);
+  page += "</div>\n</body></html>\n";
+  return page;
+}
+
+// One result row of the second site: name button, size cell, action cell with the detail
+// link on the site's own host.
+inline void AppendSecondSiteResult(std::string& page, const SiteResult& r,
+                                   std::string_view base) {
+  page += "<tr>\n<td class=\"name\"><a class=\"btn\" title=\"";
+  page += r.name;
+  page += "\" href=\"/torrent/";
+  page += r.hash;
+  page += "\">";
+  page += r.name;
+  page += "</a></td>\n<td class=\"files-size\">";
+  page += r.size;
+  page += "</td>\n<td class=\"action\"><a href=\"";
+  page += base;
+  page += "/magnet/detail/hash/";
+  page += r.hash;
+  page += "\">详情</a></td>\n</tr>\n";
+}
+
+inline std::string SecondSitePage(const std::vector<SiteResult>& results, std::string_view base) {
+  std::string page =
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+      "<title>种子搜索</title></head>\n<body>\n<table class=\"result\">\n";
+  for (const auto& r : results) AppendSecondSiteResult(page, r, base);
+  page += "</table>\n</body></html>\n";
+  return page;
+}
+
+// n results whose names tell page and position apart: "<tag> 第<page>页 <i>", hashes 40
+// hexadecimal digits.
+inline std::vector<SiteResult> NumberedResults(std::string_view tag, int page, int n) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::vector<SiteResult> results;
+  for (int i = 1; i <= n; ++i) {
+    SiteResult r;
+    r.name = std::string(tag) + " 第" + std::to_string(page) + "页 " + std::to_string(i);
+    unsigned v = static_cast<unsigned>(page) * 1000003u + static_cast<unsigned>(i) * 7919u;
+    for (int k = 0; k < 40; ++k) {
+      r.hash += kHex[(v >> 16) & 15];
+      v = v * 1103515245u + 12345u;
+    }
+    r.size = std::to_string(100 + i) + ".5 MB";
+    results.push_back(std::move(r));
+  }
+  return results;
+}
+
+}  // namespace morvane::testing
