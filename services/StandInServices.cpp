@@ -11,6 +11,7 @@
 
 #include "services/Catalogue.h"
 #include "services/Pages.h"
+#include "services/PlainHttpServer.h"
 #include "services/SelfSignedCertificate.h"
 #include "update/Cipher.h"
 #include "web/Text.h"
@@ -60,7 +61,10 @@ struct StandInServices::State {
   Catalogue catalogue;
   std::string keywords;  // UTF-8 lines
   Certificate certificate;
+  // The resolution service runs on its own small server (see PlainHttpServer.h); its slot
+  // here stays empty.
   std::array<std::unique_ptr<httplib::Server>, kServiceCount> servers;
+  std::unique_ptr<PlainHttpServer> resolution;
   std::array<int, kServiceCount> ports{};
   std::vector<std::thread> threads;
   std::mutex logMutex;
@@ -212,15 +216,22 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
 }
 
 void StandInServices::State::SetUpResolution() {
-  auto& s = server(Service::Resolution);
-  s.Get("/xml.php", [this](const httplib::Request& req, httplib::Response& res) {
-    // The link is the raw rest of the query, whatever characters it holds.
-    const auto at = req.target.find("url=");
-    const std::string link = at == std::string::npos ? "" : req.target.substr(at + 4);
-    const std::string address = Resolve(link);
-    res.set_content(ResolutionAnswer(address.empty() ? "resp: no video for this link" : address),
-                    "text/xml; charset=utf-8");
-  });
+  resolution = std::make_unique<PlainHttpServer>(
+      [this](const std::string&, const std::string& target) -> PlainResponse {
+        if (target.rfind("/xml.php?", 0) != 0) return {404, "text/plain", "not found\n"};
+        // The link is the raw rest of the query, whatever characters it holds.
+        const auto at = target.find("url=");
+        const std::string link = at == std::string::npos ? "" : target.substr(at + 4);
+        const std::string address = Resolve(link);
+        return {200, "text/xml; charset=utf-8",
+                ResolutionAnswer(address.empty() ? "resp: no video for this link" : address)};
+      },
+      [this](const std::string& method, const std::string& target, int status) {
+        if (!options.log) return;
+        std::lock_guard lock(logMutex);
+        *options.log << kServiceNames[static_cast<int>(Service::Resolution)] << ' ' << method
+                     << ' ' << target << ' ' << status << std::endl;
+      });
 }
 
 void StandInServices::State::SetUpPlayer() {
@@ -257,7 +268,14 @@ bool StandInServices::Start() {
   if (st.catalogue.entries().empty() || !st.threads.empty()) return false;
   st.certificate = MakeSelfSignedCertificate();
   if (!st.certificate.cert) return false;
+  st.SetUpResolution();
   for (int i = 0; i < kServiceCount; ++i) {
+    if (static_cast<Service>(i) == Service::Resolution) {
+      const int wanted = st.options.portBase == 0 ? 0 : st.options.portBase + i;
+      st.ports[i] = st.resolution->Bind(wanted);
+      if (st.ports[i] <= 0) return false;
+      continue;
+    }
     if (static_cast<Service>(i) == Service::Player)
       st.servers[i] = std::make_unique<httplib::SSLServer>(st.certificate.cert.get(),
                                                            st.certificate.key.get());
@@ -279,18 +297,19 @@ bool StandInServices::Start() {
   st.SetUpPublisher();
   st.SetUpFirstSite();
   st.SetUpSecondSite();
-  st.SetUpResolution();
   st.SetUpPlayer();
   st.SetUpLiveTv();
+  st.threads.emplace_back([r = st.resolution.get()] { r->Serve(); });
   for (auto& server : st.servers)
-    st.threads.emplace_back([s = server.get()] { s->listen_after_bind(); });
+    if (server) st.threads.emplace_back([s = server.get()] { s->listen_after_bind(); });
   for (auto& server : st.servers)
-    for (int i = 0; i < 5000 && !server->is_running(); ++i)
+    for (int i = 0; server && i < 5000 && !server->is_running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
 }
 
 void StandInServices::Stop() {
+  if (state_->resolution) state_->resolution->Stop();
   for (auto& server : state_->servers)
     if (server) server->stop();
   for (auto& t : state_->threads)
