@@ -2,6 +2,7 @@
 // The update parameters and the handle on the update worker.
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -11,8 +12,22 @@ struct UpdateState {
   std::mutex mutex;
   std::string downloadAddress;  // UpdateDownloadAddress
   std::string programName;      // UpdateProgramName
-  // Stands in for the worker's handle: the update worker checks it between reads.
+  // The private file the new program is being downloaded into; "" while there is none.
+  std::string temporaryFile;
+  // The program file that the update replaces; "" means the running program. Tests point
+  // it into a scratch directory so that an update never touches the test program.
+  std::string programPath;
+  // Pause between the countdown texts after the download.
+  std::chrono::milliseconds countdownStep{1000};
+
+  // Stands in for the worker's handle: the update worker checks it between reads and
+  // before each step of the replacement.
   std::atomic<bool> abortRequested{false};
+  // Held by the update worker while it puts the new program in place and starts it, and
+  // by the abort while it decides, so an abort either comes first and nothing is started,
+  // or comes after the new program is already running.
+  std::mutex replacing;
+
   // Grows at every seeding of the random generator, so two seedings in the same
   // millisecond differ.
   std::atomic<unsigned> seedCounter{0};

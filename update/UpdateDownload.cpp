@@ -1,0 +1,266 @@
+#include "update/UpdateDownload.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Process.h"
+#include "web/FetchPage.h"
+#include "web/Text.h"
+
+namespace morvane {
+
+namespace {
+
+// The body is taken in reads of this size into one fixed buffer; each full read is
+// written and reported before the next begins.
+constexpr std::size_t kReadSize = 10240;
+
+constexpr const char* kRequestHeaders[] = {
+    "Accept: */*",
+    "Accept-Language: zh-cn",
+    "Accept-Encoding: gzip, deflate",
+    "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)",
+};
+
+enum class Failure { None, Connection, Address, LocalFile, Reading };
+
+const char* MessageFor(Failure failure) {
+  switch (failure) {
+    case Failure::Connection:
+      return "Internet连接错误!";
+    case Failure::Address:
+      return "不能打开该URL!";
+    case Failure::LocalFile:
+      return "不能打开本地的文件!";
+    default:
+      return "读文件出错!";
+  }
+}
+
+class Transfer {
+ public:
+  Transfer(Program& program, CURL* curl, const std::string& path,
+           const DownloadProgress& progress)
+      : program_(program), curl_(curl), path_(path), progress_(progress) {}
+  ~Transfer() { CloseFile(); }
+
+  bool Aborting() const { return program_.update.abortRequested.load(); }
+
+  // Takes bytes as the connection delivers them; false stops the transfer.
+  bool Take(const char* data, std::size_t size) {
+    if (Aborting()) return false;
+    if (!fileOpen_ && !OpenFile()) return false;
+    while (size > 0) {
+      std::size_t n = std::min(size, kReadSize - filled_);
+      std::memcpy(buffer_ + filled_, data, n);
+      filled_ += n;
+      data += n;
+      size -= n;
+      if (filled_ == kReadSize && !WriteRead()) return false;
+    }
+    return true;
+  }
+
+  // After the connection has delivered the whole body.
+  bool Finish() {
+    if (!fileOpen_ && !OpenFile()) return false;
+    if (filled_ > 0 && !WriteRead()) return false;
+    if (total_ > 0 && received_ < total_) return Fail(Failure::Reading);
+    int fd = fd_;
+    fd_ = -1;
+    fileOpen_ = false;
+    if (close(fd) != 0) return Fail(Failure::Reading);
+    return true;
+  }
+
+  bool Fail(Failure failure) {
+    if (failure_ == Failure::None) failure_ = failure;
+    return false;
+  }
+  Failure failure() const { return failure_; }
+  bool fileOpen() const { return fileOpen_; }
+  void CloseFile() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  // The local file is opened once the answer is known to be a success, so that an
+  // address that cannot be opened is reported as such whatever the state of the file.
+  bool OpenFile() {
+    long status = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) return Fail(Failure::Address);
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return Fail(Failure::LocalFile);
+    fileOpen_ = true;
+    curl_off_t length = -1;
+    curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    total_ = length > 0 ? static_cast<std::int64_t>(length) : 0;
+    start_ = TickCount();
+    return true;
+  }
+
+  bool WriteRead() {
+    const char* data = buffer_;
+    std::size_t left = filled_;
+    while (left > 0) {
+      ssize_t n = write(fd_, data, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return Fail(Failure::Reading);
+      data += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    received_ += static_cast<std::int64_t>(filled_);
+    filled_ = 0;
+    std::int64_t elapsed = static_cast<std::uint32_t>(TickCount() - start_);
+    if (elapsed == 0) elapsed = 10;
+    if (progress_) progress_(total_, received_, elapsed, received_);
+    return true;
+  }
+
+  Program& program_;
+  CURL* curl_;
+  const std::string& path_;
+  const DownloadProgress& progress_;
+  int fd_ = -1;
+  bool fileOpen_ = false;
+  Failure failure_ = Failure::None;
+  std::int64_t total_ = 0;
+  std::int64_t received_ = 0;
+  std::uint32_t start_ = 0;
+  std::size_t filled_ = 0;
+  char buffer_[kReadSize];
+};
+
+std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* transfer) {
+  return static_cast<Transfer*>(transfer)->Take(data, size * count) ? size * count : 0;
+}
+
+// Also called while no byte arrives, so a call-off is noticed on a stalled connection.
+int CheckCallOff(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(transfer)->Aborting() ? 1 : 0;
+}
+
+DownloadOutcome Abandon(Program& program, const std::string& path, Failure failure) {
+  DeleteFileIfPresent(path);
+  if (program.update.abortRequested.load()) return DownloadOutcome::Aborted;
+  program.ui.ShowMessage(Local(MessageFor(failure)), Local("信息："), MessageButtons::Ok,
+                         MessageIcon::None);
+  program.ui.EndProgram(0);
+  return DownloadOutcome::Failed;
+}
+
+}  // namespace
+
+DownloadOutcome DownloadToFile(Program& program, const std::string& address,
+                               const std::string& path, const DownloadProgress& progress) {
+  if (program.update.abortRequested.load()) {
+    DeleteFileIfPresent(path);
+    return DownloadOutcome::Aborted;
+  }
+  CURL* curl = curl_easy_init();
+  curl_slist* headers = nullptr;
+  for (const char* line : kRequestHeaders) {
+    curl_slist* grown = curl_slist_append(headers, line);
+    if (!grown) {
+      curl_slist_free_all(headers);
+      headers = nullptr;
+      break;
+    }
+    headers = grown;
+  }
+  if (!curl || !headers) {
+    if (curl) curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    return Abandon(program, path, Failure::Connection);
+  }
+
+  Transfer transfer(program, curl, path, progress);
+  const std::string agent = "Agent" + std::to_string(TickCount());
+  const FetchTimeouts timeouts = GetFetchTimeouts();
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  // The body is stored exactly as sent, even though the request admits gzip and deflate.
+  curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kReadSize));
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                   std::max(1L, static_cast<long>((timeouts.stall.count() + 999) / 1000)));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCallOff);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+
+  const CURLcode result = curl_easy_perform(curl);
+  bool complete = false;
+  if (result != CURLE_OK) {
+    // A transfer that broke off before the answer was accepted never reached the file.
+    transfer.Fail(transfer.fileOpen() ? Failure::Reading : Failure::Address);
+  } else {
+    complete = transfer.Finish();
+  }
+  curl_easy_cleanup(curl);
+  curl_slist_free_all(headers);
+  transfer.CloseFile();
+
+  if (program.update.abortRequested.load()) {
+    DeleteFileIfPresent(path);
+    return DownloadOutcome::Aborted;
+  }
+  if (!complete) return Abandon(program, path, transfer.failure());
+  return DownloadOutcome::Complete;
+}
+
+double RoundHalfAway(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(value * scale) / scale;
+}
+
+std::string NumberText(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.13g", value);
+  return text;
+}
+
+void ShowDownloadProgress(Program& program, std::int64_t total, std::int64_t received,
+                          std::int64_t elapsed, std::int64_t fresh) {
+  static const std::string kSpeedUnit = Local("KB/秒");
+  static const std::string kDone = Local("已完成：");
+  const double speed = static_cast<double>(fresh) * 1000.0 / 1024.0 /
+                       static_cast<double>(elapsed > 0 ? elapsed : 10);
+  program.ui.PostText("标签_下载速度", NumberText(RoundHalfAway(speed, 2)) + kSpeedUnit);
+  if (total <= 0) {
+    // No announced length: the share is unknown, so the bar stays put and the percentage
+    // label tells how much has arrived instead.
+    program.ui.PostText("标签_已完成百分比",
+                        kDone + NumberText(RoundHalfAway(received / 1048576.0, 2)) + "MB");
+    program.ui.PostText("标签_总大小", "");
+    return;
+  }
+  const double got = static_cast<double>(received);
+  const double size = static_cast<double>(total);
+  const double position = std::clamp(std::trunc(got * 10000.0 / size), 0.0, 10000.0);
+  program.ui.PostProgress("进度条1", static_cast<int>(position));
+  program.ui.PostText("标签_已完成百分比",
+                      kDone + NumberText(RoundHalfAway(got / size * 100.0, 0)) + "%");
+  program.ui.PostText("标签_总大小",
+                      NumberText(RoundHalfAway(total / 1048576.0, 2)) + "MB");
+}
+
+}  // namespace morvane

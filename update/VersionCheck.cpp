@@ -1,0 +1,44 @@
+#include "update/VersionCheck.h"
+
+#include "update/Cipher.h"
+#include "update/SelfReplacement.h"
+#include "web/FetchPage.h"
+#include "web/Text.h"
+
+namespace morvane {
+
+std::string TakeBetween(std::string_view text, std::string_view start, std::string_view end) {
+  const long long p = FindText(text, start);
+  // Without the start marker there is no field at all.
+  if (p < 0) return "";
+  const std::string_view rest = text.substr(static_cast<std::size_t>(p - 1) + start.size());
+  const long long q = FindText(rest, end);
+  if (q < 0) return "";
+  return std::string(rest.substr(0, static_cast<std::size_t>(q - 1)));
+}
+
+void CheckVersion(Program& program) {
+  const std::string running = program.ui.Text("透明标签2");
+  // Read on every check, before the comparison, whatever its outcome.
+  const std::string page = FetchPage(DecipherText(program.settings.versionPageStored, ""));
+  const std::string latest = program.ui.Text("透明标签6");
+
+  if (running == latest) {
+    program.ui.ShowMessage(Local("本版本是最新版本"), Local("版本更新："), MessageButtons::Ok,
+                           MessageIcon::Information);
+    return;
+  }
+  // Any difference counts: versions have no order.
+  const MessageAnswer answer = program.ui.ShowMessage(
+      Local("发现新版本：") + latest + Local("，是否更新？"), Local("发现新版本"),
+      MessageButtons::OkCancel, MessageIcon::Information);
+  if (answer != MessageAnswer::Ok) return;
+
+  const std::string address = TakeBetween(page, Local("2："), "</p>");
+  const std::string name = TakeBetween(page, Local("3："), "</p>");
+  // The update ends the program, so nothing shows the main window again.
+  program.ui.SetMainWindowVisible(false);
+  OpenUpdateWindow(program, address, name);
+}
+
+}  // namespace morvane
