@@ -1,0 +1,275 @@
+#include "torrent/Atom.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace morvane {
+
+namespace {
+
+// Characters of the decimal text of a value, "-" included.
+std::int32_t DecimalWidth(std::int64_t value) {
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                      : static_cast<std::uint64_t>(value);
+  std::int32_t width = value < 0 ? 2 : 1;
+  while (magnitude >= 10) {
+    magnitude /= 10;
+    ++width;
+  }
+  return width;
+}
+
+std::int32_t ClampWireLength(std::int64_t length) {
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+// Reaches into containers to take their children apart or fill them without recursion.
+class AtomTree {
+ public:
+  // Destroys every value on the pile, moving the children of containers onto the pile
+  // first so that no destructor ever recurses.
+  static void Dismantle(std::vector<AtomPtr>& pile) {
+    while (!pile.empty()) {
+      AtomPtr value = std::move(pile.back());
+      pile.pop_back();
+      if (!value) continue;
+      if (value->HoldsList()) {
+        auto& list = static_cast<CAtomList&>(*value);
+        for (auto& item : list.items_) pile.push_back(std::move(item));
+        list.items_.clear();
+      } else if (value->HoldsDicti()) {
+        auto& dicti = static_cast<CAtomDicti&>(*value);
+        for (auto& [key, item] : dicti.entries_) pile.push_back(std::move(item));
+        dicti.entries_.clear();
+      }
+    }
+  }
+
+  static void Dismantle(std::vector<AtomPtr>&& items) {
+    std::vector<AtomPtr> pile = std::move(items);
+    Dismantle(pile);
+  }
+
+  static void Dismantle(CAtomDicti::Entries&& entries) {
+    std::vector<AtomPtr> pile;
+    pile.reserve(entries.size());
+    for (auto& [key, item] : entries) pile.push_back(std::move(item));
+    entries.clear();
+    Dismantle(pile);
+  }
+};
+
+namespace {
+
+AtomPtr CloneLeaf(const CAtom& value) {
+  if (value.HoldsInt()) {
+    return std::make_unique<CAtomInt>(
+        static_cast<std::int32_t>(static_cast<const CAtomInt&>(value).Value()));
+  }
+  if (value.HoldsLong())
+    return std::make_unique<CAtomLong>(static_cast<const CAtomLong&>(value).Value());
+  if (value.HoldsString())
+    return std::make_unique<CAtomString>(static_cast<const CAtomString&>(value).Bytes());
+  return nullptr;
+}
+
+// One container being copied: its source, the copy under construction and the next child
+// to visit. `key` is where the finished copy goes in a parent dictionary.
+struct CloneFrame {
+  const CAtom* source;
+  AtomPtr copy;
+  std::size_t nextItem = 0;
+  CAtomDicti::Entries::const_iterator nextEntry{};
+  std::string key;
+};
+
+void AddToCopy(CloneFrame& parent, std::string key, AtomPtr child) {
+  if (!child) return;
+  if (parent.source->HoldsList())
+    static_cast<CAtomList&>(*parent.copy).Append(std::move(child));
+  else
+    static_cast<CAtomDicti&>(*parent.copy).Store(key, std::move(child));
+}
+
+CloneFrame StartCopy(const CAtom& source, std::string key) {
+  CloneFrame frame{&source, nullptr, 0, {}, std::move(key)};
+  if (source.HoldsList()) {
+    frame.copy = std::make_unique<CAtomList>();
+  } else {
+    frame.copy = std::make_unique<CAtomDicti>();
+    frame.nextEntry = static_cast<const CAtomDicti&>(source).Items().begin();
+  }
+  return frame;
+}
+
+// Copies the children of `source` into `target` (an empty container of the same kind).
+void CopyChildren(const CAtom& source, AtomPtr target_holder, AtomPtr* result) {
+  std::vector<CloneFrame> stack;
+  stack.push_back(CloneFrame{&source, std::move(target_holder), 0, {}, {}});
+  if (source.HoldsDicti())
+    stack.back().nextEntry = static_cast<const CAtomDicti&>(source).Items().begin();
+  while (true) {
+    CloneFrame& top = stack.back();
+    const CAtom* child = nullptr;
+    std::string key;
+    if (top.source->HoldsList()) {
+      const auto& items = static_cast<const CAtomList&>(*top.source).Items();
+      if (top.nextItem < items.size()) child = items[top.nextItem++].get();
+    } else {
+      const auto& entries = static_cast<const CAtomDicti&>(*top.source).Items();
+      if (top.nextEntry != entries.end()) {
+        key = top.nextEntry->first;
+        child = top.nextEntry->second.get();
+        ++top.nextEntry;
+      }
+    }
+    if (child == nullptr) {  // this container is complete
+      CloneFrame done = std::move(stack.back());
+      stack.pop_back();
+      if (stack.empty()) {
+        *result = std::move(done.copy);
+        return;
+      }
+      AddToCopy(stack.back(), std::move(done.key), std::move(done.copy));
+      continue;
+    }
+    if (child->HoldsList() || child->HoldsDicti())
+      stack.push_back(StartCopy(*child, std::move(key)));
+    else
+      AddToCopy(top, std::move(key), CloneLeaf(*child));
+  }
+}
+
+}  // namespace
+
+AtomPtr CloneAtom(const CAtom& value) {
+  if (!value.HoldsList() && !value.HoldsDicti()) return CloneLeaf(value);
+  AtomPtr result;
+  CloneFrame shell = StartCopy(value, {});
+  CopyChildren(value, std::move(shell.copy), &result);
+  return result;
+}
+
+std::int64_t StringWireLength(std::uint64_t length) {
+  std::int32_t digits = 1;
+  for (std::uint64_t rest = length; rest >= 10; rest /= 10) ++digits;
+  return digits + 1 + static_cast<std::int64_t>(length);
+}
+
+// ---- integers and strings ---------------------------------------------------------------
+
+std::int32_t CAtomLong::WireLength() const { return DecimalWidth(value_) + 2; }
+std::int32_t CAtomLong::ValueLength() const { return DecimalWidth(value_); }
+std::string CAtomLong::AsText() const { return std::to_string(value_); }
+
+std::int32_t CAtomInt::WireLength() const { return ValueLength() + 2; }
+std::int32_t CAtomInt::ValueLength() const {
+  return DecimalWidth(static_cast<std::int32_t>(value_));
+}
+std::string CAtomInt::AsText() const {
+  return std::to_string(static_cast<std::int32_t>(value_));
+}
+
+std::int32_t CAtomString::WireLength() const {
+  return ClampWireLength(StringWireLength(bytes_.size()));
+}
+std::int32_t CAtomString::ValueLength() const { return ClampWireLength(bytes_.size()); }
+std::string CAtomString::AsText() const {
+  std::string text = bytes_;
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
+}
+
+bool ByteOrder::operator()(const std::string& a, const std::string& b) const {
+  const std::size_t common = std::min(a.size(), b.size());
+  const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  return order != 0 ? order < 0 : a.size() < b.size();
+}
+
+// ---- lists ------------------------------------------------------------------------------
+
+CAtomList::CAtomList(const CAtomList& other) : CAtom(other) {
+  AtomPtr copy;
+  CopyChildren(other, std::make_unique<CAtomList>(), &copy);
+  auto& filled = static_cast<CAtomList&>(*copy);
+  items_ = std::move(filled.items_);
+  contentLength_ = filled.contentLength_;
+  filled.items_.clear();
+}
+
+CAtomList::~CAtomList() { AtomTree::Dismantle(std::move(items_)); }
+
+std::int32_t CAtomList::WireLength() const { return ClampWireLength(2 + contentLength_); }
+
+void CAtomList::RemoveAll() {
+  AtomTree::Dismantle(std::move(items_));
+  items_.clear();
+  contentLength_ = 0;
+}
+
+void CAtomList::Shuffle() {
+  for (std::size_t i = 1; i < items_.size(); ++i) {
+    const std::size_t j = static_cast<std::size_t>(std::rand()) % (i + 1);
+    std::swap(items_[i], items_[j]);
+  }
+}
+
+void CAtomList::Append(AtomPtr value) {
+  if (!value) return;
+  contentLength_ += value->WireLength();
+  items_.push_back(std::move(value));
+}
+
+// ---- dictionaries -----------------------------------------------------------------------
+
+CAtomDicti::CAtomDicti(const CAtomDicti& other) : CAtom(other) { CopyFrom(other); }
+
+CAtomDicti::~CAtomDicti() { AtomTree::Dismantle(std::move(entries_)); }
+
+std::int32_t CAtomDicti::WireLength() const { return ClampWireLength(2 + contentLength_); }
+
+void CAtomDicti::RemoveAll() {
+  AtomTree::Dismantle(std::move(entries_));
+  entries_.clear();
+  contentLength_ = 0;
+}
+
+const CAtom* CAtomDicti::Lookup(std::string_view key) const {
+  const auto it = entries_.find(std::string(key));
+  return it == entries_.end() ? nullptr : it->second.get();
+}
+
+void CAtomDicti::Store(const std::string& key, AtomPtr value) {
+  if (!value) return;
+  const std::int64_t added = value->WireLength();
+  auto [it, inserted] = entries_.try_emplace(key, nullptr);
+  if (inserted) {
+    contentLength_ += StringWireLength(key.size()) + added;
+  } else {
+    contentLength_ += added - it->second->WireLength();
+    std::vector<AtomPtr> earlier;
+    earlier.push_back(std::move(it->second));
+    AtomTree::Dismantle(earlier);
+  }
+  it->second = std::move(value);
+}
+
+void CAtomDicti::CopyFrom(const CAtomDicti& other) {
+  if (&other == this) return;
+  // Copy first: `other` may live inside this dictionary and go with RemoveAll.
+  AtomPtr copy;
+  CopyChildren(other, std::make_unique<CAtomDicti>(), &copy);
+  auto& filled = static_cast<CAtomDicti&>(*copy);
+  RemoveAll();
+  entries_ = std::move(filled.entries_);
+  contentLength_ = filled.contentLength_;
+  filled.entries_.clear();
+}
+
+}  // namespace morvane

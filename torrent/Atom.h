@@ -1,0 +1,162 @@
+#pragma once
+// Bencoded values as the torrent module holds them. Every value is a heap object owned
+// through a std::unique_ptr<CAtom>; a list owns its elements and a dictionary its values.
+// Containers are built bottom-up: a value handed to Append or Store is complete, and what
+// a container holds is read-only through it. That lets each container keep its encoded
+// size up to date as it grows, so WireLength is O(1) however deep the tree is.
+//
+// Copies, destruction and serialisation walk the tree without recursion, so a tree of any
+// depth is safe on any thread's stack.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane {
+
+class CAtom {
+ public:
+  virtual ~CAtom() = default;
+
+  virtual bool HoldsInt() const { return false; }
+  virtual bool HoldsLong() const { return false; }
+  virtual bool HoldsList() const { return false; }
+  virtual bool HoldsDicti() const { return false; }
+  virtual bool HoldsString() const { return false; }
+  // Size in bytes of the value's canonical encoding.
+  virtual std::int32_t WireLength() const = 0;
+  // Integers: characters of AsText; strings: byte count; containers: 0.
+  virtual std::int32_t ValueLength() const = 0;
+  // Integers in decimal, strings with NUL bytes shown as spaces, containers "".
+  virtual std::string AsText() const = 0;
+
+ protected:
+  CAtom() = default;
+  CAtom(const CAtom&) = default;
+  CAtom& operator=(const CAtom&) = default;
+};
+
+using AtomPtr = std::unique_ptr<CAtom>;
+
+// A 64-bit integer: the kind the decoder produces for every integer.
+class CAtomLong final : public CAtom {
+ public:
+  explicit CAtomLong(std::int64_t value = 0) : value_(value) {}
+  bool HoldsLong() const override { return true; }
+  std::int32_t WireLength() const override;
+  std::int32_t ValueLength() const override;
+  std::string AsText() const override;
+  std::int64_t Value() const { return value_; }
+
+ private:
+  std::int64_t value_;
+};
+
+// A 32-bit integer (held sign-extended in 64 bits). Never produced by the decoder. Its
+// text shows 32 bits while its encoding writes all 64, so it only takes 32-bit values:
+// the two then always agree and the encoding fits its WireLength.
+class CAtomInt final : public CAtom {
+ public:
+  explicit CAtomInt(std::int32_t value = 0) : value_(value) {}
+  bool HoldsInt() const override { return true; }
+  std::int32_t WireLength() const override;
+  std::int32_t ValueLength() const override;
+  std::string AsText() const override;
+  std::int64_t Value() const { return value_; }
+
+ private:
+  std::int64_t value_;
+};
+
+// A byte string of any bytes, NUL included.
+class CAtomString final : public CAtom {
+ public:
+  CAtomString() = default;
+  explicit CAtomString(std::string_view bytes) : bytes_(bytes) {}
+  bool HoldsString() const override { return true; }
+  std::int32_t WireLength() const override;
+  std::int32_t ValueLength() const override;
+  std::string AsText() const override;
+  // The bytes unchanged.
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// Keys compare byte by byte as unsigned values; a prefix sorts before the longer key.
+struct ByteOrder {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+class CAtomList : public CAtom {
+ public:
+  CAtomList() = default;
+  // Deep copy; an element of a kind outside this family is left out.
+  CAtomList(const CAtomList& other);
+  CAtomList& operator=(const CAtomList&) = delete;
+  ~CAtomList() override;
+
+  bool HoldsList() const override { return true; }
+  std::int32_t WireLength() const override;
+  std::int32_t ValueLength() const override { return 0; }
+  std::string AsText() const override { return {}; }
+
+  virtual bool HasNoItems() const { return items_.empty(); }
+  virtual void RemoveAll();
+  // Reorders with the C library's rand(): for i = 1 .. n-1 swaps i with rand() % (i + 1).
+  virtual void Shuffle();
+
+  // Takes ownership; a null pointer is ignored.
+  void Append(AtomPtr value);
+  const std::vector<AtomPtr>& Items() const { return items_; }
+
+ private:
+  friend class AtomTree;
+  std::vector<AtomPtr> items_;
+  std::int64_t contentLength_ = 0;  // sum of the elements' WireLength
+};
+
+class CAtomDicti : public CAtom {
+ public:
+  using Entries = std::map<std::string, AtomPtr, ByteOrder>;
+
+  CAtomDicti() = default;
+  // Deep copy, as CopyFrom.
+  CAtomDicti(const CAtomDicti& other);
+  CAtomDicti& operator=(const CAtomDicti&) = delete;
+  ~CAtomDicti() override;
+
+  bool HoldsDicti() const override { return true; }
+  std::int32_t WireLength() const override;
+  std::int32_t ValueLength() const override { return 0; }
+  std::string AsText() const override { return {}; }
+
+  virtual bool HasNoItems() const { return entries_.empty(); }
+  virtual void RemoveAll();
+
+  // The value under the key, or nullptr. The dictionary keeps it.
+  const CAtom* Lookup(std::string_view key) const;
+  // Takes ownership; an earlier value under the key is deleted. A null value is ignored.
+  void Store(const std::string& key, AtomPtr value);
+  // Replaces the content with a deep copy of `other` (nothing happens when it is this
+  // dictionary). `other` may be a dictionary held inside this one.
+  void CopyFrom(const CAtomDicti& other);
+  const Entries& Items() const { return entries_; }
+
+ private:
+  friend class AtomTree;
+  Entries entries_;
+  std::int64_t contentLength_ = 0;  // sum over entries of key and value WireLength
+};
+
+// A deep copy of a value of this family, or nullptr for any other kind.
+AtomPtr CloneAtom(const CAtom& value);
+
+// Size of the canonical encoding of a byte string of `length` bytes.
+std::int64_t StringWireLength(std::uint64_t length);
+
+}  // namespace morvane

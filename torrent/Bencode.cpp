@@ -1,0 +1,296 @@
+#include "torrent/Bencode.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace morvane {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// White space as the C library's scanf skips it in the "C" locale.
+bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+class Decoder {
+ public:
+  Decoder(const char* data, std::uint32_t length)
+      : data_(data),
+        length_(length),
+        workLimit_(kWorkAllowance + kWorkPerInputByte * static_cast<std::uint64_t>(length)) {}
+
+  AtomPtr Run(std::uint32_t position);
+
+ private:
+  // A list or dictionary being filled, and the position of its next element.
+  struct Frame {
+    AtomPtr container;
+    std::uint32_t pos;
+    bool isDicti;
+    bool haveKey = false;  // dictionaries: `key` waits for its value
+    std::string key;
+  };
+
+  // A leaf value at pos (an integer or a byte string), or nullptr.
+  AtomPtr ParseLeaf(std::uint32_t pos);
+  AtomPtr ParseInteger(std::uint32_t pos);
+  AtomPtr ParseByteString(std::uint32_t pos);
+  // Starts the value at pos: a leaf is returned whole; a container is pushed as a frame and
+  // `opened` is set. nullptr with `opened` false is a failure.
+  AtomPtr Begin(std::uint32_t pos, bool& opened);
+  // Hands a finished value to the frame on top of the stack.
+  void Deliver(AtomPtr value);
+  bool Spend(std::uint64_t units) {
+    work_ += units;
+    return work_ <= workLimit_;
+  }
+
+  const char* data_;
+  std::uint32_t length_;
+  std::uint64_t work_ = 0;
+  std::uint64_t workLimit_;
+  std::vector<Frame> stack_;
+};
+
+AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
+  const void* end = std::memchr(data_ + pos, 'e', length_ - pos);
+  if (end == nullptr) return nullptr;
+  const char* p = data_ + pos + 1;
+  const char* const stop = static_cast<const char*>(end);
+  // Read as scanf("%I64d") reads the text between "i" and "e": white space, an optional
+  // sign, then digits up to the first other byte. No digits, or a number outside 64 bits,
+  // is no integer.
+  while (p < stop && IsScanSpace(*p)) ++p;
+  bool negative = false;
+  if (p < stop && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  const std::uint64_t limit =
+      negative ? std::uint64_t{1} << 63 : std::uint64_t{std::numeric_limits<std::int64_t>::max()};
+  std::uint64_t magnitude = 0;
+  const char* const digits = p;
+  for (; p < stop && IsDigit(*p); ++p) {
+    const unsigned digit = static_cast<unsigned>(*p - '0');
+    if (magnitude > (limit - digit) / 10) return nullptr;
+    magnitude = magnitude * 10 + digit;
+  }
+  if (p == digits) return nullptr;
+  const std::int64_t value = negative ? static_cast<std::int64_t>(0 - magnitude)
+                                      : static_cast<std::int64_t>(magnitude);
+  return std::make_unique<CAtomLong>(value);
+}
+
+AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
+  const void* colon = std::memchr(data_ + pos, ':', length_ - pos);
+  if (colon == nullptr) return nullptr;
+  const std::uint32_t start = static_cast<std::uint32_t>(static_cast<const char*>(colon) - data_) + 1;
+  std::uint64_t count = 0;
+  for (std::uint32_t i = pos; i + 1 < start; ++i) {
+    if (!IsDigit(data_[i])) return nullptr;
+    // Any length beyond the data is refused below; stop growing once it is certain.
+    if (count <= length_) count = count * 10 + static_cast<unsigned>(data_[i] - '0');
+  }
+  if (count > length_ - start) return nullptr;
+  if (!Spend(count)) return nullptr;
+  return std::make_unique<CAtomString>(std::string_view(data_ + start, count));
+}
+
+AtomPtr Decoder::ParseLeaf(std::uint32_t pos) {
+  if (!Spend(1)) return nullptr;
+  if (data_[pos] == 'i') return ParseInteger(pos);
+  if (IsDigit(data_[pos])) return ParseByteString(pos);
+  return nullptr;
+}
+
+AtomPtr Decoder::Begin(std::uint32_t pos, bool& opened) {
+  opened = false;
+  if (pos >= length_) return nullptr;
+  const char c = data_[pos];
+  if (c != 'l' && c != 'd') return ParseLeaf(pos);
+  if (stack_.size() >= kMaxNestingDepth || !Spend(1)) return nullptr;
+  Frame frame{nullptr, pos + 1, c == 'd', false, {}};
+  if (frame.isDicti)
+    frame.container = std::make_unique<CAtomDicti>();
+  else
+    frame.container = std::make_unique<CAtomList>();
+  stack_.push_back(std::move(frame));
+  opened = true;
+  return nullptr;
+}
+
+void Decoder::Deliver(AtomPtr value) {
+  Frame& parent = stack_.back();
+  parent.pos += static_cast<std::uint32_t>(value->WireLength());
+  if (parent.isDicti) {
+    static_cast<CAtomDicti&>(*parent.container).Store(parent.key, std::move(value));
+    parent.haveKey = false;
+  } else {
+    static_cast<CAtomList&>(*parent.container).Append(std::move(value));
+  }
+}
+
+AtomPtr Decoder::Run(std::uint32_t position) {
+  bool opened = false;
+  AtomPtr first = Begin(position, opened);
+  if (!opened) return first;
+  while (true) {
+    Frame& top = stack_.back();
+    const bool more = top.pos < length_ && data_[top.pos] != 'e';
+    if (top.isDicti && !top.haveKey && more) {
+      // Only a byte string can be a key: anything else, well-formed or not, fails.
+      if (!IsDigit(data_[top.pos])) return nullptr;
+      AtomPtr key = ParseLeaf(top.pos);
+      if (!key) return nullptr;
+      top.pos += static_cast<std::uint32_t>(key->WireLength());
+      top.key = key->AsText();
+      if (top.pos < length_) {
+        top.haveKey = true;
+        continue;
+      }
+      // The data ends after a key: the key is dropped and the dictionary is complete.
+    } else if (top.haveKey || more) {
+      AtomPtr value = Begin(top.pos, opened);  // may invalidate `top`
+      if (opened) continue;
+      if (!value) return nullptr;
+      Deliver(std::move(value));
+      continue;
+    }
+    // The container is complete (closing "e", or the end of the data).
+    AtomPtr done = std::move(stack_.back().container);
+    stack_.pop_back();
+    if (stack_.empty()) return done;
+    Deliver(std::move(done));
+  }
+}
+
+// ---- encoding ---------------------------------------------------------------------------
+
+void WriteString(const std::string& bytes, std::string& out) {
+  out += std::to_string(bytes.size());
+  out += ':';
+  out += bytes;
+}
+
+void WriteLeaf(const CAtom& value, std::string& out) {
+  if (value.HoldsLong()) {
+    out += 'i';
+    out += std::to_string(static_cast<const CAtomLong&>(value).Value());
+    out += 'e';
+  } else if (value.HoldsInt()) {
+    out += 'i';
+    out += std::to_string(static_cast<const CAtomInt&>(value).Value());
+    out += 'e';
+  } else if (value.HoldsString()) {
+    WriteString(static_cast<const CAtomString&>(value).Bytes(), out);
+  }
+}
+
+// Writes containers with an explicit stack, so any depth is safe.
+std::optional<std::string> Encode(const CAtom& root) {
+  const std::int32_t wireLength = root.WireLength();
+  if (wireLength < 1 || wireLength == std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  std::string out;
+  out.reserve(static_cast<std::size_t>(wireLength));
+  struct Frame {
+    const CAtom* container;
+    std::size_t nextItem = 0;
+    CAtomDicti::Entries::const_iterator nextEntry{};
+  };
+  std::vector<Frame> stack;
+  auto open = [&](const CAtom& value) {
+    if (value.HoldsList()) {
+      out += 'l';
+      stack.push_back(Frame{&value});
+    } else if (value.HoldsDicti()) {
+      out += 'd';
+      stack.push_back(Frame{&value, 0, static_cast<const CAtomDicti&>(value).Items().begin()});
+    } else {
+      WriteLeaf(value, out);
+    }
+  };
+  open(root);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    const CAtom* child = nullptr;
+    if (top.container->HoldsList()) {
+      const auto& items = static_cast<const CAtomList&>(*top.container).Items();
+      if (top.nextItem < items.size()) child = items[top.nextItem++].get();
+    } else {
+      const auto& entries = static_cast<const CAtomDicti&>(*top.container).Items();
+      if (top.nextEntry != entries.end()) {
+        WriteString(top.nextEntry->first, out);
+        child = top.nextEntry->second.get();
+        ++top.nextEntry;
+      }
+    }
+    if (child == nullptr) {
+      out += 'e';
+      stack.pop_back();
+    } else {
+      open(*child);  // may invalidate `top`
+    }
+  }
+  // A value of a kind outside the family writes nothing and breaks the agreement.
+  if (out.size() != static_cast<std::size_t>(wireLength)) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+AtomPtr ParseValue(const char* data, std::uint32_t length, std::uint32_t position) {
+  if (data == nullptr || position >= length || length > kMaxInputLength) return nullptr;
+  return Decoder(data, length).Run(position);
+}
+
+AtomPtr ParseTorrentFile(const std::string& path) {
+  // Non-blocking open, so that a FIFO cannot hold the caller; only regular files are read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  std::string buffer;
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+            static_cast<std::uint64_t>(info.st_size) <= kMaxInputLength;
+  if (ok) {
+    buffer.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+      const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // the file shrank while being read: decode what is there
+      done += static_cast<std::size_t>(got);
+    }
+    buffer.resize(done);
+  }
+  ::close(fd);
+  if (!ok || buffer.empty()) return nullptr;
+  return ParseValue(buffer.data(), static_cast<std::uint32_t>(buffer.size()), 0);
+}
+
+std::optional<std::string> SerializeValue(const CAtom& value) { return Encode(value); }
+
+std::optional<std::string> SerializeInteger(const CAtom& value) {
+  if (!value.HoldsLong() && !value.HoldsInt()) return std::nullopt;
+  return Encode(value);
+}
+
+std::optional<std::string> SerializeString(const CAtom& value) {
+  if (!value.HoldsString()) return std::nullopt;
+  return Encode(value);
+}
+
+std::optional<std::string> SerializeList(const CAtom& value) {
+  if (!value.HoldsList()) return std::nullopt;
+  return Encode(value);
+}
+
+std::optional<std::string> SerializeDictionary(const CAtom& value) {
+  if (!value.HoldsDicti()) return std::nullopt;
+  return Encode(value);
+}
+
+}  // namespace morvane

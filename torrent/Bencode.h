@@ -1,0 +1,50 @@
+#pragma once
+// Decoding bencoded bytes into CAtom values and encoding values back.
+//
+// The decoder moves past every element by the size of its canonical encoding
+// (WireLength), not by the bytes it read. On canonical input the two agree; on other input
+// (leading zeros, "+", white space or "-0" in an integer, leading zeros in a string length,
+// a repeated key in a nested dictionary) the position drifts and the rest of the enclosing
+// container is read from the wrong offset. Info-hashes of existing torrents depend on
+// exactly this, so it stays.
+//
+// Every malformation gives nullptr. Beyond the malformations of the format, so does:
+// a string whose length runs past the end of the data, integer text without digits or
+// outside 64 bits, nesting deeper than kMaxNestingDepth, and input that makes the decoder
+// build far more than the input could hold canonically (drift can make it re-read the
+// same bytes over and over; see kWorkPerInputByte).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "torrent/Atom.h"
+
+namespace morvane {
+
+// Lists and dictionaries nested deeper than this give nullptr.
+inline constexpr std::uint32_t kMaxNestingDepth = 4096;
+// Limit on the decoder's work (values built plus bytes copied) for each input byte, on top
+// of a fixed allowance. Canonical input needs less than 2 per byte.
+inline constexpr std::uint64_t kWorkPerInputByte = 16;
+inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
+// Files larger than this are not decoded (positions and lengths are 32-bit).
+inline constexpr std::uint64_t kMaxInputLength = 0x7FFF0000u;
+
+// The value starting at `position` of the `length` bytes at `data`, or nullptr. Bytes after
+// the first complete value are ignored.
+AtomPtr ParseValue(const char* data, std::uint32_t length, std::uint32_t position);
+
+// The value of a whole file, or nullptr when it cannot be read, is empty, or is no value.
+AtomPtr ParseTorrentFile(const std::string& path);
+
+// Canonical encodings. Each gives std::nullopt when the value's WireLength is below 1 or
+// the value does not fit a 32-bit length; the dictionary encoder also when given no
+// dictionary, and so on for the others.
+std::optional<std::string> SerializeValue(const CAtom& value);
+std::optional<std::string> SerializeInteger(const CAtom& value);
+std::optional<std::string> SerializeString(const CAtom& value);
+std::optional<std::string> SerializeList(const CAtom& value);
+std::optional<std::string> SerializeDictionary(const CAtom& value);
+
+}  // namespace morvane

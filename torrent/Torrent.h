@@ -1,0 +1,84 @@
+#pragma once
+// A decoded .torrent file and the questions the program asks of it. Keys are looked up in
+// two dictionaries: the top level holds "announce", "announce-list", "comment",
+// "created by" and "creation date"; the info dictionary holds "name", "piece length",
+// "pieces", "length" and "files".
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "torrent/Atom.h"
+
+namespace morvane {
+
+struct TrackerEndpoint {
+  std::string host;
+  std::int32_t port = 0;
+};
+
+struct FileEntry {
+  std::string path;  // "\" before each component: "\a\b.txt"
+  std::int64_t length = 0;
+  std::int32_t index = 0;  // position in "files", from 0
+};
+
+class CTorrent {
+ public:
+  CTorrent() = default;
+  CTorrent(const CTorrent&) = delete;
+  CTorrent& operator=(const CTorrent&) = delete;
+  virtual ~CTorrent() = default;
+
+  // Fails for an empty path, a file that does not decode, or a value that is not a
+  // dictionary. A torrent without a usable "info" loads with an empty info dictionary.
+  bool LoadFile(const std::string& path);
+
+  // The trackers: "announce-list" when present replaces "announce"; only http trackers
+  // give endpoints. False (and no endpoints) when there is no "announce".
+  bool TrackerEndpoints(std::vector<TrackerEndpoint>& out) const;
+
+  std::string CommentText() const;
+  std::string CreatorText() const;
+  std::string NameText() const;
+  std::int32_t PieceLengthValue() const;
+  // Number of 20-byte piece digests in "pieces", a short last one included.
+  std::int32_t PieceCount() const;
+  // Info "length", or the sum over the file entries.
+  std::int64_t TotalLengthValue() const;
+  // Every entry of "files"; empty when any entry is malformed.
+  std::vector<FileEntry> FileEntries() const;
+  bool FileLengthsAndPaths(std::vector<std::int64_t>& lengths,
+                           std::vector<std::string>& paths) const;
+  // "creation date" in local time; nothing when it is absent, not an integer, or its low
+  // 32 bits are negative.
+  std::optional<std::tm> CreationTime() const;
+  // SHA-1 of the re-encoded info dictionary: 40 lower-case hex digits, or the 20 digest
+  // bytes when hexForm is false. "" when the dictionary cannot be encoded.
+  std::string InfoHashText(bool hexForm = true) const;
+
+  const CAtomDicti& TopLevel() const { return topLevel_; }
+  const CAtomDicti& Info() const { return info_; }
+
+ private:
+  CAtomDicti topLevel_;
+  CAtomDicti info_;
+};
+
+// host, port and path of an http:// address; nothing for any other scheme or when a port is
+// not followed by "/".
+struct HttpUrlParts {
+  std::string host;
+  std::int32_t port = 80;
+  std::string path;
+};
+std::optional<HttpUrlParts> SplitHttpUrl(const std::string& url);
+// Adds "http://" when the address has none and a final "/" (an empty address or a bare
+// line break is left alone).
+void CompleteTrackerUrl(std::string& url);
+// A-Z to a-z; every other byte unchanged.
+void LowerAscii(std::string& text);
+
+}  // namespace morvane
