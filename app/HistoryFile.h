@@ -1,11 +1,20 @@
 #pragma once
 // The play history file "配置.ini" beside the program.
 
+#include <string>
+
 #include "app/Program.h"
 
 namespace morvane {
 
 void SaveHistory(Program& program);  // "全部保存", window thread
 void LoadHistory(Program& program);  // worker, at start-up
+
+// The same with the file in `directory` instead of the program's directory.
+void SaveHistoryIn(Program& program, const std::string& directory);
+void LoadHistoryFrom(Program& program, const std::string& directory);
+
+// directory + "/配置.ini"
+std::string HistoryFilePath(const std::string& directory);
 
 }  // namespace morvane

@@ -311,7 +311,9 @@ class RecordingControls : public Controls {
     return ControlKind::Label;
   }
   std::mutex& Check(std::string_view c) {
-    if (!c.empty()) EXPECT_TRUE(IsControlName(c) || IsMenu(c)) << "unknown control " << c;
+    if (!c.empty()) {
+      EXPECT_TRUE(IsControlName(c) || IsMenu(c)) << "unknown control " << c;
+    }
     return mutex_;
   }
   static bool IsMenu(std::string_view c) {

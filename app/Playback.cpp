@@ -1,0 +1,105 @@
+#include "app/Playback.h"
+
+#include <mutex>
+
+#include "platform/Worker.h"
+#include "web/FetchPage.h"
+#include "web/Text.h"
+
+namespace morvane {
+namespace {
+
+constexpr std::string_view kLinkBox = "编辑框1";
+constexpr std::string_view kPlayer = "超文本浏览框1";
+constexpr std::string_view kHistory = "超级列表框3";
+constexpr std::string_view kResults = "超级列表框1";
+constexpr std::string_view kPages = "高级选择夹1";
+constexpr int kPlaybackPage = 0;
+constexpr int kSearchPage = 1;
+
+// Shown while the link resolves. Without a scheme: the browser opens it over http.
+std::string NoticePageAddress(const Settings& settings) {
+  return settings.publisherHost + "/adminapi/vexapi/gg/ada.html";
+}
+
+// Two history writers finishing together must not interleave their insert and cell write,
+// or one link would land in the other's row and leave an empty row behind.
+std::mutex historyInsertMutex;
+
+}  // namespace
+
+std::string ResolutionAddress(const Settings& settings, std::string_view link) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string address = "http://" + settings.resolutionHost + "/xml.php?url=";
+  address.reserve(address.size() + link.size());
+  for (const char c : link) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) {
+      address += '%';
+      address += kHex[byte >> 4];
+      address += kHex[byte & 0x0F];
+    } else {
+      address += c;
+    }
+  }
+  return address;
+}
+
+void StartPlayback(Program& program) {
+  program.ui.Navigate(kPlayer, NoticePageAddress(program.settings));
+  StartWorker([&program] { ResolveLink(program); });
+}
+
+void PlaySelectedResult(Program& program) {
+  program.ui.SetSelectedIndex(kPages, kPlaybackPage);
+  const int row = program.ui.SelectedIndex(kResults);
+  program.ui.SetText(kLinkBox, program.ui.Cell(kResults, row, 2));
+  StartPlayback(program);
+}
+
+void PlaySelectedHistory(Program& program) {
+  const int row = program.ui.SelectedIndex(kHistory);
+  program.ui.SetText(kLinkBox, program.ui.Cell(kHistory, row, 0));
+  StartPlayback(program);
+}
+
+void ResolveLink(Program& program) {
+  // Neither the browser nor the web client may answer this resolution from an earlier one.
+  program.ui.ClearWebCache();
+  const std::string link = TrimText(program.ui.Text(kLinkBox));
+  std::string page = FetchPage(ResolutionAddress(program.settings, link));
+  std::string address = TextBetween(page, "<file>", "</file>");
+  program.texts.Set(ProgramText::ResolvePage, std::move(page));
+  program.texts.Set(ProgramText::ResolvedAddress, std::move(address));
+  StartWorker([&program] { ShowPlayerPage(program); });
+}
+
+void ShowPlayerPage(Program& program) {
+  // Read now, not handed over by ResolveLink: with overlapping playbacks the latest
+  // resolution decides.
+  const std::string address = program.texts.Get(ProgramText::ResolvedAddress);
+  if (FindText(address, "resp") != -1) {
+    program.ui.ShowMessage(Local("种子链接失效了,请更换种子链接"), Local("信息："),
+                           MessageButtons::Ok, MessageIcon::None);
+    program.ui.SetSelectedIndex(kPages, kSearchPage);
+    return;
+  }
+  program.texts.Set(ProgramText::PlayingAddress, address);
+  program.ui.Navigate(kPlayer, program.texts.Get(ProgramText::PlayerPagePrefix) + address);
+  RecordHistory(program);
+}
+
+void RecordHistory(Program& program) {
+  const std::string link = program.ui.Text(kLinkBox);
+  std::lock_guard lock(historyInsertMutex);
+  const int row = program.ui.InsertRow(kHistory, 0);
+  program.ui.SetCell(kHistory, row, 0, link);
+}
+
+void PlayLibraryPage(Program& program) {
+  const std::string page = program.ui.Text("编辑框_高清影库");
+  program.ui.Navigate("高清影库浏览框", "https://" + program.settings.playerHost +
+                                            "/api/play.jsp?url=" + EncodePlayerLink(page));
+}
+
+}  // namespace morvane

@@ -1,0 +1,23 @@
+#pragma once
+// Whole-file reads and writes, and the directory the program runs from.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The directory holding the running program (from /proc/self/exe), without a trailing "/";
+// "." when it cannot be found out.
+std::string ProgramDirectory();
+
+// Every byte of the file, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Replaces the file's whole content with `bytes`, creating it if needed. The bytes go into a
+// new file beside the old one, which is flushed to disk and then renamed over the old name,
+// so a reader sees either the old content or the new one, never a mixture, and a failed
+// write leaves the old file as it was. Returns true once the new file is in place.
+bool WriteWholeFile(const std::string& path, std::string_view bytes);
+
+}  // namespace morvane
