@@ -1,0 +1,285 @@
+#include "update/SelfReplacement.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/LocalServer.h"
+#include "tests/support/RecordingControls.h"
+#include "tests/update_replace/ScratchDirectory.h"
+#include "update/Cipher.h"
+#include "web/Text.h"
+
+extern char** environ;
+
+namespace morvane {
+namespace {
+
+using testing::LocalServer;
+using testing::RecordingControls;
+using testing::ScratchDirectory;
+using Names = std::set<std::string>;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool IsExecutable(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) != 0;
+}
+
+// Runs a program to its end; its exit code, or -1.
+int RunToEnd(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> owned{program};
+  owned.insert(owned.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : owned) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Things the detached script and the new program do happen after the old program ended.
+bool Eventually(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+TEST(UsableProgramName, KeepsTheOldProgramSafe) {
+  const struct {
+    std::string name;
+    bool usable;
+  } cases[] = {
+      {"morvane-4.1.8", true}, {"新版本", true},   {" .sh x", true},
+      {"", false},             {".", false},       {"..", false},
+      {"sub/morvane", false},  {"/morvane", false}, {std::string("a\0b", 3), false},
+      {"morvane", false},  // the running program itself
+  };
+  for (const auto& c : cases) EXPECT_EQ(UsableProgramName(c.name, "morvane"), c.usable) << c.name;
+}
+
+// The script run by the real shell: whatever the old program's name, it deletes exactly
+// that file and itself, and nothing in the name is executed.
+TEST(CleanupScript, DeletesTheOldProgramAndItselfWhateverTheName) {
+  const char* names[] = {
+      "morvane", "with space", "it's", "$(touch injected)", "`touch injected`",
+      "semi;touch injected", "line\nbreak", "旧版本", "-dash", "*",
+  };
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    ScratchDirectory dir;
+    const std::string old = dir.path() + "/" + name;
+    WriteFile(old, "old program");
+    WriteFile(dir.path() + "/bystander", "stays");
+    const std::string script = dir.path() + "/ .sh";
+    WriteFile(script, CleanupScriptText(old));
+    ASSERT_EQ(RunToEnd("/bin/sh", {script}), 0);
+    EXPECT_EQ(dir.Names(), Names{"bystander"});
+  }
+}
+
+// A local server offering the version page, the new program, and a download that never
+// finishes.
+class PublisherServer {
+ public:
+  PublisherServer() {
+    auto& s = server_.server();
+    s.Get("/version.html", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(Local("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ +
+                            "</p><p>3：morvane-new</p>"),
+                      "text/html");
+    });
+    s.Get("/files/new", [this](const httplib::Request&, httplib::Response& res) {
+      ++downloads_;
+      res.set_content(ReadFile(NEW_PROGRAM), "application/octet-stream");
+    });
+    s.Get("/files/stalled", [this](const httplib::Request&, httplib::Response& res) {
+      ++downloads_;
+      res.set_content_provider(
+          1 << 24, "application/octet-stream",
+          [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset == 0) {
+              const std::string first(30000, 'x');
+              sink.write(first.data(), first.size());
+              return true;
+            }
+            std::unique_lock lock(mutex_);
+            released_.wait(lock, [&] { return release_; });
+            return false;
+          });
+    });
+    server_.Start();
+  }
+  ~PublisherServer() {
+    {
+      std::lock_guard lock(mutex_);
+      release_ = true;
+    }
+    released_.notify_all();
+    server_.Stop();
+  }
+  void OfferAt(const std::string& path) { path_ = path; }
+  std::string Address(const std::string& path) const { return server_.base() + path; }
+  int downloads() const { return downloads_; }
+
+ private:
+  LocalServer server_;
+  std::string path_ = "/files/new";
+  std::atomic<int> downloads_{0};
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+};
+
+struct InProcess {
+  RecordingControls ui;
+  Program program{ui, Settings{}};
+  ScratchDirectory dir;
+  std::string old = dir.path() + "/morvane-old";
+  InProcess(const std::string& address, const std::string& name) {
+    WriteFile(old, "old program");
+    program.update.programPath = old;
+    program.update.downloadAddress = address;
+    program.update.programName = name;
+    program.update.countdownStep = std::chrono::milliseconds(1);
+  }
+};
+
+TEST(RunUpdate, RefusesANameThatWouldHarmTheOldProgram) {
+  PublisherServer server;
+  const std::string names[] = {"", ".", "..", "sub/x", "morvane-old", std::string("a\0b", 3)};
+  for (const auto& name : names) {
+    SCOPED_TRACE(name);
+    InProcess run(server.Address("/files/new"), Local(name));
+    RunUpdate(run.program);
+    ASSERT_EQ(run.ui.Messages().size(), 1u);
+    EXPECT_EQ(LocalToUtf8(run.ui.Messages()[0].text), "不能打开本地的文件!");
+    EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
+    EXPECT_EQ(run.dir.Names(), Names{"morvane-old"});
+    EXPECT_EQ(ReadFile(run.old), "old program");
+  }
+  EXPECT_EQ(server.downloads(), 0);
+}
+
+TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
+  PublisherServer server;
+  InProcess run(server.Address("/files/new"), "morvane-new");
+  const std::string target = run.dir.path() + "/morvane-new";
+  WriteFile(target, "an earlier download");
+  RunUpdate(run.program);
+
+  // After the last progress figures: both labels hidden, then the countdown.
+  const auto calls = run.ui.Calls();
+  const auto hide = std::find(calls.begin(), calls.end(), "SetVisible 标签_下载速度 0");
+  ASSERT_NE(hide, calls.end());
+  EXPECT_EQ(run.ui.Progress("进度条1"), 10000);
+  std::vector<std::string> window;
+  for (auto it = hide; it != calls.end(); ++it)
+    if (it->find("标签_") != std::string::npos) window.push_back(*it);
+  const std::string countdown = "SetText 标签_已完成百分比 ";
+  const std::vector<std::string> expected = {
+      "SetVisible 标签_下载速度 0",
+      "SetVisible 标签_总大小 0",
+      countdown + Local("更新完毕，等待3秒自动运行新版本……"),
+      countdown + Local("更新完毕，等待2秒自动运行新版本……"),
+      countdown + Local("更新完毕，等待1秒自动运行新版本……"),
+  };
+  EXPECT_EQ(window, expected);
+  EXPECT_TRUE(run.ui.Messages().empty());
+  EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
+  EXPECT_EQ(ReadFile(target), ReadFile(NEW_PROGRAM));
+  EXPECT_TRUE(IsExecutable(target));
+  EXPECT_TRUE(Eventually([&] { return run.dir.Names() == Names{"morvane-new", "started"}; }))
+      << ::testing::PrintToString(run.dir.Names());
+}
+
+// The real thing: a copy of the old program in a scratch directory checks the version,
+// downloads, replaces itself and ends; the process and the files are watched from here.
+struct ChildUpdate {
+  PublisherServer server;
+  ScratchDirectory dir;
+  std::string old = dir.path() + "/morvane-old";
+  std::string log = dir.path() + ".log";
+  ChildUpdate() {
+    std::filesystem::copy_file(OLD_PROGRAM, old);
+    std::filesystem::permissions(old, std::filesystem::perms::owner_all);
+  }
+  ~ChildUpdate() { std::filesystem::remove(log); }
+  int Run(const std::string& mode) {
+    return RunToEnd(old, {server.Address("/version.html"), mode, log});
+  }
+  std::vector<std::string> Log() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(log));
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("text 透明标签", 0) != 0) lines.push_back(line);
+    return lines;
+  }
+};
+
+TEST(SelfReplacement, TheNewProgramTakesThePlaceOfTheOldOne) {
+  ChildUpdate child;
+  ASSERT_EQ(child.Run("update"), 0);
+  const std::vector<std::string> log = {
+      "message 发现新版本 发现新版本：v4.1.8，是否更新？",
+      "window",
+      "text 标签_已完成百分比 更新完毕，等待3秒自动运行新版本……",
+      "text 标签_已完成百分比 更新完毕，等待2秒自动运行新版本……",
+      "text 标签_已完成百分比 更新完毕，等待1秒自动运行新版本……",
+      "end 0",
+  };
+  EXPECT_EQ(child.Log(), log);
+  const std::string fresh = child.dir.path() + "/morvane-new";
+  EXPECT_EQ(ReadFile(fresh), ReadFile(NEW_PROGRAM));
+  EXPECT_TRUE(IsExecutable(fresh));
+  // Started, the old program file deleted, the script gone, no download left over.
+  EXPECT_TRUE(Eventually([&] { return child.dir.Names() == Names{"morvane-new", "started"}; }))
+      << ::testing::PrintToString(child.dir.Names());
+}
+
+TEST(SelfReplacement, AbortingLeavesTheOldProgramAndNoDownload) {
+  ChildUpdate child;
+  child.server.OfferAt("/files/stalled");
+  const std::string before = ReadFile(child.old);
+  ASSERT_EQ(child.Run("abort"), 0);
+  const std::vector<std::string> log = {
+      "message 发现新版本 发现新版本：v4.1.8，是否更新？",
+      "window",
+      "message 询问 退出后将无法更新完成，是否退出？",
+      "end 0",
+  };
+  EXPECT_EQ(child.Log(), log);
+  EXPECT_EQ(child.dir.Names(), Names{"morvane-old"});
+  EXPECT_EQ(ReadFile(child.old), before);
+}
+
+}  // namespace
+}  // namespace morvane
