@@ -1,0 +1,78 @@
+#include "app/window/Bindings.h"
+
+#include <QAction>
+#include <QPushButton>
+
+#include "app/Forum.h"
+#include "app/window/FormControls.h"
+#include "app/window/MainWindow.h"
+#include "app/window/Shell.h"
+#include "platform/Worker.h"
+#include "update/RemoteTexts.h"
+
+namespace morvane {
+namespace {
+
+// Handlers run one at a time on the window thread; those marked "worker" only start one.
+template <class F>
+void OnClick(MainWindow& window, std::string_view button, F handler) {
+  if (auto* b = window.Control<QPushButton>(button))
+    QObject::connect(b, &QPushButton::clicked, &window, [handler] { handler(); });
+}
+
+template <class F>
+void OnPress(MainWindow& window, std::string_view label, F handler) {
+  if (auto* l = window.Control<TransparentLabel>(label))
+    QObject::connect(l, &TransparentLabel::leftButtonPressed, &window, [handler] { handler(); });
+}
+
+template <class F>
+void OnEntry(MainWindow& window, std::string_view menu, std::string_view entry, F handler) {
+  if (QAction* action = window.MenuEntry(menu, entry))
+    QObject::connect(action, &QAction::triggered, &window, [handler] { handler(); });
+}
+
+template <class F>
+void OnList(MainWindow& window, std::string_view list, void (ReportList::*event)(), F handler) {
+  if (auto* l = window.Control<ReportList>(list))
+    QObject::connect(l, event, &window, [handler] { handler(); });
+}
+
+template <class F>
+void OnDoubleClick(MainWindow& window, std::string_view list, F handler) {
+  if (auto* l = window.Control<ReportList>(list))
+    QObject::connect(l, &ReportList::doubleClicked, &window, [handler] { handler(); });
+}
+
+}  // namespace
+
+void BindEvents(MainWindow& window, Shell& shell, Program& program) {
+  Program* p = &program;
+
+  // The main window and the notification area.
+  QObject::connect(&window, &MainWindow::sizeChanged, &shell, [&shell] { shell.OnMainWindowResized(); });
+  QObject::connect(&window, &MainWindow::closeRequested, &shell, [&shell] { shell.ExitProgram(); });
+  OnPress(window, "透明标签3", [&shell] { shell.MinimizeToTray(); });
+  OnPress(window, "透明标签4", [&shell] { shell.AskExit(); });
+  OnEntry(window, "菜单设置", "显示", [&shell] { shell.ShowMainWindow(); });
+  OnEntry(window, "菜单设置", "退出", [&shell] { shell.ExitProgram(); });
+
+  // Status strip and toolbar.
+  OnPress(window, "透明标签8", [p] { OpenForum(*p); });
+  if (auto* toolbar = window.Control<PictureToolbar>("工具条1"))
+    QObject::connect(toolbar, &PictureToolbar::buttonClicked, &window,
+                     [p](int index) { SwitchTab(*p, index); });
+
+  // Page 0, online playback.
+  OnClick(window, "超级按钮2", [p] { PlayRandomLink(*p); });
+  OnClick(window, "超级按钮8", [p] { ShowPlaceholderPage(*p, "超文本浏览框1"); });
+
+  // Page 1, torrent search.
+  OnClick(window, "超级按钮6", [p] { StartWorker([p] { SearchRandomKeyword(*p); }); });
+
+  // Page 2, HD film library; page 3, live TV.
+  OnClick(window, "超级按钮11", [p] { ShowPlaceholderPage(*p, "高清影库浏览框"); });
+  OnClick(window, "超级按钮4", [p] { ShowPlaceholderPage(*p, "电视直播浏览框"); });
+}
+
+}  // namespace morvane

@@ -1,0 +1,85 @@
+// The program: the window thread's event loop over the main window, and the program-wide
+// state that every routine and worker shares.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/Program.h"
+#include "app/window/Bindings.h"
+#include "app/window/MainWindow.h"
+#include "app/window/Pictures.h"
+#include "app/window/Shell.h"
+#include "app/window/UpdateWindow.h"
+#include "platform/Settings.h"
+#include "platform/qt/DesignFonts.h"
+#include "platform/qt/QtControls.h"
+#include "update/RemoteTexts.h"
+
+namespace {
+
+morvane::Program* globals = nullptr;
+
+// Releases the program-wide texts and lists when the process ends.
+void FreeGlobals() {
+  if (globals == nullptr) return;
+  globals->texts.Clear();
+  std::lock_guard lock(globals->search.mutex);
+  std::vector<std::string>().swap(globals->search.names);
+  std::vector<std::string>().swap(globals->search.hashes);
+  std::vector<std::string>().swap(globals->search.sizes);
+  std::string().swap(globals->search.currentPage);
+}
+
+// The history file and the update's files live beside the program.
+void ChangeToProgramDirectory() {
+  std::error_code error;
+  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) std::filesystem::current_path(program.parent_path(), error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace morvane;
+  ChangeToProgramDirectory();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  // The main window hides in the notification area and the update window closes while the
+  // program goes on: only ExitProgram ends the loop.
+  app.setQuitOnLastWindowClosed(false);
+  app.setApplicationName(QStringLiteral("Morvane"));
+  app.setWindowIcon(ProgramIcon());
+  app.setFont(DefaultFont());
+
+  // Workers may still run when the loop ends, so the port and the state they reach stay
+  // alive until the process is gone: neither is ever destroyed.
+  auto* ui = new QtControls;
+  auto* program = new Program(*ui, BuildSettings());
+  globals = program;
+  // The process ends through quick_exit (here and in EndProgram): ordinary static
+  // destruction would pull the toolkit away from workers that are still running.
+  std::at_quick_exit(FreeGlobals);
+
+  auto* window = new MainWindow(program->settings);
+  ui->AddWindow(window);
+  ui->SetUpdateWindowFactory([] { return new UpdateWindow; });
+  auto* shell = new Shell(*window, *program);
+  BindEvents(*window, *shell, *program);
+  QObject::connect(shell, &Shell::exitRequested, &app, &QCoreApplication::quit);
+
+  window->show();
+  // The created event: reading the information page holds up the window thread, so the
+  // window is painted first.
+  QTimer::singleShot(0, window, [program] { LoadInfoPage(*program); });
+  app.exec();
+
+  ui->Close();
+  std::fflush(nullptr);
+  std::quick_exit(0);
+}

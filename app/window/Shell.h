@@ -1,0 +1,48 @@
+#pragma once
+// The shell's own handlers: the exit question, the exit, and taking the main window to and
+// from the notification area.
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include "app/Program.h"
+
+namespace morvane {
+
+class MainWindow;
+
+class Shell : public QObject {
+  Q_OBJECT
+ public:
+  // Notification-area event kinds.
+  static constexpr int kLeftButtonReleased = 1;
+  static constexpr int kDoubleClick = 2;
+  static constexpr int kRightButtonReleased = 3;
+
+  Shell(MainWindow& window, Program& program);
+
+  void AskExit();
+  void ExitProgram();
+  void MinimizeToTray();
+  void OnMainWindowResized();
+  void OnTrayEvent(int kind);
+  void ShowMainWindow();
+
+  QSystemTrayIcon& Tray() { return tray_; }
+  // Where OnTrayEvent(3) puts the menu "菜单设置" for a mouse position: its right edge 5
+  // pixels left of the mouse, its top edge 5 pixels above it.
+  static QPoint TrayMenuPosition(QPoint mouse, QSize menuSize);
+
+ signals:
+  // The main window is gone; the event loop should end.
+  void exitRequested();
+
+ private:
+  MainWindow& window_;
+  Program& program_;
+  QSystemTrayIcon tray_;
+  bool ending_ = false;
+  bool minimised_ = false;  // the state the last size change left the window in
+};
+
+}  // namespace morvane
