@@ -84,7 +84,15 @@ std::optional<HttpUrlParts> SplitHttpUrl(const std::string& url) {
 
 bool CTorrent::LoadFile(const std::string& path) {
   if (path.empty()) return false;
-  AtomPtr decoded = ParseTorrentFile(path);
+  return Load(ParseTorrentFile(path));
+}
+
+bool CTorrent::LoadBytes(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > kMaxInputLength) return false;
+  return Load(ParseValue(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0));
+}
+
+bool CTorrent::Load(AtomPtr decoded) {
   if (!decoded || !decoded->HoldsDicti()) return false;
   topLevel_.CopyFrom(static_cast<const CAtomDicti&>(*decoded));
   decoded.reset();

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "torrent/Atom.h"
@@ -35,6 +36,8 @@ class CTorrent {
   // Fails for an empty path, a file that does not decode, or a value that is not a
   // dictionary. A torrent without a usable "info" loads with an empty info dictionary.
   bool LoadFile(const std::string& path);
+  // The same for a file's bytes already in memory.
+  bool LoadBytes(std::string_view bytes);
 
   // The trackers: "announce-list" when present replaces "announce"; only http trackers
   // give endpoints. False (and no endpoints) when there is no "announce".
@@ -63,6 +66,8 @@ class CTorrent {
   const CAtomDicti& Info() const { return info_; }
 
  private:
+  bool Load(AtomPtr decoded);
+
   CAtomDicti topLevel_;
   CAtomDicti info_;
 };

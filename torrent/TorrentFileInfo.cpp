@@ -60,29 +60,31 @@ std::unique_ptr<TorrentFileInfo> ReadTorrentFileInfo(std::string_view path) {
   InitTorrentFileInfo(*record);
   if (path.empty()) return record;
   CTorrent torrent;
-  if (!torrent.LoadFile(std::string(path))) return record;
+  if (torrent.LoadFile(std::string(path))) FillTorrentFileInfo(torrent, *record);
+  return record;
+}
 
+void FillTorrentFileInfo(const CTorrent& torrent, TorrentFileInfo& record) {
   std::vector<TrackerEndpoint> endpoints;
   if (torrent.TrackerEndpoints(endpoints)) {
     for (const TrackerEndpoint& endpoint : endpoints) {
-      record->trackers += endpoint.host;
-      record->trackers += ':';
-      record->trackers += std::to_string(endpoint.port);
-      record->trackers += ';';
+      record.trackers += endpoint.host;
+      record.trackers += ':';
+      record.trackers += std::to_string(endpoint.port);
+      record.trackers += ';';
     }
   }
-  record->comment = torrent.CommentText();
-  record->createdBy = torrent.CreatorText();
-  record->totalLength = torrent.TotalLengthValue();
-  record->name = torrent.NameText();
-  record->pieceLength = torrent.PieceLengthValue();
-  record->pieceCount = torrent.PieceCount();
-  torrent.FileLengthsAndPaths(record->fileLengths, record->filePaths);
-  record->infoHash = torrent.InfoHashText(true);
+  record.comment = torrent.CommentText();
+  record.createdBy = torrent.CreatorText();
+  record.totalLength = torrent.TotalLengthValue();
+  record.name = torrent.NameText();
+  record.pieceLength = torrent.PieceLengthValue();
+  record.pieceCount = torrent.PieceCount();
+  torrent.FileLengthsAndPaths(record.fileLengths, record.filePaths);
+  record.infoHash = torrent.InfoHashText(true);
   if (const auto created = torrent.CreationTime()) {
-    if (const auto date = EncodeDateTime(*created)) record->creationDate = *date;
+    if (const auto date = EncodeDateTime(*created)) record.creationDate = *date;
   }
-  return record;
 }
 
 }  // namespace morvane

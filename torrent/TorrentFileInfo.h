@@ -15,6 +15,8 @@
 
 namespace morvane {
 
+class CTorrent;
+
 // Date-time values: days since 30 December 1899, the time of day as a fraction of a day
 // (subtracted for days before the epoch). The empty date is 1 January of the year 100.
 inline constexpr double kEmptyDate = -657434.0;
@@ -39,6 +41,8 @@ void ReleaseTorrentFileInfo(TorrentFileInfo& record);
 // A record filled from the file at `path`; in the initial state when the path is empty or
 // the file is no torrent.
 std::unique_ptr<TorrentFileInfo> ReadTorrentFileInfo(std::string_view path);
+// Fills an initial record from a loaded torrent, as ReadTorrentFileInfo does.
+void FillTorrentFileInfo(const CTorrent& torrent, TorrentFileInfo& record);
 
 // The date-time value of a calendar date and time of day, or nothing outside years
 // 100..9999, months 1-12, the days of that month, hours 0-23 and minutes and seconds 0-59.
