@@ -33,6 +33,11 @@ constexpr std::size_t kMarkerStarts = 499;
 // A chain of 301 answers that the routine follows itself ends after this many repeats.
 constexpr int kMostMovedRepeats = 10;
 constexpr long kMostPlatformRedirects = 20;
+// Larger pieces than curl's default mean fewer calls for a big page.
+constexpr long kReceivePiece = 256 * 1024;
+// A body announced up to this size gets its room at once; larger ones grow as they arrive,
+// so a false announcement cannot make the routine claim memory it never fills.
+constexpr curl_off_t kMostReserved = 64 << 20;
 
 std::atomic<long long> gConnectMilliseconds{FetchTimeouts{}.connect.count()};
 std::atomic<long long> gStallMilliseconds{FetchTimeouts{}.stall.count()};
@@ -52,6 +57,7 @@ using ParsedUrl = std::unique_ptr<CURLU, UrlCleanup>;
 
 // What one transfer has received so far.
 struct Reception {
+  CURL* handle = nullptr;
   std::string body;
   std::vector<std::string> headerLines;  // of the latest response only
   bool responded = false;
@@ -85,6 +91,13 @@ std::size_t ReceiveHeader(char* data, std::size_t size, std::size_t count, void*
     reception.inBody = false;
   } else if (!line.empty() && reception.responded && !reception.inBody) {
     reception.headerLines.emplace_back(line);  // trailers after the body are not kept
+  }
+  if (line.empty() && reception.responded && !reception.inBody) {
+    curl_off_t announced = -1;
+    curl_easy_getinfo(reception.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0 && announced <= kMostReserved) {
+      reception.body.reserve(static_cast<std::size_t>(announced));
+    }
   }
   return length;
 }
@@ -228,6 +241,7 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   if (options.method != 0 && body->empty()) *body = options.bodyText;
 
   Reception reception;
+  reception.handle = handle;
   reception.stall = std::chrono::milliseconds(gStallMilliseconds.load());
 
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -251,6 +265,7 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reception);
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceivePiece);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &ReceiveBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reception);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &ReceiveHeader);

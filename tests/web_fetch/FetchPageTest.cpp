@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,21 @@ TEST_F(FetchPageTest, RawHeadersOfTheLastResponseUpTo5000Bytes) {
             "final page");
   EXPECT_EQ(raw, "HTTP/1.1 200 OK\r\nX-Final: yes\r\nContent-Length: 10\r\nConnection: close");
   EXPECT_EQ(newCookies, "");
+}
+
+TEST_F(FetchPageTest, ProxyOnlyWhenGiven) {
+  RawServer proxy([](const std::string&) { return Answer("via proxy"); });
+  RawServer direct([](const std::string&) { return Answer("direct"); });
+  EXPECT_EQ(FetchPage("http://Proxied.Example:8080/p?q=1", {.proxy = proxy.host()}), "via proxy");
+  ASSERT_EQ(proxy.requests().size(), 1u);
+  EXPECT_TRUE(proxy.requests()[0].starts_with("GET http://proxied.example:8080/p?q=1 HTTP/1.1\r\n"))
+      << proxy.requests()[0];
+  // Without a proxy argument the request goes straight out, whatever the environment says.
+  ::setenv("http_proxy", proxy.base().c_str(), 1);
+  const std::string page = FetchPage(direct.base() + "/d");
+  ::unsetenv("http_proxy");
+  EXPECT_EQ(page, "direct");
+  EXPECT_EQ(proxy.requests().size(), 1u);
 }
 
 TEST_F(FetchPageTest, ProcessCookieStoreCarriesCookiesBetweenCalls) {
