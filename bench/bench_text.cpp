@@ -75,29 +75,34 @@ void BM_ExtractAll(benchmark::State& state) {
 BENCHMARK(BM_MemmemLeftMarker);
 BENCHMARK(BM_ExtractAll)->ArgName("caseSensitive")->Arg(0)->Arg(1);
 
-// Keeps each run's throughput to print the ratios at the end.
+// Keeps each run's throughput to print the ratios at the end: of the medians when the runs
+// are repeated, else of the single runs.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       const auto bytes = run.counters.find("bytes_per_second");
-      if (!run.error_occurred && bytes != run.counters.end())
-        throughput_[run.benchmark_name()] = bytes->second.value;
+      if (run.error_occurred || bytes == run.counters.end()) continue;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      throughput_[run.aggregate_name][run.run_name.str()] = bytes->second.value;
     }
   }
 
   void PrintRatios() const {
-    const auto reference = throughput_.find("BM_MemmemLeftMarker");
-    if (reference == throughput_.end() || reference->second <= 0) return;
-    for (const auto& [name, value] : throughput_)
+    const auto medians = throughput_.find("median");
+    const auto& runs = medians != throughput_.end() ? medians->second : throughput_.at("");
+    const auto reference = runs.find("BM_MemmemLeftMarker");
+    if (reference == runs.end() || reference->second <= 0) return;
+    for (const auto& [name, value] : runs)
       if (name != reference->first)
         std::printf("ratio %s / memmem: %.3f (target >= 0.2)\n", name.c_str(),
                     value / reference->second);
   }
 
  private:
-  std::map<std::string, double> throughput_;
+  // aggregate name ("" for single runs) -> run name -> bytes per second
+  std::map<std::string, std::map<std::string, double>> throughput_;
 };
 
 }  // namespace
