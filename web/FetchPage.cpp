@@ -173,27 +173,35 @@ HeaderList RequestHeaderList(std::string_view headerText) {
   return list;
 }
 
-std::string EscapeSpaces(std::string_view path) {
+// Spaces cannot stand in a request line, and curl would escape the path's non-ASCII bytes
+// itself in lower case; both are escaped here as a browser does. Everything else, the
+// query above all, is sent as written.
+std::string EscapePath(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::size_t queryAt = std::min(path.find('?'), path.size());
   std::string escaped;
   escaped.reserve(path.size());
-  for (char c : path) {
-    if (c == ' ') {
-      escaped += "%20";
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (byte == ' ' || (byte >= 0x80 && i < queryAt)) {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0x0F];
     } else {
-      escaped += c;
+      escaped += path[i];
     }
   }
   return escaped;
 }
 
 // The address curl is given, built from the address parts so that host, port and path are
-// exactly the ones the part rules derive; "" when no request can be made for it.
+// exactly the ones the address rules derive; "" when no request can be made for it.
 std::string RequestUrl(const AddressParts& parts) {
   if (parts.port < 0 || parts.port > 65535) return {};
   std::string url = parts.secure ? "https://" : "http://";
   url += parts.host;
   if (parts.port != 0) url += ":" + std::to_string(parts.port);
-  url += EscapeSpaces(parts.path);
+  url += EscapePath(parts.path);
   ParsedUrl parsed(curl_url());
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
     return {};

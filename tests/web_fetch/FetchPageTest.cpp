@@ -71,6 +71,10 @@ TEST_F(FetchPageTest, SendsTheComposedHeaderTextAsIs) {
        kDefaultLines},
       {"query and escapes unchanged", "/Dir/a?Q=%2f%E4x&b=C", true, "",
        "GET /Dir/a?Q=%2f%E4x&b=C HTTP/1.1", "User-Agent: " + kDefaultAgent, kDefaultLines},
+      {"non-ASCII path bytes escaped, query bytes not", "/\xC4\xE3 x?k=\xBA\xC3 y", true, "",
+       "GET /%C4%E3%20x?k=\xBA\xC3%20y HTTP/1.1", "User-Agent: " + kDefaultAgent, kDefaultLines},
+      {"path escapes unchanged", "/%e4%B8/x", true, "", "GET /%e4%B8/x HTTP/1.1",
+       "User-Agent: " + kDefaultAgent, kDefaultLines},
       {"dot segments unchanged", "/a/../b/./c", true, "", "GET /a/../b/./c HTTP/1.1",
        "User-Agent: " + kDefaultAgent, kDefaultLines},
       {"one User-Agent line", "/u", true, "User-Agent: Probe/2.0", "GET /u HTTP/1.1",
@@ -250,7 +254,8 @@ TEST_F(FetchPageTest, RawHeadersOfTheLastResponseUpTo5000Bytes) {
   RawServer hops([](const std::string& request) {
     if (RequestPath(request) == "/first") {
       return RawReply{RawAnswer("HTTP/1.1 302 Found",
-                                "Location: /final\r\nSet-Cookie: hop=1; Path=/hop\r\n", "")};
+                                "Location: /final\r\nSet-Cookie: hop=1; Path=/hop\r\n",
+                                "this page has moved")};
     }
     return RawReply{RawAnswer("HTTP/1.1 200 OK", "X-Final: yes\r\n", "final page")};
   });
