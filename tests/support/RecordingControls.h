@@ -326,11 +326,13 @@ class RecordingControls : public Controls {
   }
   template <class F>
   void Change(F&& f, std::string_view control = {}) {
+    std::lock_guard wait(waitMutex_);
     {
-      std::lock_guard wait(waitMutex_);
       std::lock_guard lock(Check(control));
       f();
     }
+    // Notified under the wait lock: once WaitUntil has seen the change, the writer no longer
+    // touches this object, so a test may destroy it right away.
     changed_.notify_all();
   }
 
