@@ -283,6 +283,11 @@ bool StandInServices::Start() {
       st.servers[i] = std::make_unique<httplib::Server>();
     auto& server = *st.servers[i];
     if (!server.is_valid()) return false;
+    // Without SO_REUSEPORT (cpp-httplib's default), so a second copy cannot share the ports.
+    server.set_socket_options([](socket_t sock) {
+      const int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const int port = st.options.portBase == 0
                          ? server.bind_to_any_port("127.0.0.1")
                          : (server.bind_to_port("127.0.0.1", st.options.portBase + i)
