@@ -165,23 +165,6 @@ TEST_F(RemoteTextsTest, InformationPage) {
   }
 }
 
-TEST_F(RemoteTextsTest, InformationPageUnreachable) {
-  std::string closedAddress;
-  {
-    LocalServer gone;
-    gone.Start();
-    closedAddress = gone.base() + "/info.html";
-  }
-  settings_.infoPageStored = EncipherText(closedAddress, "");
-  RecordingControls ui;
-  Program program(ui, settings_);
-  LoadInfoPage(program);
-  ASSERT_EQ(ui.Messages().size(), 1u);
-  EXPECT_EQ(ui.Messages()[0].text, Local("网络连接失败"));
-  EXPECT_EQ(ui.Calls().size(), 1u);
-  EXPECT_EQ(program.texts.Get(ProgramText::PlayerPagePrefix), "");
-}
-
 // ---- random link ----------------------------------------------------------------------------
 
 TEST_F(RemoteTextsTest, RandomLink) {
