@@ -60,7 +60,7 @@ TEST(PlaybackConcurrency, OverlappingPlaybacksEachEndOnThePlayerAndInTheHistory)
 TEST(PlaybackConcurrency, SimultaneousHistoryWritersNeverShareARow) {
   auto& s = NewSession();
   s.ui.SetText(kLinkBox, "x");
-  constexpr int kWriters = 8, kEach = 1000;
+  constexpr int kWriters = 8, kEach = 600;
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w)
     writers.emplace_back([&] {
