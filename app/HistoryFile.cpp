@@ -14,11 +14,17 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 }  // namespace
 
-std::string HistoryFilePath(const std::string& directory) { return directory + "/配置.ini"; }
+std::string HistoryFilePath(const std::string& directory) {
+  return directory + "/配置.ini";
+}
 
-void SaveHistory(Program& program) { SaveHistoryIn(program, ProgramDirectory()); }
+void SaveHistory(Program& program) {
+  SaveHistoryIn(program, ProgramDirectory());
+}
 
-void LoadHistory(Program& program) { LoadHistoryFrom(program, ProgramDirectory()); }
+void LoadHistory(Program& program) {
+  LoadHistoryFrom(program, ProgramDirectory());
+}
 
 void SaveHistoryIn(Program& program, const std::string& directory) {
   std::string text;

@@ -16,9 +16,13 @@ void ShowMenuForSelectedRow(Program& program, std::string_view list, std::string
 
 }  // namespace
 
-void ShowResultMenu(Program& program) { ShowMenuForSelectedRow(program, kResults, "菜单"); }
+void ShowResultMenu(Program& program) {
+  ShowMenuForSelectedRow(program, kResults, "菜单");
+}
 
-void ShowHistoryMenu(Program& program) { ShowMenuForSelectedRow(program, kHistory, "小菜单"); }
+void ShowHistoryMenu(Program& program) {
+  ShowMenuForSelectedRow(program, kHistory, "小菜单");
+}
 
 void CopyResultLink(Program& program) {
   const int row = program.ui.SelectedIndex(kResults);

@@ -27,7 +27,9 @@ void PutFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string FileBytes(const std::string& path) { return ReadWholeFile(path).value_or("<none>"); }
+std::string FileBytes(const std::string& path) {
+  return ReadWholeFile(path).value_or("<none>");
+}
 
 std::vector<std::string> DirectoryEntries(const std::string& directory) {
   std::vector<std::string> names;
@@ -49,7 +51,8 @@ TEST(HistoryFile, SavedRowsLoadBackInOrder) {
       {"three one-letter rows", {"a", "b", "c"}, "a\r\nb\r\nc\r\n"},
       {"empty history", {}, ""},
       {"empty row at the end", {"a", ""}, "a\r\n\r\n"},
-      {"GBK links", {"\xD6\xD0\xCE\xC4 \xA1\xA1x", "thunder://QUFh"},
+      {"GBK links",
+       {"\xD6\xD0\xCE\xC4 \xA1\xA1x", "thunder://QUFh"},
        "\xD6\xD0\xCE\xC4 \xA1\xA1x\r\nthunder://QUFh\r\n"},
   };
   for (const auto& c : cases) {

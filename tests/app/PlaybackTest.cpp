@@ -81,8 +81,7 @@ TEST(Playback, FollowsTheAnswerOfTheResolutionService) {
     StartPlayback(s.program);
     ASSERT_TRUE(WaitForPlayback(s, 1));
 
-    EXPECT_EQ(service.Targets(),
-              std::vector<std::string>{"/xml.php?url=magnet:?xt=urn:btih:AA"});
+    EXPECT_EQ(service.Targets(), std::vector<std::string>{"/xml.php?url=magnet:?xt=urn:btih:AA"});
     EXPECT_EQ(s.ui.CacheClears(), 1);
     EXPECT_EQ(s.program.texts.Get(ProgramText::ResolvePage), c.answer);
     EXPECT_EQ(s.program.texts.Get(ProgramText::ResolvedAddress), c.resolved);
