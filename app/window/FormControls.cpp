@@ -3,11 +3,13 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QToolButton>
 
 namespace morvane {
 
-TransparentLabel::TransparentLabel(QWidget* parent) : QLabel(parent) {
+TransparentLabel::TransparentLabel(QWidget* parent) : CaptionLabel(parent) {
   setAttribute(Qt::WA_TranslucentBackground);
   setAutoFillBackground(false);
 }
@@ -18,7 +20,22 @@ void TransparentLabel::mousePressEvent(QMouseEvent* event) {
     emit leftButtonPressed(event->position().toPoint(), event->modifiers());
     return;
   }
-  QLabel::mousePressEvent(event);
+  CaptionLabel::mousePressEvent(event);
+}
+
+void CaptionLabel::paintEvent(QPaintEvent* event) {
+  if (lineStep_ <= 0) return QLabel::paintEvent(event);
+  QPainter p(this);
+  QStyleOption option;
+  option.initFrom(this);
+  style()->drawPrimitive(QStyle::PE_Widget, &option, &p, this);
+  p.setPen(palette().color(foregroundRole()));
+  p.setFont(font());
+  const QStringList lines = text().split(QLatin1Char('\n'));
+  const int horizontal = static_cast<int>(alignment() & Qt::AlignHorizontal_Mask);
+  for (int i = 0; i < lines.size(); ++i)
+    p.drawText(QRect(0, i * lineStep_, width(), lineStep_), horizontal | Qt::AlignVCenter,
+               lines[i]);
 }
 
 ReportList::ReportList(QWidget* parent) : QTreeWidget(parent) {
@@ -71,8 +88,12 @@ void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
     emit doubleClicked(event->position().toPoint(), event->modifiers());
 }
 
-PictureToolbar::PictureToolbar(const QList<QPixmap>& pictures, QWidget* parent)
-    : QWidget(parent) {
+PictureToolbar::PictureToolbar(const QList<QPixmap>& pictures, QWidget* parent) : QWidget(parent) {
+  // The pictures carry white writing for the dark strip: keep the strip behind them.
+  setStyleSheet(
+      QStringLiteral("QToolButton { border: none; background: transparent; }"
+                     "QToolButton:hover { background: rgba(255, 255, 255, 40); }"
+                     "QToolButton:pressed { background: rgba(0, 0, 0, 70); }"));
   int x = 0;
   for (int i = 0; i < pictures.size(); ++i) {
     auto* button = new QToolButton(this);

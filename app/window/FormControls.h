@@ -10,9 +10,24 @@
 
 namespace morvane {
 
+// A caption of several lines that must fit a fixed height: its lines are laid out a fixed
+// number of pixels apart instead of at the font's own spacing (0 keeps the font's).
+class CaptionLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit CaptionLabel(QWidget* parent = nullptr) : QLabel(parent) {}
+  void SetLineStep(int pixels) { lineStep_ = pixels; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int lineStep_ = 0;
+};
+
 // A caption without background that reacts when the left button goes down on it (not when
 // it is released): the "-" and "×" of the title area and the forum link.
-class TransparentLabel : public QLabel {
+class TransparentLabel : public CaptionLabel {
   Q_OBJECT
  public:
   explicit TransparentLabel(QWidget* parent = nullptr);

@@ -146,8 +146,9 @@ void MainWindow::BuildTitleAndStatus(const Settings& settings) {
   StripLabel(this, "透明标签6", 240, 588, 54, 16, QString());
   StripLabel(this, "透明标签7", 306, 588, 376, 16,
              QStringLiteral("如果当前版本号不等于最新版本号，可以点击左面的箭头获取新版本！"));
-  auto* forum = StripLabel(this, "透明标签8", 736, 588, 216, 16,
-                           QStringLiteral("论坛:") + QString::fromStdString(settings.publisherHost));
+  auto* forum =
+      StripLabel(this, "透明标签8", 736, 588, 216, 16,
+                 QStringLiteral("论坛:") + QString::fromStdString(settings.publisherHost));
   forum->setCursor(Qt::PointingHandCursor);
 }
 
@@ -171,9 +172,9 @@ QWidget* MainWindow::BuildPlaybackPage(const Settings& settings) {
 
   auto* panel = Place<QWidget>(page, "图片框2", 0, 49, 808, 504);
   auto* player = Browser(panel, "超文本浏览框1", -1, 0, 832, 504);
-  const QString placeholder =
-      QStringLiteral("http://") + QString::fromStdString(settings.publisherHost) +
-      QStringLiteral("/adminapi/2.html");
+  const QString placeholder = QStringLiteral("http://") +
+                              QString::fromStdString(settings.publisherHost) +
+                              QStringLiteral("/adminapi/2.html");
   player->setProperty(kGivenAddressProperty, placeholder);
   player->setUrl(QUrl::fromUserInput(placeholder));
 
@@ -184,7 +185,8 @@ QWidget* MainWindow::BuildPlaybackPage(const Settings& settings) {
 QWidget* MainWindow::BuildSearchPage() {
   QWidget* page = NewPage();
   auto* panel = Place<QWidget>(page, "图片框1", 0, 23, 960, 533);
-  EditBox(panel, "编辑框_种子关键字", 152, 10, 344, 27, QStringLiteral("输入关键字例如（中国合伙人）"));
+  EditBox(panel, "编辑框_种子关键字", 152, 10, 344, 27,
+          QStringLiteral("输入关键字例如（中国合伙人）"));
 
   auto* sites = Place<QComboBox>(panel, "组合框1", 504, 10, 144, 27);
   sites->addItems({QStringLiteral("BT搜索(推荐)"), QStringLiteral("BP搜索(推荐)")});
@@ -199,11 +201,12 @@ QWidget* MainWindow::BuildSearchPage() {
                        QStringLiteral("种子大小")},
                       {30, 535, 0, 70});
 
-  auto* busyText = Place<QLabel>(panel, "标签5", 287, 120, 386, 72);
+  auto* busyText = Place<CaptionLabel>(panel, "标签5", 287, 120, 386, 72);
+  busyText->SetLineStep(14);  // the busy picture covers the first lines
   busyText->setText(
       QStringLiteral("\n\n\n开始搜索,搜索资源速度与您的网速有关,请您稍后,正在加载!\n"
                      "此时请不要操作本软件,搜索完毕后双击可播放!"));
-  busyText->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+  busyText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   busyText->setStyleSheet(
       QStringLiteral("background: #fffbe6; border: 1px solid #e0c060; color: #604000;"));
   busyText->hide();
@@ -216,13 +219,14 @@ QWidget* MainWindow::BuildSearchPage() {
   Button(panel, "超级按钮7", 728, 399, 72, 27, QStringLiteral("加载更多"));
 
   auto* disclaimer = Place<TransparentLabel>(panel, "透明标签9", 176, 448, 552, 72);
-  disclaimer->setText(
-      QStringLiteral("本搜索器自身不存储任何种子，所列结果均来自网络上公开的种子。\n\n"
-                     "使用种子搜索器搜索出来的种子均由用户键入的关键词在全球ED2K网络自动搜索获取的结果\n\n"
-                     "不代表Morvane赞成对被搜索的内容和立场。"));
+  disclaimer->setText(QStringLiteral(
+      "本搜索器自身不存储任何种子，所列结果均来自网络上公开的种子。\n\n"
+      "使用种子搜索器搜索出来的种子均由用户键入的关键词在全球ED2K网络自动搜索获取的结果\n\n"
+      "不代表Morvane赞成对被搜索的内容和立场。"));
   disclaimer->setStyleSheet(QStringLiteral("color: red;"));
   disclaimer->setFont(DesignFont(Typeface::Song, 12));
   disclaimer->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  disclaimer->SetLineStep(14);  // five lines in 72 pixels
   return page;
 }
 
@@ -230,8 +234,9 @@ QWidget* MainWindow::BuildLibraryPage() {
   QWidget* page = NewPage();
   auto* panel = Place<QWidget>(page, "图片框3", 0, 23, 960, 546);
   EditBox(panel, "编辑框_高清影库", 8, 2, 768, 32,
-          QStringLiteral("这里输入播放页面链接地址，支持（搜狐、PPTV、天翼视讯、乐视、奇艺、凤凰、激动网、"
-                         "PPS、优酷、土豆）等播放页面地址..."));
+          QStringLiteral(
+              "这里输入播放页面链接地址，支持（搜狐、PPTV、天翼视讯、乐视、奇艺、凤凰、激动网、"
+              "PPS、优酷、土豆）等播放页面地址..."));
   Button(panel, "超级按钮10", 792, 2, 72, 32, QStringLiteral("播放"));
   Button(panel, "超级按钮11", 880, 2, 72, 32, QStringLiteral("关闭页面"));
   auto* note = Place<QLabel>(panel, "标签1", 20, 40, 920, 16);

@@ -97,10 +97,18 @@ QPixmap ToolbarPicture(int index) {
   p.setBrush(kAccent);
   p.drawEllipse(sign.adjusted(-3, -3, 3, 3));
   switch (index) {
-    case 0: DrawPlaySign(p, sign); break;
-    case 1: DrawSearchSign(p, sign); break;
-    case 2: DrawFilmSign(p, sign); break;
-    default: DrawTvSign(p, sign); break;
+    case 0:
+      DrawPlaySign(p, sign);
+      break;
+    case 1:
+      DrawSearchSign(p, sign);
+      break;
+    case 2:
+      DrawFilmSign(p, sign);
+      break;
+    default:
+      DrawTvSign(p, sign);
+      break;
   }
   p.setPen(Qt::white);
   p.setFont(DesignFont(Typeface::Hei, 14, true));

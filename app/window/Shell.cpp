@@ -14,10 +14,17 @@ Shell::Shell(MainWindow& window, Program& program) : window_(window), program_(p
   connect(&tray_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
             switch (reason) {
-              case QSystemTrayIcon::Trigger: OnTrayEvent(kLeftButtonReleased); break;
-              case QSystemTrayIcon::DoubleClick: OnTrayEvent(kDoubleClick); break;
-              case QSystemTrayIcon::Context: OnTrayEvent(kRightButtonReleased); break;
-              default: break;
+              case QSystemTrayIcon::Trigger:
+                OnTrayEvent(kLeftButtonReleased);
+                break;
+              case QSystemTrayIcon::DoubleClick:
+                OnTrayEvent(kDoubleClick);
+                break;
+              case QSystemTrayIcon::Context:
+                OnTrayEvent(kRightButtonReleased);
+                break;
+              default:
+                break;
             }
           });
 }
@@ -38,7 +45,9 @@ void Shell::ExitProgram() {
   emit exitRequested();
 }
 
-void Shell::MinimizeToTray() { window_.setWindowState(window_.windowState() | Qt::WindowMinimized); }
+void Shell::MinimizeToTray() {
+  window_.setWindowState(window_.windowState() | Qt::WindowMinimized);
+}
 
 void Shell::OnMainWindowResized() {
   // Only the step into the minimised state hides the window: "显示" shows it while it is

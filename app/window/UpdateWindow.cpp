@@ -35,9 +35,9 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Dialog) {
   bar->setRange(0, 10000);
   bar->setValue(0);
   bar->setTextVisible(false);
-  bar->setStyleSheet(QStringLiteral(
-      "QProgressBar { border: 1px solid #9a9a9a; background: #f0f0f0; }"
-      "QProgressBar::chunk { background: rgb(0, 255, 0); }"));
+  bar->setStyleSheet(
+      QStringLiteral("QProgressBar { border: 1px solid #9a9a9a; background: #f0f0f0; }"
+                     "QProgressBar::chunk { background: rgb(0, 255, 0); }"));
 
   Label(this, "标签_已完成百分比", 3, 24, 240, 16, QStringLiteral("已完成：0%"));
   Label(this, "标签_总大小", 157, 24, 60, 16, QStringLiteral("0.00MB"));

@@ -11,6 +11,8 @@ QFont DesignFont(Typeface face, int pixelSize, bool bold) {
   return font;
 }
 
-QFont DefaultFont() { return DesignFont(Typeface::Hei, 12); }
+QFont DefaultFont() {
+  return DesignFont(Typeface::Hei, 12);
+}
 
 }  // namespace morvane

@@ -15,9 +15,15 @@ QMessageBox* MakeBox(const MessageRequest& request) {
   box->setWindowTitle(request.caption);
   box->setText(request.text);
   switch (request.icon) {
-    case MessageIcon::None: box->setIcon(QMessageBox::NoIcon); break;
-    case MessageIcon::Information: box->setIcon(QMessageBox::Information); break;
-    case MessageIcon::Question: box->setIcon(QMessageBox::Question); break;
+    case MessageIcon::None:
+      box->setIcon(QMessageBox::NoIcon);
+      break;
+    case MessageIcon::Information:
+      box->setIcon(QMessageBox::Information);
+      break;
+    case MessageIcon::Question:
+      box->setIcon(QMessageBox::Question);
+      break;
   }
   if (request.buttons == MessageButtons::OkCancel) {
     box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -36,12 +42,14 @@ QMessageBox* MakeBox(const MessageRequest& request) {
 MessageAnswer AnswerOf(const MessageRequest& request, QMessageBox* box) {
   if (request.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
   return box->clickedButton() == box->button(QMessageBox::Ok) ? MessageAnswer::Ok
-                                                             : MessageAnswer::Cancel;
+                                                              : MessageAnswer::Cancel;
 }
 
 }  // namespace
 
-void SetMessageHook(MessageHook hook) { Hook() = std::move(hook); }
+void SetMessageHook(MessageHook hook) {
+  Hook() = std::move(hook);
+}
 
 MessageAnswer ShowMessageModal(const MessageRequest& request) {
   if (Hook()) return Hook()(request);

@@ -54,14 +54,19 @@ struct QtControls::PendingAnswer {
 
 namespace {
 
-QTreeWidget* AsList(QWidget* w) { return qobject_cast<QTreeWidget*>(w); }
+QTreeWidget* AsList(QWidget* w) {
+  return qobject_cast<QTreeWidget*>(w);
+}
 
 // "name|pattern|name|pattern" as Qt's "name (pattern);;name (pattern)".
 QString QtFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));
   QStringList entries;
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-    entries << parts[i] + QStringLiteral(" (") + parts[i + 1] + QLatin1Char(')');
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QString pattern = QLatin1Char('(') + parts[i + 1] + QLatin1Char(')');
+    // A display name that already shows its pattern keeps it once.
+    entries << (parts[i].endsWith(pattern) ? parts[i] : parts[i] + QLatin1Char(' ') + pattern);
+  }
   if (parts.size() % 2 == 1 && !parts.back().isEmpty()) entries << parts.back();
   return entries.join(QStringLiteral(";;"));
 }
@@ -77,9 +82,13 @@ QStringList RowTexts(const Row& row) {
 
 QtControls::QtControls() : context_(std::make_unique<QObject>()) {}
 
-QtControls::~QtControls() { Close(); }
+QtControls::~QtControls() {
+  Close();
+}
 
-bool QtControls::OnWindowThread() const { return QThread::currentThread() == context_->thread(); }
+bool QtControls::OnWindowThread() const {
+  return QThread::currentThread() == context_->thread();
+}
 
 template <class R, class F>
 R QtControls::Call(R fallback, F&& work) {
@@ -88,7 +97,11 @@ R QtControls::Call(R fallback, F&& work) {
   R result = fallback;
   // The window thread checks again: it may have closed the port while this call waited.
   QMetaObject::invokeMethod(
-      context_.get(), [&] { if (!closed_) result = work(); }, Qt::BlockingQueuedConnection);
+      context_.get(),
+      [&] {
+        if (!closed_) result = work();
+      },
+      Qt::BlockingQueuedConnection);
   return result;
 }
 
@@ -100,7 +113,9 @@ void QtControls::Call(F&& work) {
   });
 }
 
-void QtControls::AddWindow(QWidget* window) { windows_.emplace_back(window); }
+void QtControls::AddWindow(QWidget* window) {
+  windows_.emplace_back(window);
+}
 
 void QtControls::RemoveWindow(QWidget* window) {
   std::erase_if(windows_, [&](const QPointer<QWidget>& w) { return w.isNull() || w == window; });
@@ -110,9 +125,13 @@ void QtControls::SetUpdateWindowFactory(std::function<QWidget*()> factory) {
   updateWindowFactory_ = std::move(factory);
 }
 
-void QtControls::SetFileDialogHook(FileDialogHook hook) { fileDialogHook_ = std::move(hook); }
+void QtControls::SetFileDialogHook(FileDialogHook hook) {
+  fileDialogHook_ = std::move(hook);
+}
 
-void QtControls::SetEndProgram(std::function<void(int)> end) { endProgram_ = std::move(end); }
+void QtControls::SetEndProgram(std::function<void(int)> end) {
+  endProgram_ = std::move(end);
+}
 
 void QtControls::Close() {
   closed_ = true;
@@ -325,21 +344,22 @@ void QtControls::SetProgress(std::string_view bar, int value) {
 void QtControls::FlushPosts() {
   PostBox::Batch batch = posts_.Take();
   if (closed_) return;
-  for (const auto& [name, text] : batch.texts)
-    WriteText(NameToQt(name), ToQt(text));
+  for (const auto& [name, text] : batch.texts) WriteText(NameToQt(name), ToQt(text));
   for (const auto& [name, value] : batch.progress) WriteProgress(NameToQt(name), value);
 }
 
 void QtControls::PostText(std::string_view control, const std::string& text) {
   if (closed_) return;
   if (posts_.PutText(control, text))
-    QMetaObject::invokeMethod(context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
 }
 
 void QtControls::PostProgress(std::string_view bar, int value) {
   if (closed_) return;
   if (posts_.PutProgress(bar, value))
-    QMetaObject::invokeMethod(context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
 }
 
 MessageAnswer QtControls::ShowMessage(const std::string& text, const std::string& caption,

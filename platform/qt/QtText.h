@@ -9,8 +9,12 @@
 
 namespace morvane {
 
-inline QString ToQt(std::string_view local) { return QString::fromStdString(LocalToUtf8(local)); }
-inline std::string FromQt(const QString& text) { return Utf8ToLocal(text.toStdString()); }
+inline QString ToQt(std::string_view local) {
+  return QString::fromStdString(LocalToUtf8(local));
+}
+inline std::string FromQt(const QString& text) {
+  return Utf8ToLocal(text.toStdString());
+}
 
 // A design name (UTF-8 in the sources) as an objectName.
 inline QString NameToQt(std::string_view utf8) {

@@ -26,18 +26,30 @@ bool IsUpdateWindowControl(std::string_view name) {
 
 bool HasKind(QWidget* w, ControlKind kind) {
   switch (kind) {
-    case ControlKind::EditBox: return qobject_cast<QLineEdit*>(w);
-    case ControlKind::Label: return qobject_cast<QLabel*>(w);
-    case ControlKind::TransparentLabel: return qobject_cast<TransparentLabel*>(w);
-    case ControlKind::Button: return qobject_cast<QAbstractButton*>(w);
-    case ControlKind::ComboBox: return qobject_cast<QComboBox*>(w);
-    case ControlKind::ReportList: return qobject_cast<ReportList*>(w);
-    case ControlKind::Browser: return qobject_cast<QWebEngineView*>(w);
-    case ControlKind::PictureBox: return w != nullptr;
-    case ControlKind::TabControl: return qobject_cast<QTabWidget*>(w);
-    case ControlKind::Toolbar: return qobject_cast<PictureToolbar*>(w);
-    case ControlKind::FileDialog: return qobject_cast<QFileDialog*>(w);
-    case ControlKind::ProgressBar: return qobject_cast<QProgressBar*>(w);
+    case ControlKind::EditBox:
+      return qobject_cast<QLineEdit*>(w);
+    case ControlKind::Label:
+      return qobject_cast<QLabel*>(w);
+    case ControlKind::TransparentLabel:
+      return qobject_cast<TransparentLabel*>(w);
+    case ControlKind::Button:
+      return qobject_cast<QAbstractButton*>(w);
+    case ControlKind::ComboBox:
+      return qobject_cast<QComboBox*>(w);
+    case ControlKind::ReportList:
+      return qobject_cast<ReportList*>(w);
+    case ControlKind::Browser:
+      return qobject_cast<QWebEngineView*>(w);
+    case ControlKind::PictureBox:
+      return w != nullptr;
+    case ControlKind::TabControl:
+      return qobject_cast<QTabWidget*>(w);
+    case ControlKind::Toolbar:
+      return qobject_cast<PictureToolbar*>(w);
+    case ControlKind::FileDialog:
+      return qobject_cast<QFileDialog*>(w);
+    case ControlKind::ProgressBar:
+      return qobject_cast<QProgressBar*>(w);
   }
   return false;
 }
@@ -93,7 +105,8 @@ class MainWindowTest : public QObject {
         {"种子结果标签", ""},
         {"超级按钮7", "加载更多"},
         {"编辑框_高清影库",
-         "这里输入播放页面链接地址，支持（搜狐、PPTV、天翼视讯、乐视、奇艺、凤凰、激动网、PPS、优酷、"
+         "这里输入播放页面链接地址，支持（搜狐、PPTV、天翼视讯、乐视、奇艺、凤凰、激动网、PPS、优酷"
+         "、"
          "土豆）等播放页面地址..."},
         {"超级按钮10", "播放"},
         {"超级按钮11", "关闭页面"},
@@ -117,7 +130,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(Window().pos(), QPoint(50, 50));
     QVERIFY(Window().windowFlags() & Qt::FramelessWindowHint);
     QVERIFY(!Window().windowIcon().isNull());
-    for (int size : {16, 32, 48}) QVERIFY(Window().windowIcon().availableSizes().contains(QSize(size, size)));
+    for (int size : {16, 32, 48})
+      QVERIFY(Window().windowIcon().availableSizes().contains(QSize(size, size)));
 
     QCOMPARE(f->ui.SelectedIndex("高级选择夹1"), 0);
     QCOMPARE(f->ui.RowCount("超级列表框1"), 0);
@@ -155,11 +169,9 @@ class MainWindowTest : public QObject {
   void popupMenus_data() {
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QStringList>("entries");
-    QTest::newRow("results") << QStringLiteral("菜单")
-                             << QStringList{"在线播放", "复制", "下载"};
+    QTest::newRow("results") << QStringLiteral("菜单") << QStringList{"在线播放", "复制", "下载"};
     QTest::newRow("tray") << QStringLiteral("菜单设置") << QStringList{"显示", "退出"};
-    QTest::newRow("history") << QStringLiteral("小菜单")
-                             << QStringList{"播放", "删除", "全部保存"};
+    QTest::newRow("history") << QStringLiteral("小菜单") << QStringList{"播放", "删除", "全部保存"};
   }
   void popupMenus() {
     QFETCH(QString, menu);
@@ -283,7 +295,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(f->ui.SelectedIndex("超级列表框1"), 1);
 
     QSignalSpy doubles(list, &ReportList::doubleClicked);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->viewport()->height() - 5));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                       QPoint(10, list->viewport()->height() - 5));
     QCOMPARE(doubles.count(), 1);
   }
 
@@ -304,6 +317,8 @@ class MainWindowTest : public QObject {
 
 }  // namespace morvane::testing
 
-QObject* NewMainWindowTest() { return new morvane::testing::MainWindowTest; }
+QObject* NewMainWindowTest() {
+  return new morvane::testing::MainWindowTest;
+}
 
 #include "MainWindowTest.moc"

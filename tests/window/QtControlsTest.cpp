@@ -25,10 +25,11 @@ namespace {
 class Worker {
  public:
   template <class F>
-  explicit Worker(F work) : thread_([this, work] {
-      work();
-      done_ = true;
-    }) {}
+  explicit Worker(F work)
+      : thread_([this, work] {
+          work();
+          done_ = true;
+        }) {}
   ~Worker() { thread_.join(); }
   bool Done() const { return done_; }
 
@@ -144,8 +145,8 @@ class QtControlsTest : public QObject {
   void workersWriteWhileTheWindowRuns() {
     constexpr int kWorkers = 8;
     constexpr int kRounds = 40;
-    const char* labels[] = {"透明标签1", "透明标签2", "透明标签5", "透明标签6",
-                            "透明标签7", "种子结果标签", "标签5", "标签1"};
+    const char* labels[] = {"透明标签1", "透明标签2",    "透明标签5", "透明标签6",
+                            "透明标签7", "种子结果标签", "标签5",     "标签1"};
     std::atomic<int> finished{0};
     int ticks = 0;
     QTimer ticker;
@@ -170,7 +171,8 @@ class QtControlsTest : public QObject {
     QCoreApplication::processEvents();
     QCOMPARE(Ui().RowCount("超级列表框1"), kWorkers * kRounds * 2);
     QCOMPARE(Ui().RowCount("超级列表框3"), kWorkers * kRounds);
-    for (auto* label : labels) QCOMPARE(Ui().Text(label), Local("第") + std::to_string(kRounds - 1));
+    for (auto* label : labels)
+      QCOMPARE(Ui().Text(label), Local("第") + std::to_string(kRounds - 1));
     QCOMPARE(Ui().Text("透明标签9"), std::to_string(kRounds - 1));
     QVERIFY(ticks > 0);
   }
@@ -227,9 +229,8 @@ class QtControlsTest : public QObject {
     SetMessageHook(nullptr);
     std::atomic<MessageAnswer> got{MessageAnswer::Ok};
     {
-      Worker asker([&] {
-        got = Ui().ShowMessage("?", "?", MessageButtons::OkCancel, MessageIcon::None);
-      });
+      Worker asker(
+          [&] { got = Ui().ShowMessage("?", "?", MessageButtons::OkCancel, MessageIcon::None); });
       QTRY_VERIFY(OpenMessageBox() != nullptr);
       Ui().Close();
       QTRY_VERIFY(asker.Done());
@@ -256,6 +257,10 @@ class QtControlsTest : public QObject {
     QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));
     QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));  // cancelled
     QCOMPARE(filters, QStringList(2, QStringLiteral("种子文件 (*.torrent)")));
+    choices = {std::nullopt};
+    QCOMPARE(Ui().ShowOpenFileDialog(Local("种子文件(*.torrent)|*.torrent")),
+             Local("/tmp/种子.torrent"));
+    QCOMPARE(filters.back(), QStringLiteral("种子文件(*.torrent)"));
   }
 
   // The update window as a worker opens it: shown on the window thread, reachable through
@@ -266,8 +271,9 @@ class QtControlsTest : public QObject {
     std::atomic<bool> returned{false};
     Worker checker([&] {
       const auto worker = std::this_thread::get_id();
-      Ui().OpenUpdateWindow([&] { created = true; },
-                            [&, worker] { destroyedOnWorker = std::this_thread::get_id() == worker; });
+      Ui().OpenUpdateWindow(
+          [&] { created = true; },
+          [&, worker] { destroyedOnWorker = std::this_thread::get_id() == worker; });
       returned = true;
     });
     QTRY_VERIFY(created.load());
@@ -307,6 +313,8 @@ class QtControlsTest : public QObject {
 
 }  // namespace morvane::testing
 
-QObject* NewQtControlsTest() { return new morvane::testing::QtControlsTest; }
+QObject* NewQtControlsTest() {
+  return new morvane::testing::QtControlsTest;
+}
 
 #include "QtControlsTest.moc"
