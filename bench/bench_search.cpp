@@ -18,51 +18,15 @@
 
 namespace {
 
-using morvane::testing::SiteResult;
-
 constexpr std::size_t kPageSize = 1 << 20;
 constexpr int kResults = 2000;
 constexpr char kSecondBase[] = "http://127.0.0.1:47082";
 
-SiteResult Result(int i) {
-  SiteResult r = morvane::testing::NumberedResults("[1080P] 中国合伙人 高清中字 Movie.Name", 1 + i / 20,
-                                                   20)[i % 20];
-  r.size = std::to_string(1 + i % 9) + "." + std::to_string(i % 10) + " GB";
-  return r;
-}
-
-// Pads a page in GBK with text between results, the way description blocks and ads fill
-// a real result page, so that each result takes its share of the megabyte.
-void PadTo(std::string& page, std::size_t size) {
-  // "简介 高清 中文字幕 " in GBK.
-  static const std::string filler = morvane::Local("<div class=\"m-desc\">简介 高清 中文字幕 ") +
-                                    "lorem ipsum dolor sit amet </div>\n";
-  while (page.size() + filler.size() <= size) page += filler;
-  page.append(size - page.size(), ' ');
-}
-
-std::string BuildPage(bool first) {
-  std::string page = morvane::Local(first ? morvane::testing::FirstSitePage({})
-                                          : morvane::testing::SecondSitePage({}, kSecondBase));
-  const std::size_t share = (kPageSize - page.size()) / kResults;
-  const std::size_t start = page.size();
-  for (int i = 0; i < kResults; ++i) {
-    std::string one;
-    if (first) {
-      morvane::testing::AppendFirstSiteResult(one, Result(i));
-    } else {
-      morvane::testing::AppendSecondSiteResult(one, Result(i), kSecondBase);
-    }
-    page += morvane::Local(one);
-    PadTo(page, start + (i + 1) * share);
-  }
-  page.resize(kPageSize, ' ');
-  return page;
-}
-
 const std::string& Page(bool first) {
-  static const std::string firstPage = BuildPage(true);
-  static const std::string secondPage = BuildPage(false);
+  static const std::string firstPage =
+      morvane::testing::LargeResultPage(true, kResults, kPageSize, kSecondBase);
+  static const std::string secondPage =
+      morvane::testing::LargeResultPage(false, kResults, kPageSize, kSecondBase);
   return first ? firstPage : secondPage;
 }
 

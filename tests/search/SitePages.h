@@ -2,9 +2,12 @@
 // Result pages in the two search sites' markup, for tests and benchmarks. Pages are built
 // in UTF-8; Local() turns one into the GBK text a scraper receives.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "web/Text.h"
 
 namespace morvane::testing {
 
@@ -82,6 +85,36 @@ inline std::vector<SiteResult> NumberedResults(std::string_view tag, int page, i
     results.push_back(std::move(r));
   }
   return results;
+}
+
+// A large GBK result page for benchmarks: `count` results with realistic names, spread
+// evenly over `size` bytes with description blocks between them, the way a real result page
+// mixes markup, GBK text and links.
+inline std::string LargeResultPage(bool firstSite, int count, std::size_t size,
+                                   std::string_view secondBase) {
+  const std::string filler =
+      Local("<div class=\"m-desc\">简介 高清 中文字幕 ") + "lorem ipsum dolor sit amet </div>\n";
+  std::string page =
+      Local(firstSite ? FirstSitePage({}) : SecondSitePage({}, secondBase));
+  const std::size_t start = page.size();
+  const std::size_t share = (size - start) / static_cast<std::size_t>(count);
+  for (int i = 0; i < count; ++i) {
+    SiteResult r =
+        NumberedResults("[1080P] 中国合伙人 高清中字 Movie.Name", 1 + i / 20, 20)[i % 20];
+    r.size = std::to_string(1 + i % 9) + "." + std::to_string(i % 10) + " GB";
+    std::string one;
+    if (firstSite) {
+      AppendFirstSiteResult(one, r);
+    } else {
+      AppendSecondSiteResult(one, r, secondBase);
+    }
+    page += Local(one);
+    const std::size_t end = start + (static_cast<std::size_t>(i) + 1) * share;
+    while (page.size() + filler.size() <= end) page += filler;
+    if (page.size() < end) page.append(end - page.size(), ' ');
+  }
+  if (page.size() < size) page.append(size - page.size(), ' ');
+  return page;
 }
 
 }  // namespace morvane::testing
