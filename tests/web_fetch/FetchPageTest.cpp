@@ -205,6 +205,34 @@ TEST_F(FetchPageTest, FailuresGiveTheEmptyResult) {
   EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(FetchPageTest, UnansweredConnectionEndsAtTheConnectTimeOut) {
+  // A listener whose queue is full: the kernel drops further connection attempts, so a
+  // connect only ends by the time-out (without one, the kernel retries for minutes).
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
+  }
+  SetFetchTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(120000)});
+  const auto start = std::chrono::steady_clock::now();
+  std::string raw;
+  EXPECT_EQ(FetchPage("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x",
+                      {.rawHeaders = &raw}),
+            "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(raw, std::string(5000, ' '));
+  for (int filler : fillers) ::close(filler);
+  ::close(listener);
+}
+
 TEST_F(FetchPageTest, SilentServerEndsAtTheStallTimeOut) {
   SetFetchTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(300)});
   RawServer silent([](const std::string&) { return RawReply{"", true}; });
