@@ -99,8 +99,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const auto scrape = throughput_.find(std::string("BM_Scrape/") + site);
       if (scrape == throughput_.end()) continue;
       for (const char* reference : {"one_marker", "three_markers"}) {
-        const auto memmem =
-            throughput_.find(std::string("BM_Memmem/") + site + "_" + reference);
+        const auto memmem = throughput_.find(std::string("BM_Memmem/") + site + "_" + reference);
         if (memmem == throughput_.end() || memmem->second <= 0) continue;
         std::printf("ratio scrape %s site / memmem %s: %.3f (target >= 0.2)\n", site, reference,
                     scrape->second / memmem->second);

@@ -47,8 +47,7 @@ void AppendResultRows(Program& program, const std::unique_lock<std::mutex>& held
   assert(held.owns_lock() && held.mutex() == &program.search.mutex);
   (void)held;
   SearchState& state = program.search;
-  std::vector<Row> rows = MakeResultRows(state.names, state.hashes, state.sizes,
-                                         state.rowCounter);
+  std::vector<Row> rows = MakeResultRows(state.names, state.hashes, state.sizes, state.rowCounter);
   state.rowCounter += static_cast<int>(rows.size());
   if (!rows.empty()) program.ui.AppendRows("超级列表框1", rows);
   program.ui.SetVisible("标签5", false);

@@ -124,8 +124,8 @@ void FirstSiteMore(Program& program) {
 void SecondSiteMore(Program& program) {
   const std::string keyword = EncodedKeyword(program);
   const NextPage next = TakeNextPage(program);
-  std::string page = PageText(FetchPageBytes(
-      SecondSiteAddress(program.settings.secondSiteBase, keyword, next.number)));
+  std::string page = PageText(
+      FetchPageBytes(SecondSiteAddress(program.settings.secondSiteBase, keyword, next.number)));
   ScrapedFields fields = ScrapeSecondSite(page, program.settings.secondSiteBase);
   PublishPage(program, next.generation, std::move(page), std::move(fields));
 }

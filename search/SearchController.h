@@ -8,9 +8,9 @@
 
 namespace morvane {
 
-void StartSearch(Program& program);   // window thread: checks the keyword, starts SearchWorker
-void SearchWorker(Program& program);  // worker: clears the list, shows the busy indicators
-void StartLoadMore(Program& program); // window thread: starts LoadMoreWorker
+void StartSearch(Program& program);    // window thread: checks the keyword, starts SearchWorker
+void SearchWorker(Program& program);   // worker: clears the list, shows the busy indicators
+void StartLoadMore(Program& program);  // window thread: starts LoadMoreWorker
 
 // The workers behind them. `generation` is the search whose list the page belongs to
 // (SearchState).

@@ -22,7 +22,9 @@ constexpr std::string_view kSecondSizeRight = "</td>";
 
 }  // namespace
 
-std::string EncodeKeyword(std::string_view keyword) { return PercentEncode(keyword, true, true); }
+std::string EncodeKeyword(std::string_view keyword) {
+  return PercentEncode(keyword, true, true);
+}
 
 std::string FirstSiteAddress(std::string_view base, std::string_view encodedKeyword, int page) {
   std::string address(base);

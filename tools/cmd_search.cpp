@@ -68,8 +68,8 @@ int RunSearch(const Arguments& args) {
   std::fprintf(stderr, "%s\n", address.c_str());
 
   const std::string text = FetchPage(address);
-  const ScrapedFields fields = site == kFirstSite ? ScrapeFirstSite(text)
-                                                  : ScrapeSecondSite(text, base);
+  const ScrapedFields fields =
+      site == kFirstSite ? ScrapeFirstSite(text) : ScrapeSecondSite(text, base);
   const auto rows = MakeResultRows(fields.names, fields.hashes, fields.sizes, 0);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const std::string name = i < fields.names.size() ? fields.names[i] : std::string();

@@ -55,7 +55,9 @@ const std::string& Page() {
   return page;
 }
 
-QTreeWidget& List() { return *gWindow->window.Control<QTreeWidget>(kList); }
+QTreeWidget& List() {
+  return *gWindow->window.Control<QTreeWidget>(kList);
+}
 
 void EmptyList() {
   List().clear();
@@ -126,9 +128,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const auto page = ms_.find("BM_PageToListRows/iterations:30/manual_time");
     const auto reference = ms_.find("BM_InsertPreparedRows/iterations:30/manual_time");
     if (page == ms_.end() || reference == ms_.end() || reference->second <= 0) return;
-    std::printf("page to rows: %.1f ms (target < 100 ms); prepared insertion: %.1f ms; "
-                "ratio %.2f\n",
-                page->second, reference->second, page->second / reference->second);
+    std::printf(
+        "page to rows: %.1f ms (target < 100 ms); prepared insertion: %.1f ms; "
+        "ratio %.2f\n",
+        page->second, reference->second, page->second / reference->second);
   }
 
  private:

@@ -42,8 +42,7 @@ inline std::string FirstSitePage(const std::vector<SiteResult>& results) {
 
 // One result row of the second site: name button, size cell, action cell with the detail
 // link on the site's own host.
-inline void AppendSecondSiteResult(std::string& page, const SiteResult& r,
-                                   std::string_view base) {
+inline void AppendSecondSiteResult(std::string& page, const SiteResult& r, std::string_view base) {
   page += "<tr>\n<td class=\"name\"><a class=\"btn\" title=\"";
   page += r.name;
   page += "\" href=\"/torrent/";
@@ -94,8 +93,7 @@ inline std::string LargeResultPage(bool firstSite, int count, std::size_t size,
                                    std::string_view secondBase) {
   const std::string filler =
       Local("<div class=\"m-desc\">简介 高清 中文字幕 ") + "lorem ipsum dolor sit amet </div>\n";
-  std::string page =
-      Local(firstSite ? FirstSitePage({}) : SecondSitePage({}, secondBase));
+  std::string page = Local(firstSite ? FirstSitePage({}) : SecondSitePage({}, secondBase));
   const std::size_t start = page.size();
   const std::size_t share = (size - start) / static_cast<std::size_t>(count);
   for (int i = 0; i < count; ++i) {

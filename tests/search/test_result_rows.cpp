@@ -8,7 +8,9 @@
 namespace morvane {
 namespace {
 
-std::string Hint(const std::string& name) { return Local("【双击播放】") + name; }
+std::string Hint(const std::string& name) {
+  return Local("【双击播放】") + name;
+}
 
 TEST(ResultRows, OneRowPerHashWithEmptyCellsForMissingFields) {
   struct Case {
@@ -51,9 +53,10 @@ TEST(ResultRows, PublishedPageListsItsRowsInOneCallAndEndsTheSearch) {
   ScrapedFields fields{{"n1"}, {"h1", "h2"}, {"s1", "s2"}};
   ASSERT_TRUE(PublishPage(f.program, 0, "the page", fields));
 
-  EXPECT_EQ(f.ui.Calls(), (std::vector<std::string>{
-                              "AppendRows 超级列表框1 2", "SetVisible 标签5 0",
-                              "SetVisible 图片框7 0", "SetText 种子结果标签 " + EndOfSearchStatus()}));
+  EXPECT_EQ(f.ui.Calls(),
+            (std::vector<std::string>{"AppendRows 超级列表框1 2", "SetVisible 标签5 0",
+                                      "SetVisible 图片框7 0",
+                                      "SetText 种子结果标签 " + EndOfSearchStatus()}));
   EXPECT_EQ(f.ui.Rows("超级列表框1")[1][0], "4");
   EXPECT_EQ(f.program.search.rowCounter, 4);
   EXPECT_EQ(f.program.search.currentPage, "the page");
@@ -65,9 +68,9 @@ TEST(ResultRows, PublishedPageListsItsRowsInOneCallAndEndsTheSearch) {
 TEST(ResultRows, PageWithoutResultsStillEndsTheSearch) {
   Fixture f;
   ASSERT_TRUE(PublishPage(f.program, 0, "", {}));
-  EXPECT_EQ(f.ui.Calls(), (std::vector<std::string>{
-                              "SetVisible 标签5 0", "SetVisible 图片框7 0",
-                              "SetText 种子结果标签 " + EndOfSearchStatus()}));
+  EXPECT_EQ(f.ui.Calls(),
+            (std::vector<std::string>{"SetVisible 标签5 0", "SetVisible 图片框7 0",
+                                      "SetText 种子结果标签 " + EndOfSearchStatus()}));
   EXPECT_EQ(f.program.search.rowCounter, 0);
 }
 

@@ -11,8 +11,8 @@
 #include <regex>
 #include <set>
 
-#include "search/SearchController.h"
 #include "search/ResultRows.h"
+#include "search/SearchController.h"
 #include "tests/search/SitePages.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
@@ -27,7 +27,9 @@ constexpr const char* kList = "超级列表框1";
 // Both sites on one local server: the first site's pages under "/?s=..&p=..", the second's
 // under "/search/../currentPage/..". Each page holds 20 results named "[<keyword>] 第<p>页 <i>";
 // the keyword "none" has no results.
-std::string Tag(const std::string& keyword) { return "[" + keyword + "]"; }
+std::string Tag(const std::string& keyword) {
+  return "[" + keyword + "]";
+}
 
 class Sites {
  public:
@@ -111,8 +113,8 @@ class Sites {
 // page has no visible trace), so everything they touch lives until the process ends.
 struct World {
   explicit World(const std::string& firstSiteBase = "")
-      : program(ui, MakeSettings(firstSiteBase.empty() ? sites.base() : firstSiteBase,
-                                 sites.base())) {}
+      : program(ui,
+                MakeSettings(firstSiteBase.empty() ? sites.base() : firstSiteBase, sites.base())) {}
 
   Sites sites;
   testing::RecordingControls ui;
@@ -171,7 +173,8 @@ class SearchRoad : public ::testing::Test {
 TEST_F(SearchRoad, PagesNumberOnAndANewSearchStartsAgain) {
   for (int site : {0, 1}) {
     SCOPED_TRACE(site);
-    const std::string prefix = site == 0 ? "/?s=%E4%B8%AD%E5%9B%BD&p=" : "/search/%E4%B8%AD%E5%9B%BD/currentPage/";
+    const std::string prefix =
+        site == 0 ? "/?s=%E4%B8%AD%E5%9B%BD&p=" : "/search/%E4%B8%AD%E5%9B%BD/currentPage/";
     const std::size_t before = w.sites.Requests().size();
     Type("中国", site);
 
