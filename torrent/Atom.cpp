@@ -41,25 +41,31 @@ class AtomTree {
       if (!value) continue;
       if (value->HoldsList()) {
         auto& list = static_cast<CAtomList&>(*value);
-        for (auto& item : list.items_) pile.push_back(std::move(item));
+        for (auto& item : list.items_) Drop(std::move(item), pile);
         list.items_.clear();
       } else if (value->HoldsDicti()) {
         auto& dicti = static_cast<CAtomDicti&>(*value);
-        for (auto& [key, item] : dicti.entries_) pile.push_back(std::move(item));
+        for (auto& entry : dicti.entries_) Drop(std::move(entry.second), pile);
         dicti.entries_.clear();
       }
     }
   }
 
+  // A leaf goes at once; a container waits on the pile until its children are out.
+  static void Drop(AtomPtr value, std::vector<AtomPtr>& pile) {
+    if (value && (value->HoldsList() || value->HoldsDicti())) pile.push_back(std::move(value));
+  }
+
   static void Dismantle(std::vector<AtomPtr>&& items) {
-    std::vector<AtomPtr> pile = std::move(items);
+    std::vector<AtomPtr> pile;
+    for (auto& item : items) Drop(std::move(item), pile);
+    items.clear();
     Dismantle(pile);
   }
 
   static void Dismantle(CAtomDicti::Entries&& entries) {
     std::vector<AtomPtr> pile;
-    pile.reserve(entries.size());
-    for (auto& [key, item] : entries) pile.push_back(std::move(item));
+    for (auto& entry : entries) Drop(std::move(entry.second), pile);
     entries.clear();
     Dismantle(pile);
   }
@@ -186,7 +192,7 @@ std::string CAtomString::AsText() const {
   return text;
 }
 
-bool ByteOrder::operator()(const std::string& a, const std::string& b) const {
+bool ByteOrder::operator()(std::string_view a, std::string_view b) const {
   const std::size_t common = std::min(a.size(), b.size());
   const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
   return order != 0 ? order < 0 : a.size() < b.size();
@@ -223,6 +229,7 @@ void CAtomList::Shuffle() {
 void CAtomList::Append(AtomPtr value) {
   if (!value) return;
   contentLength_ += value->WireLength();
+  if (items_.empty()) items_.reserve(4);  // one allocation for the many short lists
   items_.push_back(std::move(value));
 }
 
@@ -240,24 +247,85 @@ void CAtomDicti::RemoveAll() {
   contentLength_ = 0;
 }
 
+CAtomDicti::Entries::const_iterator CAtomDicti::Find(std::string_view key) const {
+  const auto it = std::lower_bound(
+      entries_.begin(), entries_.end(), key,
+      [](const auto& entry, std::string_view k) { return ByteOrder()(entry.first, k); });
+  return it != entries_.end() && it->first == key ? it : entries_.end();
+}
+
 const CAtom* CAtomDicti::Lookup(std::string_view key) const {
-  const auto it = entries_.find(std::string(key));
+  const auto it = Find(key);
   return it == entries_.end() ? nullptr : it->second.get();
 }
 
 void CAtomDicti::Store(const std::string& key, AtomPtr value) {
   if (!value) return;
   const std::int64_t added = value->WireLength();
-  auto [it, inserted] = entries_.try_emplace(key, nullptr);
-  if (inserted) {
-    contentLength_ += StringWireLength(key.size()) + added;
-  } else {
+  auto it = std::lower_bound(
+      entries_.begin(), entries_.end(), key,
+      [](const auto& entry, const std::string& k) { return ByteOrder()(entry.first, k); });
+  if (it != entries_.end() && it->first == key) {
     contentLength_ += added - it->second->WireLength();
     std::vector<AtomPtr> earlier;
-    earlier.push_back(std::move(it->second));
+    earlier.push_back(std::exchange(it->second, std::move(value)));
     AtomTree::Dismantle(earlier);
+  } else {
+    contentLength_ += StringWireLength(key.size()) + added;
+    entries_.emplace(it, key, std::move(value));
   }
-  it->second = std::move(value);
+}
+
+void CAtomDicti::StoreAll(Entries&& unsorted) {
+  if (!entries_.empty()) {
+    for (auto& [key, value] : unsorted) Store(key, std::move(value));
+    return;
+  }
+  std::erase_if(unsorted, [](const auto& entry) { return entry.second == nullptr; });
+  std::vector<AtomPtr> replaced;
+  const auto notAscending = [](const auto& a, const auto& b) {
+    return !ByteOrder()(a.first, b.first);
+  };
+  if (std::adjacent_find(unsorted.begin(), unsorted.end(), notAscending) != unsorted.end()) {
+    std::stable_sort(unsorted.begin(), unsorted.end(), [](const auto& a, const auto& b) {
+      return ByteOrder()(a.first, b.first);
+    });
+    Entries unique;
+    unique.reserve(unsorted.size());
+    for (auto& entry : unsorted) {
+      if (!unique.empty() && unique.back().first == entry.first)
+        replaced.push_back(std::exchange(unique.back().second, std::move(entry.second)));
+      else
+        unique.push_back(std::move(entry));
+    }
+    unsorted = std::move(unique);
+  }
+  entries_ = std::move(unsorted);
+  contentLength_ = 0;
+  for (const auto& [key, value] : entries_)
+    contentLength_ += StringWireLength(key.size()) + value->WireLength();
+  AtomTree::Dismantle(replaced);
+}
+
+void CAtomDicti::TakeFrom(CAtomDicti& other) {
+  if (&other == this) return;
+  Entries taken = std::move(other.entries_);
+  const std::int64_t length = other.contentLength_;
+  other.entries_.clear();
+  other.contentLength_ = 0;
+  RemoveAll();  // after the move: `other` may be held inside this dictionary
+  entries_ = std::move(taken);
+  contentLength_ = length;
+}
+
+AtomPtr CAtomDicti::Release(std::string_view key) {
+  const auto found = Find(key);
+  if (found == entries_.end()) return nullptr;
+  const auto it = entries_.begin() + (found - entries_.cbegin());
+  AtomPtr value = std::move(it->second);
+  contentLength_ -= StringWireLength(key.size()) + value->WireLength();
+  entries_.erase(it);
+  return value;
 }
 
 void CAtomDicti::CopyFrom(const CAtomDicti& other) {

@@ -9,7 +9,6 @@
 // depth is safe on any thread's stack.
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -89,7 +88,7 @@ class CAtomString final : public CAtom {
 
 // Keys compare byte by byte as unsigned values; a prefix sorts before the longer key.
 struct ByteOrder {
-  bool operator()(const std::string& a, const std::string& b) const;
+  bool operator()(std::string_view a, std::string_view b) const;
 };
 
 class CAtomList : public CAtom {
@@ -122,7 +121,8 @@ class CAtomList : public CAtom {
 
 class CAtomDicti : public CAtom {
  public:
-  using Entries = std::map<std::string, AtomPtr, ByteOrder>;
+  // Sorted by ByteOrder, each key once.
+  using Entries = std::vector<std::pair<std::string, AtomPtr>>;
 
   CAtomDicti() = default;
   // Deep copy, as CopyFrom.
@@ -145,10 +145,19 @@ class CAtomDicti : public CAtom {
   // Replaces the content with a deep copy of `other` (nothing happens when it is this
   // dictionary). `other` may be a dictionary held inside this one.
   void CopyFrom(const CAtomDicti& other);
+  // Replaces the content with that of `other`, which is left empty; no copies are made.
+  void TakeFrom(CAtomDicti& other);
+  // Removes the entry and hands its value over; nullptr when the key is absent.
+  AtomPtr Release(std::string_view key);
+  // Stores every entry in order, as Store one by one would (a repeated key keeps its last
+  // value), but in O(n log n) however the keys arrive.
+  void StoreAll(Entries&& entries);
   const Entries& Items() const { return entries_; }
 
  private:
   friend class AtomTree;
+  Entries::const_iterator Find(std::string_view key) const;
+
   Entries entries_;
   std::int64_t contentLength_ = 0;  // sum over entries of key and value WireLength
 };

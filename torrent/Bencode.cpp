@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -28,19 +30,26 @@ class Decoder {
   AtomPtr Run(std::uint32_t position);
 
  private:
-  // A list or dictionary being filled, and the position of its next element.
+  // A list or dictionary being filled, and the position of its next element. A
+  // dictionary's entries are collected in arrival order and sorted once it is complete.
   struct Frame {
     AtomPtr container;
     std::uint32_t pos;
     bool isDicti;
     bool haveKey = false;  // dictionaries: `key` waits for its value
     std::string key;
+    CAtomDicti::Entries entries;
   };
 
   // A leaf value at pos (an integer or a byte string), or nullptr.
   AtomPtr ParseLeaf(std::uint32_t pos);
   AtomPtr ParseInteger(std::uint32_t pos);
   AtomPtr ParseByteString(std::uint32_t pos);
+  // The bytes of the byte string at pos: where they start and how many; false when there
+  // is no well-formed string within the data.
+  bool StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count);
+  // Completes the container on top of the stack and takes it off.
+  AtomPtr Close();
   // Starts the value at pos: a leaf is returned whole; a container is pushed as a frame and
   // `opened` is set. nullptr with `opened` false is a failure.
   AtomPtr Begin(std::uint32_t pos, bool& opened);
@@ -84,24 +93,29 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
   return std::make_unique<CAtomLong>(value);
 }
 
-AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
+bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count) {
   const void* colon = std::memchr(data_ + pos, ':', length_ - pos);
-  if (colon == nullptr) return nullptr;
-  const std::uint32_t start = static_cast<std::uint32_t>(static_cast<const char*>(colon) - data_) + 1;
-  std::uint64_t count = 0;
+  if (colon == nullptr) return false;
+  start = static_cast<std::uint32_t>(static_cast<const char*>(colon) - data_) + 1;
+  std::uint64_t declared = 0;
   for (std::uint32_t i = pos; i + 1 < start; ++i) {
-    if (!IsDigit(data_[i])) return nullptr;
+    if (!IsDigit(data_[i])) return false;
     // Any length beyond the data is refused below; stop growing once it is certain.
-    if (count <= length_) count = count * 10 + static_cast<unsigned>(data_[i] - '0');
+    if (declared <= length_) declared = declared * 10 + static_cast<unsigned>(data_[i] - '0');
   }
-  if (count > length_ - start) return nullptr;
-  if (!Spend(count)) return nullptr;
+  if (declared > length_ - start || !Spend(1 + declared)) return false;
+  count = static_cast<std::uint32_t>(declared);
+  return true;
+}
+
+AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
+  std::uint32_t start = 0, count = 0;
+  if (!StringSpan(pos, start, count)) return nullptr;
   return std::make_unique<CAtomString>(std::string_view(data_ + start, count));
 }
 
 AtomPtr Decoder::ParseLeaf(std::uint32_t pos) {
-  if (!Spend(1)) return nullptr;
-  if (data_[pos] == 'i') return ParseInteger(pos);
+  if (data_[pos] == 'i') return Spend(1) ? ParseInteger(pos) : nullptr;
   if (IsDigit(data_[pos])) return ParseByteString(pos);
   return nullptr;
 }
@@ -112,7 +126,7 @@ AtomPtr Decoder::Begin(std::uint32_t pos, bool& opened) {
   const char c = data_[pos];
   if (c != 'l' && c != 'd') return ParseLeaf(pos);
   if (stack_.size() >= kMaxNestingDepth || !Spend(1)) return nullptr;
-  Frame frame{nullptr, pos + 1, c == 'd', false, {}};
+  Frame frame{nullptr, pos + 1, c == 'd', false, {}, {}};
   if (frame.isDicti)
     frame.container = std::make_unique<CAtomDicti>();
   else
@@ -126,7 +140,8 @@ void Decoder::Deliver(AtomPtr value) {
   Frame& parent = stack_.back();
   parent.pos += static_cast<std::uint32_t>(value->WireLength());
   if (parent.isDicti) {
-    static_cast<CAtomDicti&>(*parent.container).Store(parent.key, std::move(value));
+    if (parent.entries.empty()) parent.entries.reserve(4);  // most dictionaries are small
+    parent.entries.emplace_back(std::move(parent.key), std::move(value));
     parent.haveKey = false;
   } else {
     static_cast<CAtomList&>(*parent.container).Append(std::move(value));
@@ -141,12 +156,13 @@ AtomPtr Decoder::Run(std::uint32_t position) {
     Frame& top = stack_.back();
     const bool more = top.pos < length_ && data_[top.pos] != 'e';
     if (top.isDicti && !top.haveKey && more) {
-      // Only a byte string can be a key: anything else, well-formed or not, fails.
-      if (!IsDigit(data_[top.pos])) return nullptr;
-      AtomPtr key = ParseLeaf(top.pos);
-      if (!key) return nullptr;
-      top.pos += static_cast<std::uint32_t>(key->WireLength());
-      top.key = key->AsText();
+      // Only a byte string can be a key: anything else, well-formed or not, fails. NUL
+      // bytes in keys become spaces.
+      std::uint32_t start = 0, count = 0;
+      if (!IsDigit(data_[top.pos]) || !StringSpan(top.pos, start, count)) return nullptr;
+      top.pos += static_cast<std::uint32_t>(StringWireLength(count));
+      top.key.assign(data_ + start, count);
+      std::replace(top.key.begin(), top.key.end(), '\0', ' ');
       if (top.pos < length_) {
         top.haveKey = true;
         continue;
@@ -160,17 +176,30 @@ AtomPtr Decoder::Run(std::uint32_t position) {
       continue;
     }
     // The container is complete (closing "e", or the end of the data).
-    AtomPtr done = std::move(stack_.back().container);
-    stack_.pop_back();
+    AtomPtr done = Close();
     if (stack_.empty()) return done;
     Deliver(std::move(done));
   }
 }
 
+AtomPtr Decoder::Close() {
+  Frame& top = stack_.back();
+  if (top.isDicti) static_cast<CAtomDicti&>(*top.container).StoreAll(std::move(top.entries));
+  AtomPtr done = std::move(top.container);
+  stack_.pop_back();
+  return done;
+}
+
 // ---- encoding ---------------------------------------------------------------------------
 
+void WriteDecimal(std::int64_t number, std::string& out) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out.append(digits, end);
+}
+
 void WriteString(const std::string& bytes, std::string& out) {
-  out += std::to_string(bytes.size());
+  WriteDecimal(static_cast<std::int64_t>(bytes.size()), out);
   out += ':';
   out += bytes;
 }
@@ -178,11 +207,11 @@ void WriteString(const std::string& bytes, std::string& out) {
 void WriteLeaf(const CAtom& value, std::string& out) {
   if (value.HoldsLong()) {
     out += 'i';
-    out += std::to_string(static_cast<const CAtomLong&>(value).Value());
+    WriteDecimal(static_cast<const CAtomLong&>(value).Value(), out);
     out += 'e';
   } else if (value.HoldsInt()) {
     out += 'i';
-    out += std::to_string(static_cast<const CAtomInt&>(value).Value());
+    WriteDecimal(static_cast<const CAtomInt&>(value).Value(), out);
     out += 'e';
   } else if (value.HoldsString()) {
     WriteString(static_cast<const CAtomString&>(value).Bytes(), out);

@@ -1,5 +1,6 @@
 #include "torrent/Torrent.h"
 
+#include <algorithm>
 #include <climits>
 #include <limits>
 
@@ -94,13 +95,14 @@ bool CTorrent::LoadBytes(std::string_view bytes) {
 
 bool CTorrent::Load(AtomPtr decoded) {
   if (!decoded || !decoded->HoldsDicti()) return false;
-  topLevel_.CopyFrom(static_cast<const CAtomDicti&>(*decoded));
-  decoded.reset();
-  const CAtom* info = topLevel_.Lookup("info");
-  if (info != nullptr && info->HoldsDicti())
-    info_.CopyFrom(static_cast<const CAtomDicti&>(*info));
-  else
-    info_.RemoveAll();
+  auto& file = static_cast<CAtomDicti&>(*decoded);
+  info_.RemoveAll();
+  const CAtom* info = file.Lookup("info");
+  if (info != nullptr && info->HoldsDicti()) {
+    AtomPtr taken = file.Release("info");
+    info_.TakeFrom(static_cast<CAtomDicti&>(*taken));
+  }
+  topLevel_.TakeFrom(file);
   return true;
 }
 
@@ -141,12 +143,19 @@ std::int32_t CTorrent::PieceCount() const {
 
 std::int64_t CTorrent::TotalLengthValue() const {
   if (auto length = IntegerValue(info_.Lookup("length"))) return *length;
+  std::vector<std::int64_t> lengths;
+  for (const FileEntry& entry : FileEntries()) lengths.push_back(entry.length);
+  return TotalLengthValue(lengths);
+}
+
+std::int64_t CTorrent::TotalLengthValue(const std::vector<std::int64_t>& fileLengths) const {
+  if (auto length = IntegerValue(info_.Lookup("length"))) return *length;
   std::int64_t total = 0;
-  for (const FileEntry& entry : FileEntries()) {
+  for (const std::int64_t length : fileLengths) {
     // Entries are never negative; a sum beyond 64 bits stays at the largest value.
-    if (entry.length > std::numeric_limits<std::int64_t>::max() - total)
+    if (length > std::numeric_limits<std::int64_t>::max() - total)
       return std::numeric_limits<std::int64_t>::max();
-    total += entry.length;
+    total += length;
   }
   return total;
 }
@@ -168,8 +177,11 @@ std::vector<FileEntry> CTorrent::FileEntries() const {
     FileEntry entry{{}, bytes, index++};
     for (const AtomPtr& component : static_cast<const CAtomList*>(path)->Items()) {
       if (!component->HoldsString()) return {};
+      const std::string& bytes = static_cast<const CAtomString&>(*component).Bytes();
+      const std::size_t at = entry.path.size() + 1;
       entry.path += '\\';
-      entry.path += component->AsText();
+      entry.path += bytes;
+      std::replace(entry.path.begin() + at, entry.path.end(), '\0', ' ');  // as AsText shows it
     }
     entries.push_back(std::move(entry));
   }

@@ -51,6 +51,8 @@ class CTorrent {
   std::int32_t PieceCount() const;
   // Info "length", or the sum over the file entries.
   std::int64_t TotalLengthValue() const;
+  // The same, given the lengths of FileEntries (saves walking "files" twice).
+  std::int64_t TotalLengthValue(const std::vector<std::int64_t>& fileLengths) const;
   // Every entry of "files"; empty when any entry is malformed.
   std::vector<FileEntry> FileEntries() const;
   bool FileLengthsAndPaths(std::vector<std::int64_t>& lengths,
@@ -62,12 +64,12 @@ class CTorrent {
   // bytes when hexForm is false. "" when the dictionary cannot be encoded.
   std::string InfoHashText(bool hexForm = true) const;
 
-  const CAtomDicti& TopLevel() const { return topLevel_; }
-  const CAtomDicti& Info() const { return info_; }
-
  private:
   bool Load(AtomPtr decoded);
 
+  // The decoded file, and its "info" dictionary when it has one. The decoded tree is not
+  // needed after loading, so both take its values over instead of copying them: the info
+  // entry lives in info_ only.
   CAtomDicti topLevel_;
   CAtomDicti info_;
 };

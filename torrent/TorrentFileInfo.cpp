@@ -76,11 +76,11 @@ void FillTorrentFileInfo(const CTorrent& torrent, TorrentFileInfo& record) {
   }
   record.comment = torrent.CommentText();
   record.createdBy = torrent.CreatorText();
-  record.totalLength = torrent.TotalLengthValue();
+  torrent.FileLengthsAndPaths(record.fileLengths, record.filePaths);
+  record.totalLength = torrent.TotalLengthValue(record.fileLengths);
   record.name = torrent.NameText();
   record.pieceLength = torrent.PieceLengthValue();
   record.pieceCount = torrent.PieceCount();
-  torrent.FileLengthsAndPaths(record.fileLengths, record.filePaths);
   record.infoHash = torrent.InfoHashText(true);
   if (const auto created = torrent.CreationTime()) {
     if (const auto date = EncodeDateTime(*created)) record.creationDate = *date;

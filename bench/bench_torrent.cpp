@@ -1,0 +1,294 @@
+// The torrent module against OpenSSL, measured in the same run.
+//
+// Sha1_64MB: CSHA1 over 64 MB in memory against OpenSSL's SHA1() over the same buffer, each
+// iteration timing both in alternating order. "speed_ratio" is OpenSSL's time over ours
+// (1.0: as fast as OpenSSL; above 1: faster). The /portable variant forces the portable
+// routine while OpenSSL keeps its best code.
+//
+// Sha1Portable_vs_OpenSSLWithoutSha: the portable routine against OpenSSL with the SHA
+// instructions masked (OPENSSL_ia32cap). OpenSSL reads the mask only when it is loaded, so
+// its time is taken by a child process of this program started with the mask.
+//
+// Import: ReadTorrentFileInfo of a generated torrent (decode, record, re-encode the info
+// dictionary, hash), against the `openssl sha1` command over the same file, each run as a
+// whole. "time_ratio" is our time over the command's (1.0: as fast; below 1: faster).
+//   single: one file of 100 GiB in 256 KiB pieces (409,600 digests, about 8 MB)
+//   multi:  60,000 files (about 7 MB)
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <openssl/sha.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "torrent/SHA1.h"
+#include "torrent/TorrentFileInfo.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kHashBytes = 64u << 20;
+constexpr const char* kChildFlag = "--openssl-sha1-child";
+// CPUID leaf 7 EBX bit 29: the SHA extensions, as OpenSSL's capability mask names it.
+constexpr const char* kMaskSha = "OPENSSL_ia32cap=:~0x20000000";
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+const std::string& HashInput() {
+  static const std::string data = [] {
+    std::string bytes(kHashBytes, '\0');
+    std::uint64_t x = 0x9E3779B97F4A7C15u;
+    for (std::size_t i = 0; i < bytes.size(); i += 8) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      std::memcpy(bytes.data() + i, &x, 8);
+    }
+    return bytes;
+  }();
+  return data;
+}
+
+double TimeOurs(const std::string& data) {
+  const auto start = Clock::now();
+  morvane::CSHA1 hasher;
+  hasher.Absorb(data.data(), data.size());
+  hasher.Finish();
+  unsigned char digest[20];
+  hasher.DigestBytes(digest);
+  benchmark::DoNotOptimize(digest);
+  return SecondsSince(start);
+}
+
+double TimeOpenSsl(const std::string& data) {
+  const auto start = Clock::now();
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+  benchmark::DoNotOptimize(digest);
+  return SecondsSince(start);
+}
+
+void Report(benchmark::State& state, double ours, double reference, const char* ratioName,
+            double ratio) {
+  state.counters["ours_MBps"] = HashInput().size() / ours / 1e6;
+  state.counters["openssl_MBps"] = HashInput().size() / reference / 1e6;
+  state.counters[ratioName] = ratio;
+}
+
+void BM_Sha1_64MB(benchmark::State& state) {
+  const bool portable = state.range(0) != 0;
+  morvane::Sha1ForcePortable(portable);
+  state.SetLabel(morvane::Sha1UsesCpuInstructions() ? "CPU SHA instructions" : "portable");
+  const std::string& data = HashInput();
+  double ours = 0, reference = 0;
+  bool oursFirst = true;
+  for (auto _ : state) {
+    if (oursFirst) {
+      ours += TimeOurs(data);
+      reference += TimeOpenSsl(data);
+    } else {
+      reference += TimeOpenSsl(data);
+      ours += TimeOurs(data);
+    }
+    oursFirst = !oursFirst;
+  }
+  morvane::Sha1ForcePortable(false);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+  Report(state, ours / state.iterations(), reference / state.iterations(), "speed_ratio",
+         reference / ours);
+}
+BENCHMARK(BM_Sha1_64MB)->ArgName("portable")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+    ->Iterations(20)->UseRealTime();
+
+// Runs `argv` with the extra environment entry and returns its standard output.
+std::string RunChild(std::vector<std::string> arguments, const char* extraEnvironment,
+                     bool* ok) {
+  int pipeEnds[2];
+  *ok = false;
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "OPENSSL_ia32cap=", 16) != 0) env.push_back(*e);
+  std::string extra = extraEnvironment ? extraEnvironment : "";
+  if (!extra.empty()) env.push_back(extra.data());
+  env.push_back(nullptr);
+  pid_t child;
+  const int spawned =
+      posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeEnds[1]);
+  std::string output;
+  char buffer[4096];
+  ssize_t n;
+  while (spawned == 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+  close(pipeEnds[0]);
+  if (spawned != 0) return {};
+  int status = 0;
+  waitpid(child, &status, 0);
+  *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return output;
+}
+
+void BM_Sha1Portable_vs_OpenSSLWithoutSha(benchmark::State& state) {
+  morvane::Sha1ForcePortable(true);
+  const std::string& data = HashInput();
+  double ours = 0, reference = 0;
+  for (auto _ : state) {
+    ours += TimeOurs(data);
+    bool ok = false;
+    const std::string seconds =
+        RunChild({"/proc/self/exe", kChildFlag}, kMaskSha, &ok);
+    if (!ok) {
+      state.SkipWithError("the masked OpenSSL child failed");
+      break;
+    }
+    reference += std::stod(seconds);
+  }
+  morvane::Sha1ForcePortable(false);
+  if (ours > 0 && reference > 0) {
+    Report(state, ours / state.iterations(), reference / state.iterations(), "speed_ratio",
+           reference / ours);
+  }
+}
+BENCHMARK(BM_Sha1Portable_vs_OpenSSLWithoutSha)->Unit(benchmark::kMillisecond)
+    ->Iterations(10)->UseRealTime();
+
+// ---- whole import ------------------------------------------------------------------------
+
+std::string Str(const std::string& bytes) { return std::to_string(bytes.size()) + ":" + bytes; }
+
+std::string PieceDigests(std::size_t count) {
+  std::string pieces(count * 20, '\0');
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    pieces[i] = static_cast<char>((i * 2654435761u) >> 11);
+  return pieces;
+}
+
+std::string SingleFileTorrent() {
+  constexpr std::int64_t kLength = std::int64_t{100} << 30;
+  constexpr std::int64_t kPiece = 256 << 10;
+  return "d8:announce" + Str("http://tracker.example.org:6969/announce") +
+         "10:created by" + Str("bench") + "13:creation datei1700000000e4:infod6:lengthi" +
+         std::to_string(kLength) + "e4:name" + Str("one-hundred-gib.bin") +
+         "12:piece lengthi" + std::to_string(kPiece) + "e6:pieces" +
+         Str(PieceDigests(kLength / kPiece)) + "ee";
+}
+
+std::string ManyFilesTorrent() {
+  constexpr int kFiles = 60000;
+  constexpr std::int64_t kFileLength = 768 << 10;
+  constexpr std::int64_t kPiece = 256 << 10;
+  std::string files = "l";
+  for (int i = 0; i < kFiles; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file-%06d.dat", i);
+    files += "d6:lengthi" + std::to_string(kFileLength) + "e4:pathl" +
+             Str("folder-" + std::to_string(i / 100)) + Str(name) + "ee";
+  }
+  files += "e";
+  return "d8:announce" + Str("http://tracker.example.org/announce") +
+         "4:infod5:files" + files + "4:name" + Str("sixty-thousand") + "12:piece lengthi" +
+         std::to_string(kPiece) + "e6:pieces" + Str(PieceDigests(kFiles * kFileLength / kPiece)) +
+         "ee";
+}
+
+struct TorrentFiles {
+  std::filesystem::path folder;
+  std::string single, multi;
+  TorrentFiles() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "bench-torrent-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    folder = pattern;
+    single = (folder / "single.torrent").string();
+    multi = (folder / "multi.torrent").string();
+    std::ofstream(single, std::ios::binary) << SingleFileTorrent();
+    std::ofstream(multi, std::ios::binary) << ManyFilesTorrent();
+  }
+  ~TorrentFiles() {
+    std::error_code ignored;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+  }
+};
+
+const TorrentFiles& Files() {
+  static const TorrentFiles files;
+  return files;
+}
+
+void BM_Import(benchmark::State& state) {
+  const std::string& path = state.range(0) == 0 ? Files().single : Files().multi;
+  state.SetLabel(state.range(0) == 0 ? "single 100 GiB file" : "60,000 files");
+  state.counters["file_MB"] = std::filesystem::file_size(path) / 1e6;
+  double ours = 0, reference = 0;
+  bool oursFirst = true;
+  for (auto _ : state) {
+    auto timeOurs = [&] {
+      const auto start = Clock::now();
+      auto record = morvane::ReadTorrentFileInfo(path);
+      ours += SecondsSince(start);
+      if (record->infoHash.size() != 40) state.SkipWithError("no info-hash");
+    };
+    auto timeReference = [&] {
+      const auto start = Clock::now();
+      bool ok = false;
+      RunChild({"openssl", "sha1", path}, nullptr, &ok);
+      reference += SecondsSince(start);
+      if (!ok) state.SkipWithError("openssl sha1 failed");
+    };
+    if (oursFirst) {
+      timeOurs();
+      timeReference();
+    } else {
+      timeReference();
+      timeOurs();
+    }
+    oursFirst = !oursFirst;
+  }
+  state.counters["ours_ms"] = ours / state.iterations() * 1e3;
+  state.counters["openssl_sha1_ms"] = reference / state.iterations() * 1e3;
+  state.counters["time_ratio"] = ours / reference;
+}
+BENCHMARK(BM_Import)->ArgName("files")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+    ->Iterations(20)->UseRealTime();
+
+// In the child: OpenSSL's time for the same 64 MB, under whatever mask it was started with.
+int RunOpenSslChild() {
+  const std::string& data = HashInput();
+  TimeOpenSsl(data);  // warm up
+  std::printf("%.9f\n", TimeOpenSsl(data));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], kChildFlag) == 0) return RunOpenSslChild();
+  std::printf("SHA instructions on this CPU: %s\n",
+              morvane::Sha1CpuInstructionsAvailable() ? "yes" : "no");
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
