@@ -242,25 +242,37 @@ void ShowDownloadProgress(Program& program, std::int64_t total, std::int64_t rec
                           std::int64_t elapsed, std::int64_t fresh) {
   static const std::string kSpeedUnit = Local("KB/秒");
   static const std::string kDone = Local("已完成：");
+  UpdateState::ShownProgress& shown = program.update.shownProgress;
+  // Only what changed goes to the window: every post may wake the window thread, and
+  // most reads change the speed alone.
+  const bool first = !shown.any;
+  shown.any = true;
+  auto post = [&](std::string_view control, std::string& last, std::string text) {
+    if (!first && text == last) return;
+    program.ui.PostText(control, text);
+    last = std::move(text);
+  };
   const double speed = static_cast<double>(fresh) * 1000.0 / 1024.0 /
                        static_cast<double>(elapsed > 0 ? elapsed : 10);
-  program.ui.PostText("标签_下载速度", NumberText(RoundHalfAway(speed, 2)) + kSpeedUnit);
+  post("标签_下载速度", shown.speed, NumberText(RoundHalfAway(speed, 2)) + kSpeedUnit);
   if (total <= 0) {
     // No announced length: the share is unknown, so the bar stays put and the percentage
     // label tells how much has arrived instead.
-    program.ui.PostText("标签_已完成百分比",
-                        kDone + NumberText(RoundHalfAway(received / 1048576.0, 2)) + "MB");
-    program.ui.PostText("标签_总大小", "");
+    post("标签_已完成百分比", shown.percent,
+         kDone + NumberText(RoundHalfAway(received / 1048576.0, 2)) + "MB");
+    post("标签_总大小", shown.size, "");
     return;
   }
   const double got = static_cast<double>(received);
   const double size = static_cast<double>(total);
-  const double position = std::clamp(std::trunc(got * 10000.0 / size), 0.0, 10000.0);
-  program.ui.PostProgress("进度条1", static_cast<int>(position));
-  program.ui.PostText("标签_已完成百分比",
-                      kDone + NumberText(RoundHalfAway(got / size * 100.0, 0)) + "%");
-  program.ui.PostText("标签_总大小",
-                      NumberText(RoundHalfAway(total / 1048576.0, 2)) + "MB");
+  const int bar = static_cast<int>(std::clamp(std::trunc(got * 10000.0 / size), 0.0, 10000.0));
+  if (first || bar != shown.bar) {
+    program.ui.PostProgress("进度条1", bar);
+    shown.bar = bar;
+  }
+  post("标签_已完成百分比", shown.percent,
+       kDone + NumberText(RoundHalfAway(got / size * 100.0, 0)) + "%");
+  post("标签_总大小", shown.size, NumberText(RoundHalfAway(size / 1048576.0, 2)) + "MB");
 }
 
 }  // namespace morvane

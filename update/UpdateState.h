@@ -28,6 +28,14 @@ struct UpdateState {
   // or comes after the new program is already running.
   std::mutex replacing;
 
+  // What the update window's progress labels and bar were last given, so that only
+  // changes are posted to the window. Used by the update worker alone.
+  struct ShownProgress {
+    bool any = false;  // nothing given yet: the first figures all go
+    std::string speed, percent, size;
+    int bar = 0;
+  } shownProgress;
+
   // Grows at every seeding of the random generator, so two seedings in the same
   // millisecond differ.
   std::atomic<unsigned> seedCounter{0};

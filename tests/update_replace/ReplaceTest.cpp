@@ -221,6 +221,35 @@ TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
       << ::testing::PrintToString(run.dir.Names());
 }
 
+// Closing the window during the countdown: Cancel lets the update go on; OK stops it
+// before anything is put in place or started.
+TEST(ConfirmAbortUpdate, OkDuringTheCountdownStartsNothing) {
+  PublisherServer server;
+  InProcess run(server.Address("/files/new"), "morvane-new");
+  run.program.update.countdownStep = std::chrono::minutes(10);
+  run.ui.AnswerMessages({MessageAnswer::Cancel, MessageAnswer::Ok});
+  std::thread worker([&] { RunUpdate(run.program); });
+  ASSERT_TRUE(run.ui.WaitUntil([&] {
+    return run.ui.Text("标签_已完成百分比") == Local("更新完毕，等待3秒自动运行新版本……");
+  }));
+  ConfirmAbortUpdate(run.program);
+  EXPECT_FALSE(run.program.update.abortRequested);
+  EXPECT_TRUE(run.ui.EndedWith().empty());
+  ConfirmAbortUpdate(run.program);
+  worker.join();
+  const auto messages = run.ui.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(LocalToUtf8(m.text), "退出后将无法更新完成，是否退出？");
+    EXPECT_EQ(LocalToUtf8(m.caption), "询问");
+    EXPECT_EQ(m.buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(m.icon, MessageIcon::Question);
+  }
+  EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
+  EXPECT_EQ(run.dir.Names(), Names{"morvane-old"});
+  EXPECT_EQ(ReadFile(run.old), "old program");
+}
+
 // The real thing: a copy of the old program in a scratch directory checks the version,
 // downloads, replaces itself and ends; the process and the files are watched from here.
 struct ChildUpdate {

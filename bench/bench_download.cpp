@@ -1,0 +1,254 @@
+// Downloading a 256 MB program file from a loopback server with DownloadToFile and the
+// real progress routine, against the curl command-line tool downloading the same file into
+// the same directory in the same run. Each iteration times both, in alternating order; the
+// reported time is DownloadToFile's, and "ratio" is its total wall time over curl's (1.0:
+// as fast as curl).
+//
+// The progress figures go to a port that coalesces them like the update window does: each
+// control keeps only its latest value, and a window thread of the benchmark takes whatever
+// is waiting whenever a flush was asked for.
+
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/LocalServer.h"
+#include "platform/Controls.h"
+#include "update/UpdateDownload.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kFileSize = 256u << 20;
+constexpr std::size_t kPiece = 1u << 20;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The update window as far as the download needs it. Posted writes wait in a box; the
+// first write after a take wakes the window thread, which takes the latest values and
+// shows them. Everything else a routine could ask of a window is inert.
+class CoalescingWindow : public morvane::Controls {
+ public:
+  // pacing: the shortest time between two flushes; zero flushes as soon as asked.
+  explicit CoalescingWindow(std::chrono::milliseconds pacing)
+      : pacing_(pacing), window_([this] { RunWindow(); }) {}
+  ~CoalescingWindow() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    window_.join();
+  }
+  void PostText(std::string_view control, const std::string& text) override {
+    bool wake;
+    {
+      std::lock_guard lock(mutex_);
+      texts_[std::string(control)] = text;
+      wake = Schedule();
+    }
+    if (wake) wake_.notify_one();
+  }
+  void PostProgress(std::string_view bar, int value) override {
+    bool wake;
+    {
+      std::lock_guard lock(mutex_);
+      progress_[std::string(bar)] = value;
+      wake = Schedule();
+    }
+    if (wake) wake_.notify_one();
+  }
+  std::string Text(std::string_view control) override {
+    std::lock_guard lock(shownMutex_);
+    return shown_[std::string(control)];
+  }
+  void SetText(std::string_view control, const std::string& text) override {
+    std::lock_guard lock(shownMutex_);
+    shown_[std::string(control)] = text;
+  }
+  void SetProgress(std::string_view bar, int value) override {
+    std::lock_guard lock(shownMutex_);
+    bars_[std::string(bar)] = value;
+  }
+  int flushes() const { return flushes_; }
+
+  bool Visible(std::string_view) override { return true; }
+  void SetVisible(std::string_view, bool) override {}
+  int SelectedIndex(std::string_view) override { return -1; }
+  void SetSelectedIndex(std::string_view, int) override {}
+  int RowCount(std::string_view) override { return 0; }
+  int InsertRow(std::string_view, int) override { return 0; }
+  std::string Cell(std::string_view, int, int) override { return ""; }
+  void SetCell(std::string_view, int, int, const std::string&) override {}
+  void DeleteRow(std::string_view, int) override {}
+  void DeleteAllRows(std::string_view) override {}
+  void AppendRows(std::string_view, const std::vector<morvane::Row>&) override {}
+  void Navigate(std::string_view, const std::string&) override {}
+  std::string Address(std::string_view) override { return ""; }
+  void ClearWebCache() override {}
+  morvane::MessageAnswer ShowMessage(const std::string&, const std::string&,
+                                     morvane::MessageButtons, morvane::MessageIcon) override {
+    return morvane::MessageAnswer::Ok;
+  }
+  std::string ShowOpenFileDialog(const std::string&) override { return ""; }
+  void PopupMenu(std::string_view) override {}
+  void SetClipboardText(const std::string&) override {}
+  void OpenInDefaultBrowser(const std::string&) override {}
+  void SetMainWindowVisible(bool) override {}
+  void OpenUpdateWindow(std::function<void()>, std::function<void()>) override {}
+  void EndProgram(int) override {}
+
+ private:
+  // True when the window thread must be woken: no flush is pending yet.
+  bool Schedule() {
+    if (pending_) return false;
+    pending_ = true;
+    return true;
+  }
+  void RunWindow() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return pending_ || stop_; });
+      if (stop_) return;
+      auto texts = std::move(texts_);
+      auto progress = std::move(progress_);
+      texts_.clear();
+      progress_.clear();
+      pending_ = false;
+      lock.unlock();
+      for (const auto& [control, text] : texts) SetText(control, text);
+      for (const auto& [bar, value] : progress) SetProgress(bar, value);
+      ++flushes_;
+      if (pacing_.count() > 0) std::this_thread::sleep_for(pacing_);
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<std::string, std::string> texts_;
+  std::map<std::string, int> progress_;
+  bool pending_ = false;
+  bool stop_ = false;
+  std::mutex shownMutex_;
+  std::map<std::string, std::string> shown_;
+  std::map<std::string, int> bars_;
+  std::atomic<int> flushes_{0};
+  const std::chrono::milliseconds pacing_;
+  std::thread window_;
+};
+
+bool RunCurl(const std::string& address, const std::string& path) {
+  const char* argv[] = {"curl", "-s", "-o", path.c_str(), address.c_str(), nullptr};
+  pid_t child;
+  if (posix_spawnp(&child, "curl", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    return false;
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::uintmax_t SizeOf(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
+}
+
+// state.range(0): the window's pacing in milliseconds (0: a flush as soon as one is asked
+// for, as the Qt port does now; 16: at most one flush a display frame).
+void BM_DownloadToFile256MB(benchmark::State& state) {
+  morvane::testing::LocalServer server;
+  std::string piece(kPiece, '\0');
+  for (std::size_t i = 0; i < kPiece; ++i) piece[i] = static_cast<char>(i * 131 + (i >> 9));
+  server.server().Get("/new", [&piece](const httplib::Request&, httplib::Response& res) {
+    res.set_content_provider(
+        kFileSize, "application/octet-stream",
+        [&piece](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          const std::size_t at = offset % kPiece;
+          return sink.write(piece.data() + at, std::min(length, kPiece - at));
+        });
+  });
+  server.Start();
+  const std::string address = server.base() + "/new";
+
+  std::string directory = std::filesystem::temp_directory_path().string() + "/bench-dl-XXXXXX";
+  if (!mkdtemp(directory.data())) {
+    state.SkipWithError("no scratch directory");
+    return;
+  }
+  const std::string ours = directory + "/ours";
+  const std::string theirs = directory + "/theirs";
+
+  CoalescingWindow ui{std::chrono::milliseconds(state.range(0))};
+  morvane::Program program(ui, morvane::Settings{});
+  double downloadSeconds = 0;
+  double curlSeconds = 0;
+  bool downloadFirst = true;
+  for (auto _ : state) {
+    double downloadTime = 0;
+    double curlTime = 0;
+    const auto timeDownload = [&] {
+      const auto start = Clock::now();
+      const auto outcome = morvane::DownloadToFile(
+          program, address, ours,
+          [&program](std::int64_t total, std::int64_t received, std::int64_t elapsed,
+                     std::int64_t fresh) {
+            morvane::ShowDownloadProgress(program, total, received, elapsed, fresh);
+          });
+      downloadTime = SecondsSince(start);
+      if (outcome != morvane::DownloadOutcome::Complete || SizeOf(ours) != kFileSize)
+        state.SkipWithError("DownloadToFile failed");
+      unlink(ours.c_str());
+    };
+    const auto timeCurl = [&] {
+      const auto start = Clock::now();
+      if (!RunCurl(address, theirs) || SizeOf(theirs) != kFileSize)
+        state.SkipWithError("the curl tool failed");
+      curlTime = SecondsSince(start);
+      unlink(theirs.c_str());
+    };
+    if (downloadFirst) {
+      timeDownload();
+      timeCurl();
+    } else {
+      timeCurl();
+      timeDownload();
+    }
+    downloadFirst = !downloadFirst;
+    downloadSeconds += downloadTime;
+    curlSeconds += curlTime;
+    state.SetIterationTime(downloadTime);
+  }
+  std::filesystem::remove_all(directory);
+  state.counters["curl_ms"] = benchmark::Counter(curlSeconds * 1000 / state.iterations());
+  state.counters["ratio"] =
+      benchmark::Counter(curlSeconds > 0 ? downloadSeconds / curlSeconds : 0);
+  state.counters["window_flushes"] =
+      benchmark::Counter(static_cast<double>(ui.flushes()) / state.iterations());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+BENCHMARK(BM_DownloadToFile256MB)->Arg(0)->Arg(16)->Iterations(6)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
