@@ -1,0 +1,110 @@
+// A result row played and copied through the main window as the program wires it, with the
+// resolution service standing in on a local port.
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTest>
+
+#include "app/window/FormControls.h"
+#include "platform/qt/DesignFonts.h"
+#include "tests/app/ResolutionService.h"
+#include "tests/window/WindowFixture.h"
+
+namespace morvane::testing {
+namespace {
+
+const std::string kMagnet = "magnet:?xt=urn:btih:0123456789ABCDEF0123456789ABCDEF01234567";
+const std::string kMedia = "http://127.0.0.1:9/media/film.mp4";
+const std::string kPrefix = "http://127.0.0.1:9/player.html?url=";
+
+// The window with its port and state. A test deletes it only after the playback worker's
+// last window call (the history cell) has been carried out.
+struct PlaybackWindow {
+  explicit PlaybackWindow(const std::string& resolutionHost)
+      : program(ui, SettingsFor(resolutionHost)) {
+    ui.AddWindow(&window);
+    BindEvents(window, shell, program);
+    program.texts.Set(ProgramText::PlayerPagePrefix, kPrefix);
+    ui.AppendRows("超级列表框1", {{"1", Local("【双击播放】影片"), kMagnet, "1.2 GB"}});
+    window.show();
+  }
+  static Settings SettingsFor(const std::string& resolutionHost) {
+    Settings s = WindowTestSettings();
+    s.resolutionHost = resolutionHost;
+    return s;
+  }
+  QPoint ResultRowCentre() {
+    auto* list = window.Control<ReportList>("超级列表框1");
+    return list->visualItemRect(list->topLevelItem(0)).center();
+  }
+  QWidget* ResultArea() { return window.Control<ReportList>("超级列表框1")->viewport(); }
+
+  MessageRecorder messages;
+  QtControls ui;
+  Program program;
+  MainWindow window{program.settings};
+  Shell shell{window, program};
+};
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(LocalToUtf8(text));
+}
+
+}  // namespace
+
+class PlaybackWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void doubleClickShowsTheNoticeThenThePlayerPage() {
+    ResolutionService service([](const std::string&) { return "<file>" + kMedia + "</file>"; });
+    PlaybackWindow w(service.host());
+    w.window.Control<QTabWidget>("高级选择夹1")->setCurrentIndex(1);
+
+    QTest::mouseClick(w.ResultArea(), Qt::LeftButton, {}, w.ResultRowCentre());
+    QTest::mouseDClick(w.ResultArea(), Qt::LeftButton, {}, w.ResultRowCentre());
+
+    // The handler has run on the window thread; the worker cannot have reached the window
+    // yet, so the player still shows the notice page.
+    QCOMPARE(Q(w.ui.Address("超文本浏览框1")),
+             QStringLiteral("127.0.0.1:9/adminapi/vexapi/gg/ada.html"));
+    QCOMPARE(w.window.Control<QTabWidget>("高级选择夹1")->currentIndex(), 0);
+    QCOMPARE(Q(w.ui.Text("编辑框1")), Q(kMagnet));
+
+    QTRY_COMPARE_WITH_TIMEOUT(Q(w.ui.Address("超文本浏览框1")), Q(kPrefix + kMedia), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Q(w.ui.Cell("超级列表框3", 0, 0)), Q(kMagnet), 20000);
+    QCOMPARE(service.Targets().size(), std::size_t{1});
+    QCOMPARE(Q(service.Targets()[0]), Q("/xml.php?url=" + kMagnet));
+    QVERIFY(w.messages.shown.empty());
+  }
+
+  void copyAndDownloadPutTheMagnetLinkOnTheClipboard() {
+    PlaybackWindow w("127.0.0.1:9");
+    for (const char* entry : {"复制", "下载"}) {
+      QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+      w.ui.SetSelectedIndex("超级列表框1", -1);
+      // A right click selects the row under the mouse and opens "菜单".
+      QTest::mouseClick(w.ResultArea(), Qt::RightButton, {}, w.ResultRowCentre());
+      QMenu* menu = w.window.Menu("菜单");
+      QTRY_VERIFY(menu->isVisible());
+      w.window.MenuEntry("菜单", entry)->trigger();
+      menu->close();
+      QCOMPARE(QGuiApplication::clipboard()->text(), Q(kMagnet));
+    }
+  }
+};
+
+}  // namespace morvane::testing
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  app.setFont(morvane::DefaultFont());
+  morvane::testing::PlaybackWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "PlaybackWindowTest.moc"
