@@ -114,12 +114,10 @@ CloneFrame StartCopy(const CAtom& source, std::string key) {
   return frame;
 }
 
-// Copies the children of `source` into `target` (an empty container of the same kind).
-void CopyChildren(const CAtom& source, AtomPtr target_holder, AtomPtr* result) {
+// A deep copy of a list or dictionary, made without recursion.
+AtomPtr CopyContainer(const CAtom& source) {
   std::vector<CloneFrame> stack;
-  stack.push_back(CloneFrame{&source, std::move(target_holder), 0, {}, {}});
-  if (source.HoldsDicti())
-    stack.back().nextEntry = static_cast<const CAtomDicti&>(source).Items().begin();
+  stack.push_back(StartCopy(source, {}));
   while (true) {
     CloneFrame& top = stack.back();
     const CAtom* child = nullptr;
@@ -138,10 +136,7 @@ void CopyChildren(const CAtom& source, AtomPtr target_holder, AtomPtr* result) {
     if (child == nullptr) {  // this container is complete
       CloneFrame done = std::move(stack.back());
       stack.pop_back();
-      if (stack.empty()) {
-        *result = std::move(done.copy);
-        return;
-      }
+      if (stack.empty()) return std::move(done.copy);
       AddToCopy(stack.back(), std::move(done.key), std::move(done.copy));
       continue;
     }
@@ -156,10 +151,7 @@ void CopyChildren(const CAtom& source, AtomPtr target_holder, AtomPtr* result) {
 
 AtomPtr CloneAtom(const CAtom& value) {
   if (!value.HoldsList() && !value.HoldsDicti()) return CloneLeaf(value);
-  AtomPtr result;
-  CloneFrame shell = StartCopy(value, {});
-  CopyChildren(value, std::move(shell.copy), &result);
-  return result;
+  return CopyContainer(value);
 }
 
 std::int64_t StringWireLength(std::uint64_t length) {
@@ -201,8 +193,7 @@ bool ByteOrder::operator()(std::string_view a, std::string_view b) const {
 // ---- lists ------------------------------------------------------------------------------
 
 CAtomList::CAtomList(const CAtomList& other) : CAtom(other) {
-  AtomPtr copy;
-  CopyChildren(other, std::make_unique<CAtomList>(), &copy);
+  AtomPtr copy = CopyContainer(other);
   auto& filled = static_cast<CAtomList&>(*copy);
   items_ = std::move(filled.items_);
   contentLength_ = filled.contentLength_;
@@ -331,8 +322,7 @@ AtomPtr CAtomDicti::Release(std::string_view key) {
 void CAtomDicti::CopyFrom(const CAtomDicti& other) {
   if (&other == this) return;
   // Copy first: `other` may live inside this dictionary and go with RemoveAll.
-  AtomPtr copy;
-  CopyChildren(other, std::make_unique<CAtomDicti>(), &copy);
+  AtomPtr copy = CopyContainer(other);
   auto& filled = static_cast<CAtomDicti&>(*copy);
   RemoveAll();
   entries_ = std::move(filled.entries_);

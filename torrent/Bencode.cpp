@@ -72,6 +72,8 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
   if (end == nullptr) return nullptr;
   const char* p = data_ + pos + 1;
   const char* const stop = static_cast<const char*>(end);
+  // Drift can make the decoder search the same long stretch again and again.
+  if (!Spend(static_cast<std::uint64_t>(stop - p))) return nullptr;
   // Read as scanf("%I64d") reads the text between "i" and "e": white space, an optional
   // sign, then digits up to the first other byte. No digits, or a number outside 64 bits,
   // is no integer.
@@ -97,6 +99,7 @@ bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t&
   const void* colon = std::memchr(data_ + pos, ':', length_ - pos);
   if (colon == nullptr) return false;
   start = static_cast<std::uint32_t>(static_cast<const char*>(colon) - data_) + 1;
+  if (!Spend(start - pos)) return false;
   std::uint64_t declared = 0;
   for (std::uint32_t i = pos; i + 1 < start; ++i) {
     if (!IsDigit(data_[i])) return false;

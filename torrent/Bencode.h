@@ -24,8 +24,8 @@ namespace morvane {
 
 // Lists and dictionaries nested deeper than this give nullptr.
 inline constexpr std::uint32_t kMaxNestingDepth = 4096;
-// Limit on the decoder's work (values built plus bytes copied) for each input byte, on top
-// of a fixed allowance. Canonical input needs less than 2 per byte.
+// Limit on the decoder's work (values built, bytes searched and bytes copied) for each input
+// byte, on top of a fixed allowance. Canonical input needs less than 3 per byte.
 inline constexpr std::uint64_t kWorkPerInputByte = 16;
 inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 // Files larger than this are not decoded (positions and lengths are 32-bit).

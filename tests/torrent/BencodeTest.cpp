@@ -140,6 +140,20 @@ TEST(BencodeWork, RepeatedDriftIsBounded) {
   }
 }
 
+// Each "i1x" is read as 1 with a search for its "e" running to the end of the data, and the
+// drift lands on the next "i": unbounded, that is quadratic in the input.
+TEST(BencodeWork, RepeatedLongSearchesAreBounded) {
+  std::string input = "l";
+  for (int i = 0; i < 1'000'000; ++i) input += "i1x";
+  input += "e";
+  EXPECT_EQ(Parse(input), nullptr);
+  // The same number of canonical integers decodes.
+  std::string canonical = "l";
+  for (int i = 0; i < 1'000'000; ++i) canonical += "i1e";
+  canonical += "e";
+  EXPECT_EQ(Reencode(canonical), canonical);
+}
+
 TEST(BencodeValues, StoreReplaceAndRemoveKeepTheEncodedSize) {
   CAtomDicti dicti;
   dicti.Store("b", std::make_unique<CAtomString>("xyz"));
