@@ -111,12 +111,16 @@ void BM_Sha1_64MB(benchmark::State& state) {
   Report(state, ours / state.iterations(), reference / state.iterations(), "speed_ratio",
          reference / ours);
 }
-BENCHMARK(BM_Sha1_64MB)->ArgName("portable")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
-    ->Iterations(20)->UseRealTime();
+BENCHMARK(BM_Sha1_64MB)
+    ->ArgName("portable")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->UseRealTime();
 
 // Runs `argv` with the extra environment entry and returns its standard output.
-std::string RunChild(std::vector<std::string> arguments, const char* extraEnvironment,
-                     bool* ok) {
+std::string RunChild(std::vector<std::string> arguments, const char* extraEnvironment, bool* ok) {
   int pipeEnds[2];
   *ok = false;
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
@@ -133,14 +137,14 @@ std::string RunChild(std::vector<std::string> arguments, const char* extraEnviro
   if (!extra.empty()) env.push_back(extra.data());
   env.push_back(nullptr);
   pid_t child;
-  const int spawned =
-      posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), env.data());
+  const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
   std::string output;
   char buffer[4096];
   ssize_t n;
-  while (spawned == 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+  while (spawned == 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+    output.append(buffer, n);
   close(pipeEnds[0]);
   if (spawned != 0) return {};
   int status = 0;
@@ -156,8 +160,7 @@ void BM_Sha1Portable_vs_OpenSSLWithoutSha(benchmark::State& state) {
   for (auto _ : state) {
     ours += TimeOurs(data);
     bool ok = false;
-    const std::string seconds =
-        RunChild({"/proc/self/exe", kChildFlag}, kMaskSha, &ok);
+    const std::string seconds = RunChild({"/proc/self/exe", kChildFlag}, kMaskSha, &ok);
     if (!ok) {
       state.SkipWithError("the masked OpenSSL child failed");
       break;
@@ -170,12 +173,16 @@ void BM_Sha1Portable_vs_OpenSSLWithoutSha(benchmark::State& state) {
            reference / ours);
   }
 }
-BENCHMARK(BM_Sha1Portable_vs_OpenSSLWithoutSha)->Unit(benchmark::kMillisecond)
-    ->Iterations(10)->UseRealTime();
+BENCHMARK(BM_Sha1Portable_vs_OpenSSLWithoutSha)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
 
 // ---- whole import ------------------------------------------------------------------------
 
-std::string Str(const std::string& bytes) { return std::to_string(bytes.size()) + ":" + bytes; }
+std::string Str(const std::string& bytes) {
+  return std::to_string(bytes.size()) + ":" + bytes;
+}
 
 std::string PieceDigests(std::size_t count) {
   std::string pieces(count * 20, '\0');
@@ -187,11 +194,10 @@ std::string PieceDigests(std::size_t count) {
 std::string SingleFileTorrent() {
   constexpr std::int64_t kLength = std::int64_t{100} << 30;
   constexpr std::int64_t kPiece = 256 << 10;
-  return "d8:announce" + Str("http://tracker.example.org:6969/announce") +
-         "10:created by" + Str("bench") + "13:creation datei1700000000e4:infod6:lengthi" +
-         std::to_string(kLength) + "e4:name" + Str("one-hundred-gib.bin") +
-         "12:piece lengthi" + std::to_string(kPiece) + "e6:pieces" +
-         Str(PieceDigests(kLength / kPiece)) + "ee";
+  return "d8:announce" + Str("http://tracker.example.org:6969/announce") + "10:created by" +
+         Str("bench") + "13:creation datei1700000000e4:infod6:lengthi" + std::to_string(kLength) +
+         "e4:name" + Str("one-hundred-gib.bin") + "12:piece lengthi" + std::to_string(kPiece) +
+         "e6:pieces" + Str(PieceDigests(kLength / kPiece)) + "ee";
 }
 
 std::string ManyFilesTorrent() {
@@ -206,10 +212,9 @@ std::string ManyFilesTorrent() {
              Str("folder-" + std::to_string(i / 100)) + Str(name) + "ee";
   }
   files += "e";
-  return "d8:announce" + Str("http://tracker.example.org/announce") +
-         "4:infod5:files" + files + "4:name" + Str("sixty-thousand") + "12:piece lengthi" +
-         std::to_string(kPiece) + "e6:pieces" + Str(PieceDigests(kFiles * kFileLength / kPiece)) +
-         "ee";
+  return "d8:announce" + Str("http://tracker.example.org/announce") + "4:infod5:files" + files +
+         "4:name" + Str("sixty-thousand") + "12:piece lengthi" + std::to_string(kPiece) +
+         "e6:pieces" + Str(PieceDigests(kFiles * kFileLength / kPiece)) + "ee";
 }
 
 struct TorrentFiles {
@@ -269,8 +274,13 @@ void BM_Import(benchmark::State& state) {
   state.counters["openssl_sha1_ms"] = reference / state.iterations() * 1e3;
   state.counters["time_ratio"] = ours / reference;
 }
-BENCHMARK(BM_Import)->ArgName("files")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
-    ->Iterations(20)->UseRealTime();
+BENCHMARK(BM_Import)
+    ->ArgName("files")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->UseRealTime();
 
 // In the child: OpenSSL's time for the same 64 MB, under whatever mask it was started with.
 int RunOpenSslChild() {

@@ -47,9 +47,8 @@ int RunInfo(const Arguments& arguments) {
   return 0;
 }
 
-const RegisterCommand kInfo{"info", "FILE",
-                            "prints every member of the torrent record of a .torrent file",
-                            &RunInfo};
+const RegisterCommand kInfo{
+    "info", "FILE", "prints every member of the torrent record of a .torrent file", &RunInfo};
 
 }  // namespace
 }  // namespace morvane::tool

@@ -26,9 +26,8 @@ int RunMagnet(const Arguments& files) {
   return status;
 }
 
-const RegisterCommand kMagnet{"magnet", "FILE...",
-                              "prints the magnet link of each .torrent file, one per line",
-                              &RunMagnet};
+const RegisterCommand kMagnet{
+    "magnet", "FILE...", "prints the magnet link of each .torrent file, one per line", &RunMagnet};
 
 }  // namespace
 }  // namespace morvane::tool

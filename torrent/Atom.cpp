@@ -12,8 +12,8 @@ namespace {
 
 // Characters of the decimal text of a value, "-" included.
 std::int32_t DecimalWidth(std::int64_t value) {
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                      : static_cast<std::uint64_t>(value);
+  std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   std::int32_t width = value < 0 ? 2 : 1;
   while (magnitude >= 10) {
     magnitude /= 10;
@@ -162,11 +162,19 @@ std::int64_t StringWireLength(std::uint64_t length) {
 
 // ---- integers and strings ---------------------------------------------------------------
 
-std::int32_t CAtomLong::WireLength() const { return DecimalWidth(value_) + 2; }
-std::int32_t CAtomLong::ValueLength() const { return DecimalWidth(value_); }
-std::string CAtomLong::AsText() const { return std::to_string(value_); }
+std::int32_t CAtomLong::WireLength() const {
+  return DecimalWidth(value_) + 2;
+}
+std::int32_t CAtomLong::ValueLength() const {
+  return DecimalWidth(value_);
+}
+std::string CAtomLong::AsText() const {
+  return std::to_string(value_);
+}
 
-std::int32_t CAtomInt::WireLength() const { return ValueLength() + 2; }
+std::int32_t CAtomInt::WireLength() const {
+  return ValueLength() + 2;
+}
 std::int32_t CAtomInt::ValueLength() const {
   return DecimalWidth(static_cast<std::int32_t>(value_));
 }
@@ -177,7 +185,9 @@ std::string CAtomInt::AsText() const {
 std::int32_t CAtomString::WireLength() const {
   return ClampWireLength(StringWireLength(bytes_.size()));
 }
-std::int32_t CAtomString::ValueLength() const { return ClampWireLength(bytes_.size()); }
+std::int32_t CAtomString::ValueLength() const {
+  return ClampWireLength(bytes_.size());
+}
 std::string CAtomString::AsText() const {
   std::string text = bytes_;
   std::replace(text.begin(), text.end(), '\0', ' ');
@@ -200,9 +210,13 @@ CAtomList::CAtomList(const CAtomList& other) : CAtom(other) {
   filled.items_.clear();
 }
 
-CAtomList::~CAtomList() { AtomTree::Dismantle(std::move(items_)); }
+CAtomList::~CAtomList() {
+  AtomTree::Dismantle(std::move(items_));
+}
 
-std::int32_t CAtomList::WireLength() const { return ClampWireLength(2 + contentLength_); }
+std::int32_t CAtomList::WireLength() const {
+  return ClampWireLength(2 + contentLength_);
+}
 
 void CAtomList::RemoveAll() {
   AtomTree::Dismantle(std::move(items_));
@@ -226,11 +240,17 @@ void CAtomList::Append(AtomPtr value) {
 
 // ---- dictionaries -----------------------------------------------------------------------
 
-CAtomDicti::CAtomDicti(const CAtomDicti& other) : CAtom(other) { CopyFrom(other); }
+CAtomDicti::CAtomDicti(const CAtomDicti& other) : CAtom(other) {
+  CopyFrom(other);
+}
 
-CAtomDicti::~CAtomDicti() { AtomTree::Dismantle(std::move(entries_)); }
+CAtomDicti::~CAtomDicti() {
+  AtomTree::Dismantle(std::move(entries_));
+}
 
-std::int32_t CAtomDicti::WireLength() const { return ClampWireLength(2 + contentLength_); }
+std::int32_t CAtomDicti::WireLength() const {
+  return ClampWireLength(2 + contentLength_);
+}
 
 void CAtomDicti::RemoveAll() {
   AtomTree::Dismantle(std::move(entries_));
@@ -278,9 +298,8 @@ void CAtomDicti::StoreAll(Entries&& unsorted) {
     return !ByteOrder()(a.first, b.first);
   };
   if (std::adjacent_find(unsorted.begin(), unsorted.end(), notAscending) != unsorted.end()) {
-    std::stable_sort(unsorted.begin(), unsorted.end(), [](const auto& a, const auto& b) {
-      return ByteOrder()(a.first, b.first);
-    });
+    std::stable_sort(unsorted.begin(), unsorted.end(),
+                     [](const auto& a, const auto& b) { return ByteOrder()(a.first, b.first); });
     Entries unique;
     unique.reserve(unsorted.size());
     for (auto& entry : unsorted) {

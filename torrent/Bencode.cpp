@@ -15,10 +15,14 @@ namespace morvane {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // White space as the C library's scanf skips it in the "C" locale.
-bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsScanSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 class Decoder {
  public:
@@ -90,8 +94,8 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
     magnitude = magnitude * 10 + digit;
   }
   if (p == digits) return nullptr;
-  const std::int64_t value = negative ? static_cast<std::int64_t>(0 - magnitude)
-                                      : static_cast<std::int64_t>(magnitude);
+  const std::int64_t value =
+      negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return std::make_unique<CAtomLong>(value);
 }
 
@@ -224,8 +228,7 @@ void WriteLeaf(const CAtom& value, std::string& out) {
 // Writes containers with an explicit stack, so any depth is safe.
 std::optional<std::string> Encode(const CAtom& root) {
   const std::int32_t wireLength = root.WireLength();
-  if (wireLength < 1 || wireLength == std::numeric_limits<std::int32_t>::max())
-    return std::nullopt;
+  if (wireLength < 1 || wireLength == std::numeric_limits<std::int32_t>::max()) return std::nullopt;
   std::string out;
   out.reserve(static_cast<std::size_t>(wireLength));
   struct Frame {
@@ -303,7 +306,9 @@ AtomPtr ParseTorrentFile(const std::string& path) {
   return ParseValue(buffer.data(), static_cast<std::uint32_t>(buffer.size()), 0);
 }
 
-std::optional<std::string> SerializeValue(const CAtom& value) { return Encode(value); }
+std::optional<std::string> SerializeValue(const CAtom& value) {
+  return Encode(value);
+}
 
 std::optional<std::string> SerializeInteger(const CAtom& value) {
   if (!value.HoldsLong() && !value.HoldsInt()) return std::nullopt;

@@ -20,15 +20,25 @@ sha1blocks::Compressor ChooseCompressor() {
              : &sha1blocks::CompressPortable;
 }
 
-void Wipe(void* memory, std::size_t size) { explicit_bzero(memory, size); }
+void Wipe(void* memory, std::size_t size) {
+  explicit_bzero(memory, size);
+}
 
 }  // namespace
 
-bool Sha1CpuInstructionsAvailable() { return cpuHasSha; }
-bool Sha1UsesCpuInstructions() { return ChooseCompressor() == &sha1blocks::CompressWithCpu; }
-void Sha1ForcePortable(bool portable) { forcePortable.store(portable); }
+bool Sha1CpuInstructionsAvailable() {
+  return cpuHasSha;
+}
+bool Sha1UsesCpuInstructions() {
+  return ChooseCompressor() == &sha1blocks::CompressWithCpu;
+}
+void Sha1ForcePortable(bool portable) {
+  forcePortable.store(portable);
+}
 
-CSHA1::~CSHA1() { Restart(); }
+CSHA1::~CSHA1() {
+  Restart();
+}
 
 void CSHA1::Restart() {
   state_[0] = 0x67452301u;

@@ -6,8 +6,7 @@
 
 namespace morvane::sha1blocks {
 
-using Compressor = void (*)(std::uint32_t state[5], const unsigned char* blocks,
-                            std::size_t count);
+using Compressor = void (*)(std::uint32_t state[5], const unsigned char* blocks, std::size_t count);
 
 void CompressPortable(std::uint32_t state[5], const unsigned char* blocks, std::size_t count);
 // Only to be called when CpuHasShaInstructions() says so.

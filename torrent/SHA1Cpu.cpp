@@ -31,8 +31,7 @@ SHA1_CPU_TARGET void FourSteps(__m128i& abcd, __m128i& e0, __m128i& e1, __m128i 
   abcd = _mm_sha1rnds4_epu32(abcd, e, G / 5);
   if constexpr (G >= 1 && G <= 16)
     msg[(G + 3) % 4] = _mm_sha1msg1_epu32(msg[(G + 3) % 4], msg[G % 4]);
-  if constexpr (G >= 2 && G <= 17)
-    msg[(G + 2) % 4] = _mm_xor_si128(msg[(G + 2) % 4], msg[G % 4]);
+  if constexpr (G >= 2 && G <= 17) msg[(G + 2) % 4] = _mm_xor_si128(msg[(G + 2) % 4], msg[G % 4]);
 }
 
 template <int... G>
@@ -44,8 +43,8 @@ SHA1_CPU_TARGET void AllSteps(__m128i& abcd, __m128i& e0, __m128i& e1, __m128i (
 }  // namespace
 
 __attribute__((target("sha,sse4.1,ssse3"))) void CompressWithCpu(std::uint32_t state[5],
-                                                                  const unsigned char* blocks,
-                                                                  std::size_t count) {
+                                                                 const unsigned char* blocks,
+                                                                 std::size_t count) {
   const __m128i byteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
   __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
   __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
@@ -54,8 +53,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) void CompressWithCpu(std::uint32_t s
     const __m128i eSaved = e0;
     __m128i msg[4];
     for (int i = 0; i < 4; ++i) {
-      msg[i] = _mm_shuffle_epi8(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteSwap);
+      msg[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)),
+                                byteSwap);
     }
     __m128i e1;
     AllSteps(abcd, e0, e1, msg, std::make_integer_sequence<int, 20>{});
@@ -86,7 +85,9 @@ void CompressWithCpu(std::uint32_t state[5], const unsigned char* blocks, std::s
   CompressPortable(state, blocks, count);
 }
 
-bool CpuHasShaInstructions() { return false; }
+bool CpuHasShaInstructions() {
+  return false;
+}
 
 }  // namespace morvane::sha1blocks
 

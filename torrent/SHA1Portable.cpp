@@ -4,7 +4,9 @@ namespace morvane::sha1blocks {
 
 namespace {
 
-inline std::uint32_t Rotate(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline std::uint32_t Rotate(std::uint32_t x, int n) {
+  return (x << n) | (x >> (32 - n));
+}
 
 inline std::uint32_t LoadBigEndian(const unsigned char* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
@@ -15,18 +17,17 @@ inline std::uint32_t LoadBigEndian(const unsigned char* p) {
 
 // The 80 steps are unrolled with the five working variables renamed from step to step
 // instead of moved, and the message schedule kept in a 16-word ring.
-#define SHA1_WORD(i)                                                                          \
-  ((i) < 16 ? w[(i)&15]                                                                       \
-            : (w[(i)&15] = Rotate(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ \
-                                      w[(i)&15],                                              \
-                                  1)))
+#define SHA1_WORD(i)               \
+  ((i) < 16 ? w[(i)&15]            \
+            : (w[(i)&15] = Rotate( \
+                   w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1)))
 #define SHA1_CH(b, c, d) (((b) & ((c) ^ (d))) ^ (d))
 #define SHA1_PARITY(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_MAJ(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
-#define SHA1_STEP(f, k, a, b, c, d, e, i)              \
+#define SHA1_STEP(f, k, a, b, c, d, e, i)            \
   e += f(b, c, d) + SHA1_WORD(i) + k + Rotate(a, 5); \
   b = Rotate(b, 30);
-#define SHA1_FIVE(f, k, i)                  \
+#define SHA1_FIVE(f, k, i)                \
   SHA1_STEP(f, k, a, b, c, d, e, (i))     \
   SHA1_STEP(f, k, e, a, b, c, d, (i) + 1) \
   SHA1_STEP(f, k, d, e, a, b, c, (i) + 2) \

@@ -126,9 +126,15 @@ bool CTorrent::TrackerEndpoints(std::vector<TrackerEndpoint>& out) const {
   return true;
 }
 
-std::string CTorrent::CommentText() const { return TextOf(topLevel_, "comment"); }
-std::string CTorrent::CreatorText() const { return TextOf(topLevel_, "created by"); }
-std::string CTorrent::NameText() const { return TextOf(info_, "name"); }
+std::string CTorrent::CommentText() const {
+  return TextOf(topLevel_, "comment");
+}
+std::string CTorrent::CreatorText() const {
+  return TextOf(topLevel_, "created by");
+}
+std::string CTorrent::NameText() const {
+  return TextOf(info_, "name");
+}
 
 std::int32_t CTorrent::PieceLengthValue() const {
   return static_cast<std::int32_t>(IntegerValue(info_.Lookup("piece length")).value_or(0));

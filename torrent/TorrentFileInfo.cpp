@@ -6,7 +6,9 @@ namespace morvane {
 
 namespace {
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -43,7 +45,9 @@ std::optional<double> EncodeDateTime(const std::tm& time) {
                         time.tm_min, time.tm_sec);
 }
 
-void InitTorrentFileInfo(TorrentFileInfo& record) { record = TorrentFileInfo{}; }
+void InitTorrentFileInfo(TorrentFileInfo& record) {
+  record = TorrentFileInfo{};
+}
 
 void ReleaseTorrentFileInfo(TorrentFileInfo& record) {
   std::string().swap(record.trackers);

@@ -47,11 +47,12 @@ TEST(ImportTorrentFile, PutsTheMagnetLinkOfTheInfoHashIntoTheLinkBoxAndPlaysIt) 
   ResolutionService service([](const std::string&) { return "<file>http://m.test/v.mp4</file>"; });
   auto& s = NewSession(ServiceSettings(service.host()));
   TempFolder folder;
-  const std::string info = "d6:lengthi5e4:name5:a.txt12:piece lengthi16384e6:pieces20:" +
-                           std::string(20, '\xAB') + "e";
+  const std::string info =
+      "d6:lengthi5e4:name5:a.txt12:piece lengthi16384e6:pieces20:" + std::string(20, '\xAB') + "e";
   const std::string canonical =
       folder.Write("good.torrent", "d8:announce" + Str("http://t/a") + "4:info" + info + "e");
-  const std::string chinese = folder.Write("\xe7\xa7\x8d\xe5\xad\x90.torrent", "d4:info" + info + "e");
+  const std::string chinese =
+      folder.Write("\xe7\xa7\x8d\xe5\xad\x90.torrent", "d4:info" + info + "e");
   const std::string noInfo = folder.Write("noinfo.torrent", "d7:comment1:ce");
   const std::string garbage = folder.Write("garbage.torrent", "this is no bencode");
 

@@ -48,7 +48,9 @@ TEST_P(CodecTable, DecodesToCanonicalForm) {
   EXPECT_EQ(Reencode(c.input), c.canonical) << c.what;
 }
 
-std::optional<std::string> None() { return std::nullopt; }
+std::optional<std::string> None() {
+  return std::nullopt;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Bencode, CodecTable,
@@ -59,7 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
         CodecCase{"keys sorted", "d1:b1:x1:a1:ye", "d1:a1:y1:b1:xe"},
         CodecCase{"repeated key keeps the last", "d1:a1:x1:a1:ye", "d1:a1:ye"},
         CodecCase{"shorter key first", "d2:ab1:x1:a1:ye", "d1:a1:y2:ab1:xe"},
-        CodecCase{"keys compare unsigned", "d1:\x80" "1:x1:b1:ye", "d1:b1:y1:\x80" "1:xe"},
+        CodecCase{"keys compare unsigned",
+                  "d1:\x80"
+                  "1:x1:b1:ye",
+                  "d1:b1:y1:\x80"
+                  "1:xe"},
         CodecCase{"NUL in key becomes space", "d3:a\0b1:xe"s, "d3:a b1:xe"},
         CodecCase{"NUL in value stays", "3:a\0b"s, "3:a\0b"s},
         CodecCase{"data ends after a key", "d3:foo", "de"},
@@ -260,8 +266,8 @@ TEST(BencodeFile, UnreadableOrEmptyFilesGiveNone) {
   const std::string missing = folder.Path("missing.torrent");
   const std::string unreadable = folder.Write("locked.torrent", "de");
   chmod(unreadable.c_str(), 0);
-  for (const std::string& path : {folder.Path(""), missing, folder.Write("empty", ""), fifo,
-                                   std::string("/dev/null")}) {
+  for (const std::string& path :
+       {folder.Path(""), missing, folder.Write("empty", ""), fifo, std::string("/dev/null")}) {
     EXPECT_EQ(ParseTorrentFile(path), nullptr) << path;
   }
   if (geteuid() != 0) {

@@ -80,7 +80,8 @@ TEST_P(Sha1Engines, EveryLengthAroundTheBlockBoundaries) {
 
 TEST_P(Sha1Engines, LargeInputInUnevenPieces) {
   std::string message(3 * 1024 * 1024 + 17, '\0');
-  for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>(i * 2654435761u >> 13);
+  for (std::size_t i = 0; i < message.size(); ++i)
+    message[i] = static_cast<char>(i * 2654435761u >> 13);
   const std::string expected = ReferenceHex(message);
   for (std::size_t piece : {0, 63, 64, 65, 4096 + 3}) EXPECT_EQ(Sha1Hex(message, piece), expected);
 }

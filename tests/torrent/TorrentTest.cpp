@@ -47,7 +47,7 @@ struct Members {
 };
 
 Members MembersOf(const TorrentFileInfo& r) {
-  return {r.trackers,    r.comment,    r.createdBy,  r.name,       r.totalLength,
+  return {r.trackers,    r.comment,    r.createdBy,   r.name,     r.totalLength,
           r.pieceLength, r.pieceCount, r.fileLengths, r.filePaths};
 }
 
@@ -60,7 +60,9 @@ std::ostream& operator<<(std::ostream& out, const Members& m) {
   return out << "}";
 }
 
-std::string Info(const std::string& entries) { return "4:infod" + entries + "e"; }
+std::string Info(const std::string& entries) {
+  return "4:infod" + entries + "e";
+}
 std::string File(const std::string& length, const std::string& path) {
   return "d6:length" + length + "4:path" + path + "e";
 }
@@ -84,62 +86,68 @@ INSTANTIATE_TEST_SUITE_P(
     Torrent, MetadataTable,
     ::testing::Values(
         MetadataCase{"single file",
-                     "d" + Info("6:lengthi1000e4:name3:abc12:piece lengthi16384e6:pieces" +
-                                Str(std::string(20, 'p'))) +
+                     "d" +
+                         Info("6:lengthi1000e4:name3:abc12:piece lengthi16384e6:pieces" +
+                              Str(std::string(20, 'p'))) +
                          "e",
                      {.name = "abc", .totalLength = 1000, .pieceLength = 16384, .pieceCount = 1}},
         MetadataCase{"files beyond 4 GiB",
-                     "d" + Info("5:filesl" + File("i3221225472e", "l1:a5:b.txte") +
-                                File("i2147483648e", "l1:ce") + File("i0e", "le") + "e") +
+                     "d" +
+                         Info("5:filesl" + File("i3221225472e", "l1:a5:b.txte") +
+                              File("i2147483648e", "l1:ce") + File("i0e", "le") + "e") +
                          "e",
                      {.totalLength = 5368709120,
                       .fileLengths = {3221225472, 2147483648, 0},
                       .filePaths = {"\\a\\b.txt", "\\c", ""}}},
         MetadataCase{"second entry without path",
-                     "d" + Info("5:filesl" + File("i1e", "l1:ae") + "d6:lengthi2eee") + "e", {}},
+                     "d" + Info("5:filesl" + File("i1e", "l1:ae") + "d6:lengthi2eee") + "e",
+                     {}},
         MetadataCase{"negative entry length",
-                     "d" + Info("5:filesl" + File("i-1e", "l1:ae") + "e") + "e", {}},
+                     "d" + Info("5:filesl" + File("i-1e", "l1:ae") + "e") + "e",
+                     {}},
         MetadataCase{"path component not a string",
-                     "d" + Info("5:filesl" + File("i1e", "li1ee") + "e") + "e", {}},
+                     "d" + Info("5:filesl" + File("i1e", "li1ee") + "e") + "e",
+                     {}},
         MetadataCase{"files not a list, length not an integer, piece length a string",
                      "d" + Info("5:files3:abc6:length3:xyz4:name1:n12:piece length2:16") + "e",
                      {.name = "n"}},
         MetadataCase{"upper-case announce with port and path",
                      "d8:announce" + Str("HTTP://Tracker.Example.COM:6969/Announce") + "e",
                      {.trackers = "tracker.example.com:6969;"}},
-        MetadataCase{"announce with a port and no path",
-                     "d8:announce" + Str("http://t.org:8080") + "e", {}},
+        MetadataCase{
+            "announce with a port and no path", "d8:announce" + Str("http://t.org:8080") + "e", {}},
         MetadataCase{"the same address in announce-list is completed",
                      "d8:announce" + Str("http://t.org:8080") + "13:announce-listl" +
                          Str("http://t.org:8080") + "ee",
                      {.trackers = "t.org:8080;"}},
         MetadataCase{"announce-list replaces announce; tiers, schemes and kinds",
-                     "d8:announce" + Str("http://main/") + "13:announce-listll" +
-                         Str("http://a/") + Str("udp://b:1/") + "i1ee" + Str("c:7/x") +
-                         "i5e" + Str("d") + Str("https://e/") + "ee",
+                     "d8:announce" + Str("http://main/") + "13:announce-listll" + Str("http://a/") +
+                         Str("udp://b:1/") + "i1ee" + Str("c:7/x") + "i5e" + Str("d") +
+                         Str("https://e/") + "ee",
                      {.trackers = "a:80;udp:0;c:7;d:80;https:0;"}},
-        MetadataCase{"announce-list without announce",
-                     "d13:announce-listl" + Str("http://a/") + "ee", {}},
+        MetadataCase{
+            "announce-list without announce", "d13:announce-listl" + Str("http://a/") + "ee", {}},
         MetadataCase{"udp announce", "d8:announce" + Str("udp://t.org:80/announce") + "e", {}},
         MetadataCase{"repeated trackers stay",
-                     "d8:announce1:x13:announce-listl" + Str("http://a/") + Str("http://a/") +
-                         "ee",
+                     "d8:announce1:x13:announce-listl" + Str("http://a/") + Str("http://a/") + "ee",
                      {.trackers = "a:80;a:80;"}},
-        MetadataCase{"pieces of 41 bytes", "d" + Info("6:pieces" + Str(std::string(41, 'x'))) + "e",
+        MetadataCase{"pieces of 41 bytes",
+                     "d" + Info("6:pieces" + Str(std::string(41, 'x'))) + "e",
                      {.pieceCount = 3}},
         MetadataCase{"pieces not a string", "d" + Info("6:piecesi5e") + "e", {}},
-        MetadataCase{"texts as they stand; comment integer",
-                     "d7:commenti42e10:created by" + Str("maker 1.0") + Info("4:name" +
-                     Str("\xe4\xb8\xad\xe6\x96\x87")) + "e",
-                     {.comment = "42", .createdBy = "maker 1.0", .name = "\xe4\xb8\xad\xe6\x96\x87"}},
+        MetadataCase{
+            "texts as they stand; comment integer",
+            "d7:commenti42e10:created by" + Str("maker 1.0") +
+                Info("4:name" + Str("\xe4\xb8\xad\xe6\x96\x87")) + "e",
+            {.comment = "42", .createdBy = "maker 1.0", .name = "\xe4\xb8\xad\xe6\x96\x87"}},
         MetadataCase{"name and comment with NUL bytes",
                      "d7:comment3:a\0b"s + Info("4:name2:\0z"s) + "e",
                      {.comment = "a b", .name = " z"}},
         MetadataCase{"name looked up in info only", "d4:name1:x" + Info("") + "e", {}},
         MetadataCase{"piece length low 32 bits",
-                     "d" + Info("12:piece lengthi4294967297e") + "e", {.pieceLength = 1}},
-        MetadataCase{"not a dictionary", "li1ee", {}},
-        MetadataCase{"not bencode", "hello", {}}),
+                     "d" + Info("12:piece lengthi4294967297e") + "e",
+                     {.pieceLength = 1}},
+        MetadataCase{"not a dictionary", "li1ee", {}}, MetadataCase{"not bencode", "hello", {}}),
     [](const auto& info) {
       std::string name;
       for (char c : std::string(info.param.what)) name += std::isalnum((unsigned char)c) ? c : '_';
@@ -172,8 +180,7 @@ TEST(TorrentInfoHash, CoversTheReencodedInfoDictionary) {
     EXPECT_EQ(record->infoHash.find_first_not_of("0123456789abcdef"), std::string::npos);
   }
   EXPECT_NE(Sha1Hex(messyInfo), Sha1Hex("d6:lengthi5e4:name1:ae"));
-  for (std::string bad : {"", "not bencode", "i5e"})
-    EXPECT_EQ(ReadBytes(bad)->infoHash, "") << bad;
+  for (std::string bad : {"", "not bencode", "i5e"}) EXPECT_EQ(ReadBytes(bad)->infoHash, "") << bad;
 
   TempFolder folder;
   CTorrent torrent;
