@@ -9,11 +9,6 @@
 namespace morvane::testing {
 namespace {
 
-TEST(Files, ProgramDirectoryHoldsTheRunningProgram) {
-  const std::string directory = ProgramDirectory();
-  EXPECT_EQ(std::filesystem::canonical("/proc/self/exe").parent_path().string(), directory);
-}
-
 TEST(Files, ReadGivesEveryByteOrNothing) {
   TempDirectory dir;
   const std::string binary("a\0\r\n\xFF", 5);
