@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace morvane {
@@ -287,23 +288,21 @@ AtomPtr ParseTorrentFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat info {};
-  std::string buffer;
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-            static_cast<std::uint64_t>(info.st_size) <= kMaxInputLength;
-  if (ok) {
-    buffer.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-      const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // the file shrank while being read: decode what is there
-      done += static_cast<std::size_t>(got);
-    }
-    buffer.resize(done);
+  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+                  static_cast<std::uint64_t>(info.st_size) <= kMaxInputLength;
+  const std::size_t size = ok ? static_cast<std::size_t>(info.st_size) : 0;
+  // Every byte decoded is one read from the file, so the buffer needs no filling first.
+  const auto buffer = std::make_unique_for_overwrite<char[]>(size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(fd, buffer.get() + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // the file shrank while being read: decode what is there
+    done += static_cast<std::size_t>(got);
   }
   ::close(fd);
-  if (!ok || buffer.empty()) return nullptr;
-  return ParseValue(buffer.data(), static_cast<std::uint32_t>(buffer.size()), 0);
+  if (done == 0) return nullptr;
+  return ParseValue(buffer.get(), static_cast<std::uint32_t>(done), 0);
 }
 
 std::optional<std::string> SerializeValue(const CAtom& value) {
