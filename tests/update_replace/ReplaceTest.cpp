@@ -110,7 +110,8 @@ TEST(CleanupScript, DeletesTheOldProgramAndItselfWhateverTheName) {
 // finishes.
 class PublisherServer {
  public:
-  PublisherServer() {
+  // offered: the path of the new program that the version page names.
+  explicit PublisherServer(std::string offered = "/files/new") : path_(std::move(offered)) {
     auto& s = server_.server();
     s.Get("/version.html", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(Local("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ +
@@ -146,13 +147,12 @@ class PublisherServer {
     released_.notify_all();
     server_.Stop();
   }
-  void OfferAt(const std::string& path) { path_ = path; }
   std::string Address(const std::string& path) const { return server_.base() + path; }
   int downloads() const { return downloads_; }
 
  private:
   LocalServer server_;
-  std::string path_ = "/files/new";
+  const std::string path_;
   std::atomic<int> downloads_{0};
   std::mutex mutex_;
   std::condition_variable released_;
@@ -253,14 +253,14 @@ TEST(ConfirmAbortUpdate, OkDuringTheCountdownStartsNothing) {
 // The real thing: a copy of the old program in a scratch directory checks the version,
 // downloads, replaces itself and ends; the process and the files are watched from here.
 struct ChildUpdate {
+  explicit ChildUpdate(const std::string& offered) : server(offered) {
+    std::filesystem::copy_file(OLD_PROGRAM, old);
+    std::filesystem::permissions(old, std::filesystem::perms::owner_all);
+  }
   PublisherServer server;
   ScratchDirectory dir;
   std::string old = dir.path() + "/morvane-old";
   std::string log = dir.path() + ".log";
-  ChildUpdate() {
-    std::filesystem::copy_file(OLD_PROGRAM, old);
-    std::filesystem::permissions(old, std::filesystem::perms::owner_all);
-  }
   ~ChildUpdate() { std::filesystem::remove(log); }
   int Run(const std::string& mode) {
     return RunToEnd(old, {server.Address("/version.html"), mode, log});
@@ -275,7 +275,7 @@ struct ChildUpdate {
 };
 
 TEST(SelfReplacement, TheNewProgramTakesThePlaceOfTheOldOne) {
-  ChildUpdate child;
+  ChildUpdate child("/files/new");
   ASSERT_EQ(child.Run("update"), 0);
   const std::vector<std::string> log = {
       "message 发现新版本 发现新版本：v4.1.8，是否更新？",
@@ -295,8 +295,7 @@ TEST(SelfReplacement, TheNewProgramTakesThePlaceOfTheOldOne) {
 }
 
 TEST(SelfReplacement, AbortingLeavesTheOldProgramAndNoDownload) {
-  ChildUpdate child;
-  child.server.OfferAt("/files/stalled");
+  ChildUpdate child("/files/stalled");
   const std::string before = ReadFile(child.old);
   ASSERT_EQ(child.Run("abort"), 0);
   const std::vector<std::string> log = {

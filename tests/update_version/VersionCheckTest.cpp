@@ -69,9 +69,10 @@ struct Check {
     ui.SetText("透明标签6", Local(latest));
   }
   static Check& Make(const std::string& latest, const std::string& page) {
-    static std::vector<std::unique_ptr<Check>> kept;
-    kept.push_back(std::make_unique<Check>(latest, page));
-    return *kept.back();
+    // Never destroyed, not even at exit, where a detached worker may still be ending.
+    static auto* kept = new std::vector<std::unique_ptr<Check>>;
+    kept->push_back(std::make_unique<Check>(latest, page));
+    return *kept->back();
   }
   std::vector<std::string> Calls() const { return ui.Calls(); }
 };
