@@ -14,6 +14,7 @@
 #include "app/window/FormControls.h"
 #include "app/window/Pictures.h"
 #include "platform/qt/DesignFonts.h"
+#include "platform/qt/LoopbackCertificates.h"
 #include "platform/qt/QtControls.h"
 
 namespace morvane {
@@ -67,6 +68,7 @@ QWebEngineView* Browser(QWidget* parent, const char* name, int left, int top, in
                         int height) {
   auto* view = Place<QWebEngineView>(parent, name, left, top, width, height);
   view->setProperty(kGivenAddressProperty, QString());
+  AcceptLoopbackCertificates(view);
   return view;
 }
 

@@ -55,6 +55,9 @@ void Shell::OnMainWindowResized() {
   const bool minimised = window_.windowState() & Qt::WindowMinimized;
   const bool wasMinimised = std::exchange(minimised_, minimised);
   if (ending_ || !minimised || wasMinimised) return;
+  // Without a notification area a hidden window could never be brought back: it then
+  // stays minimised with its taskbar button.
+  if (!trayAvailable()) return;
   window_.hide();
   tray_.setIcon(ProgramIcon());
   tray_.setToolTip(QStringLiteral("Morvane"));

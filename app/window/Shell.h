@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <functional>
 
 #include "app/Program.h"
 
@@ -29,6 +30,8 @@ class Shell : public QObject {
   void ShowMainWindow();
 
   QSystemTrayIcon& Tray() { return tray_; }
+  // Whether the desktop has a notification area to hide in (replaceable for tests).
+  std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   // Where OnTrayEvent(3) puts the menu "菜单设置" for a mouse position: its right edge 5
   // pixels left of the mouse, its top edge 5 pixels above it.
   static QPoint TrayMenuPosition(QPoint mouse, QSize menuSize);

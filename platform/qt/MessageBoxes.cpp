@@ -1,5 +1,6 @@
 #include "platform/qt/MessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace morvane {
@@ -33,6 +34,10 @@ QMessageBox* MakeBox(const MessageRequest& request) {
     box->setEscapeButton(QMessageBox::Ok);
   }
   box->setDefaultButton(QMessageBox::Ok);
+  // The buttons speak the program's language, whatever the desktop's locale.
+  box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+  if (QAbstractButton* cancel = box->button(QMessageBox::Cancel))
+    cancel->setText(QStringLiteral("取消"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   return box;
 }

@@ -230,6 +230,14 @@ class MainWindowTest : public QObject {
     QVERIFY(!f->shell.Tray().icon().isNull());
   }
 
+  // With no notification area to come back from, minimising does not hide the window.
+  void minimiseWithoutNotificationAreaKeepsTheWindow() {
+    f->shell.trayAvailable = [] { return false; };
+    QTest::mousePress(Window().Control("透明标签3"), Qt::LeftButton);
+    QVERIFY(Window().windowState() & Qt::WindowMinimized);
+    QVERIFY(!Window().isHidden());
+  }
+
   void trayEvents() {
     QTest::mousePress(Window().Control("透明标签3"), Qt::LeftButton);
     QVERIFY(Window().isHidden());

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/Worker.h"
+#include "platform/qt/LoopbackCertificates.h"
 #include "tests/window/WindowFixture.h"
 
 namespace morvane::testing {
@@ -141,6 +142,25 @@ class QtControlsTest : public QObject {
     QCOMPARE(Ui().Text("组合框1"), Local("BP搜索(推荐)"));
   }
 
+  // Only a server on this machine may show a certificate that no authority signed.
+  void loopbackHosts_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("stand-in player") << "https://127.0.0.1:47084/play" << true;
+    QTest::newRow("whole 127/8") << "https://127.9.8.7/" << true;
+    QTest::newRow("IPv6") << "https://[::1]:8443/" << true;
+    QTest::newRow("name") << "https://LocalHost/" << true;
+    QTest::newRow("name as prefix") << "https://localhost.example.org/" << false;
+    QTest::newRow("address as prefix") << "https://127.0.0.1.example.org/" << false;
+    QTest::newRow("private network") << "https://10.0.0.1/" << false;
+    QTest::newRow("outside") << "https://example.org/" << false;
+  }
+  void loopbackHosts() {
+    QFETCH(QString, address);
+    QFETCH(bool, loopback);
+    QCOMPARE(IsLoopbackHost(QUrl(address)), loopback);
+  }
+
   // Many workers write captions and rows while the window thread goes on with its events.
   void workersWriteWhileTheWindowRuns() {
     constexpr int kWorkers = 8;
@@ -201,6 +221,8 @@ class QtControlsTest : public QObject {
       QCOMPARE(box->windowTitle(), QStringLiteral("询问"));
       QCOMPARE(box->text(), QStringLiteral("退出后将无法更新完成，是否退出？"));
       QCOMPARE(box->windowModality(), Qt::NonModal);
+      QCOMPARE(box->button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+      QCOMPARE(box->button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
       // While the box is up, the window thread serves other workers.
       Worker writer([&] {
         Ui().SetText("种子结果标签", "x");

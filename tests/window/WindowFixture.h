@@ -48,6 +48,7 @@ struct WindowFixture {
     ui.AddWindow(&window);
     ui.SetUpdateWindowFactory([] { return new UpdateWindow; });
     BindEvents(window, shell, program);
+    shell.trayAvailable = [] { return true; };  // the offscreen platform has none
   }
   ~WindowFixture() { ui.Close(); }
 
