@@ -16,10 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/LocalServer.h"
 #include "platform/Controls.h"
+#include "tests/support/LocalServer.h"
 #include "update/UpdateDownload.h"
 
 extern char** environ;
@@ -241,13 +241,17 @@ void BM_DownloadToFile256MB(benchmark::State& state) {
   }
   std::filesystem::remove_all(directory);
   state.counters["curl_ms"] = benchmark::Counter(curlSeconds * 1000 / state.iterations());
-  state.counters["ratio"] =
-      benchmark::Counter(curlSeconds > 0 ? downloadSeconds / curlSeconds : 0);
+  state.counters["ratio"] = benchmark::Counter(curlSeconds > 0 ? downloadSeconds / curlSeconds : 0);
   state.counters["window_flushes"] =
       benchmark::Counter(static_cast<double>(ui.flushes()) / state.iterations());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
 }
-BENCHMARK(BM_DownloadToFile256MB)->Arg(0)->Arg(16)->Iterations(6)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadToFile256MB)
+    ->Arg(0)
+    ->Arg(16)
+    ->Iterations(6)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -168,6 +168,8 @@ bool DeleteFileIfPresent(const std::string& path) {
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-bool MakeExecutable(const std::string& path) { return chmod(path.c_str(), 0755) == 0; }
+bool MakeExecutable(const std::string& path) {
+  return chmod(path.c_str(), 0755) == 0;
+}
 
 }  // namespace morvane

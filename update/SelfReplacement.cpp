@@ -84,21 +84,21 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool UsableProgramName(const std::string& name, const std::string& runningName) {
   if (name.empty() || name == "." || name == "..") return false;
-  if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
-    return false;
+  if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) return false;
   return name != runningName;
 }
 
 std::string CleanupScriptText(const std::string& oldProgram) {
   const std::string old = ShellQuoted(oldProgram);
-  return "#!/bin/sh\n"
-         "tries=0\n"
-         "while [ -e " + old + " ] && [ \"$tries\" -lt " + std::to_string(kScriptAttempts) +
-         " ]; do\n"
-         "  rm -f -- " + old + " || sleep 1\n"
-         "  tries=$((tries + 1))\n"
-         "done\n"
-         "rm -f -- \"$0\"\n";
+  std::string script = "#!/bin/sh\n";
+  script += "tries=0\n";
+  script += "while [ -e " + old + " ] && [ \"$tries\" -lt ";
+  script += std::to_string(kScriptAttempts) + " ]; do\n";
+  script += "  rm -f -- " + old + " || sleep 1\n";
+  script += "  tries=$((tries + 1))\n";
+  script += "done\n";
+  script += "rm -f -- \"$0\"\n";
+  return script;
 }
 
 void OpenUpdateWindow(Program& program, const std::string& address, const std::string& name) {
@@ -191,9 +191,9 @@ void WriteCleanupScript(Program& program) {
 }
 
 void ConfirmAbortUpdate(Program& program) {
-  const MessageAnswer answer = program.ui.ShowMessage(
-      Local("退出后将无法更新完成，是否退出？"), Local("询问"), MessageButtons::OkCancel,
-      MessageIcon::Question);
+  const MessageAnswer answer =
+      program.ui.ShowMessage(Local("退出后将无法更新完成，是否退出？"), Local("询问"),
+                             MessageButtons::OkCancel, MessageIcon::Question);
   if (answer != MessageAnswer::Ok) return;
   std::string temporary;
   {

@@ -47,8 +47,7 @@ const char* MessageFor(Failure failure) {
 
 class Transfer {
  public:
-  Transfer(Program& program, CURL* curl, const std::string& path,
-           const DownloadProgress& progress)
+  Transfer(Program& program, CURL* curl, const std::string& path, const DownloadProgress& progress)
       : program_(program), curl_(curl), path_(path), progress_(progress) {}
   ~Transfer() { CloseFile(); }
 

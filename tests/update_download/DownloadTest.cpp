@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/update_replace/ScratchDirectory.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
+#include "tests/update_replace/ScratchDirectory.h"
 #include "update/UpdateDownload.h"
 #include "web/Text.h"
 
@@ -78,8 +78,7 @@ TEST(DownloadToFile, SendsTheHeaderBlockAndStoresTheBodyUndecoded) {
       {"Accept", "*/*"},
       {"Accept-Language", "zh-cn"},
       {"Accept-Encoding", "gzip, deflate"},
-      {"User-Agent",
-       "Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)"},
+      {"User-Agent", "Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)"},
   };
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(ReadFile(d.path), body);
@@ -130,11 +129,11 @@ TEST(DownloadToFile, ReportsEveryFullReadWhateverThePieces) {
       if (c.chunked)
         res.set_chunked_content_provider("application/octet-stream", provide);
       else
-        res.set_content_provider(size, "application/octet-stream",
-                                 [provide](std::size_t offset, std::size_t,
-                                           httplib::DataSink& sink) mutable {
-                                   return provide(offset, sink);
-                                 });
+        res.set_content_provider(
+            size, "application/octet-stream",
+            [provide](std::size_t offset, std::size_t, httplib::DataSink& sink) mutable {
+              return provide(offset, sink);
+            });
     });
     server.Start();
 
@@ -227,19 +226,18 @@ TEST(DownloadToFile, AbortStopsAStalledDownloadQuietly) {
   bool release = false;
   LocalServer server;
   server.server().Get("/new", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(
-        1 << 20, "application/octet-stream",
-        [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          if (offset == 0) {
-            const std::string first = Pattern(20480);
-            sink.write(first.data(), first.size());
-            return true;
-          }
-          // No further byte until the test is over.
-          std::unique_lock lock(mutex);
-          released.wait(lock, [&] { return release; });
-          return false;
-        });
+    res.set_content_provider(1 << 20, "application/octet-stream",
+                             [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                               if (offset == 0) {
+                                 const std::string first = Pattern(20480);
+                                 sink.write(first.data(), first.size());
+                                 return true;
+                               }
+                               // No further byte until the test is over.
+                               std::unique_lock lock(mutex);
+                               released.wait(lock, [&] { return release; });
+                               return false;
+                             });
   });
   server.Start();
 

@@ -78,9 +78,15 @@ TEST(UsableProgramName, KeepsTheOldProgramSafe) {
     std::string name;
     bool usable;
   } cases[] = {
-      {"morvane-4.1.8", true}, {"新版本", true},   {" .sh x", true},
-      {"", false},             {".", false},       {"..", false},
-      {"sub/morvane", false},  {"/morvane", false}, {std::string("a\0b", 3), false},
+      {"morvane-4.1.8", true},
+      {"新版本", true},
+      {" .sh x", true},
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"sub/morvane", false},
+      {"/morvane", false},
+      {std::string("a\0b", 3), false},
       {"morvane", false},  // the running program itself
   };
   for (const auto& c : cases) EXPECT_EQ(UsableProgramName(c.name, "morvane"), c.usable) << c.name;
@@ -90,8 +96,16 @@ TEST(UsableProgramName, KeepsTheOldProgramSafe) {
 // that file and itself, and nothing in the name is executed.
 TEST(CleanupScript, DeletesTheOldProgramAndItselfWhateverTheName) {
   const char* names[] = {
-      "morvane", "with space", "it's", "$(touch injected)", "`touch injected`",
-      "semi;touch injected", "line\nbreak", "旧版本", "-dash", "*",
+      "morvane",
+      "with space",
+      "it's",
+      "$(touch injected)",
+      "`touch injected`",
+      "semi;touch injected",
+      "line\nbreak",
+      "旧版本",
+      "-dash",
+      "*",
   };
   for (const char* name : names) {
     SCOPED_TRACE(name);
@@ -114,9 +128,9 @@ class PublisherServer {
   explicit PublisherServer(std::string offered = "/files/new") : path_(std::move(offered)) {
     auto& s = server_.server();
     s.Get("/version.html", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_content(Local("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ +
-                            "</p><p>3：morvane-new</p>"),
-                      "text/html");
+      res.set_content(
+          Local("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ + "</p><p>3：morvane-new</p>"),
+          "text/html");
     });
     s.Get("/files/new", [this](const httplib::Request&, httplib::Response& res) {
       ++downloads_;
@@ -124,18 +138,17 @@ class PublisherServer {
     });
     s.Get("/files/stalled", [this](const httplib::Request&, httplib::Response& res) {
       ++downloads_;
-      res.set_content_provider(
-          1 << 24, "application/octet-stream",
-          [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset == 0) {
-              const std::string first(30000, 'x');
-              sink.write(first.data(), first.size());
-              return true;
-            }
-            std::unique_lock lock(mutex_);
-            released_.wait(lock, [&] { return release_; });
-            return false;
-          });
+      res.set_content_provider(1 << 24, "application/octet-stream",
+                               [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) {
+                                   const std::string first(30000, 'x');
+                                   sink.write(first.data(), first.size());
+                                   return true;
+                                 }
+                                 std::unique_lock lock(mutex_);
+                                 released_.wait(lock, [&] { return release_; });
+                                 return false;
+                               });
     });
     server_.Start();
   }
@@ -217,8 +230,9 @@ TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
   EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
   EXPECT_EQ(ReadFile(target), ReadFile(NEW_PROGRAM));
   EXPECT_TRUE(IsExecutable(target));
-  EXPECT_TRUE(Eventually([&] { return run.dir.Names() == Names{"morvane-new", "started"}; }))
-      << ::testing::PrintToString(run.dir.Names());
+  EXPECT_TRUE(Eventually([&] {
+    return run.dir.Names() == Names{"morvane-new", "started"};
+  })) << ::testing::PrintToString(run.dir.Names());
 }
 
 // Closing the window during the countdown: Cancel lets the update go on; OK stops it
@@ -290,8 +304,9 @@ TEST(SelfReplacement, TheNewProgramTakesThePlaceOfTheOldOne) {
   EXPECT_EQ(ReadFile(fresh), ReadFile(NEW_PROGRAM));
   EXPECT_TRUE(IsExecutable(fresh));
   // Started, the old program file deleted, the script gone, no download left over.
-  EXPECT_TRUE(Eventually([&] { return child.dir.Names() == Names{"morvane-new", "started"}; }))
-      << ::testing::PrintToString(child.dir.Names());
+  EXPECT_TRUE(Eventually([&] {
+    return child.dir.Names() == Names{"morvane-new", "started"};
+  })) << ::testing::PrintToString(child.dir.Names());
 }
 
 TEST(SelfReplacement, AbortingLeavesTheOldProgramAndNoDownload) {

@@ -49,17 +49,16 @@ struct Check {
   testing::ScratchDirectory scratch;
 
   Check(const std::string& latest, const std::string& page) {
-    server.server().Get("/version.html", [this, page](const httplib::Request&,
-                                                      httplib::Response& res) {
-      ++pageReads;
-      std::string text = page;
-      if (auto at = text.find("{base}"); at != std::string::npos)
-        text.replace(at, 6, server.base());
-      res.set_content(Local(text), "text/html");
-    });
-    server.server().Get("/files/new", [](const httplib::Request&, httplib::Response& res) {
-      res.status = 404;
-    });
+    server.server().Get("/version.html",
+                        [this, page](const httplib::Request&, httplib::Response& res) {
+                          ++pageReads;
+                          std::string text = page;
+                          if (auto at = text.find("{base}"); at != std::string::npos)
+                            text.replace(at, 6, server.base());
+                          res.set_content(Local(text), "text/html");
+                        });
+    server.server().Get("/files/new",
+                        [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     server.Start();
     Settings settings;
     settings.versionPageStored = EncipherText(server.base() + "/version.html", "");
