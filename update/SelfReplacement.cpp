@@ -160,24 +160,25 @@ void RunUpdate(Program& program) {
     if (!WaitStep(program)) return;
   }
 
-  bool started = false;
   {
+    // From here on an abort waits: the program ends either before anything is put in
+    // place or with the new program running and the clean-up script written.
     std::lock_guard lock(update.replacing);
     if (update.abortRequested.load()) return;
     const bool moved = MoveFileReplacing(temporary, newPath);
     if (moved) {
       std::lock_guard state(update.mutex);
       update.temporaryFile.clear();
+    } else {
+      DeleteFileIfPresent(temporary);
     }
-    started = moved && MakeExecutable(newPath) && StartDetached(newPath, {}, StartStyle::Shown);
-    if (!moved) DeleteFileIfPresent(temporary);
+    // The old program is deleted only once its successor runs.
+    if (moved && MakeExecutable(newPath) && StartDetached(newPath, {}, StartStyle::Shown)) {
+      WriteCleanupScript(program);
+      return;
+    }
   }
-  // The old program is deleted only once its successor runs.
-  if (!started) {
-    RefuseUpdate(program);
-    return;
-  }
-  WriteCleanupScript(program);
+  RefuseUpdate(program);
 }
 
 void WriteCleanupScript(Program& program) {
@@ -198,7 +199,7 @@ void ConfirmAbortUpdate(Program& program) {
   std::string temporary;
   {
     // Waits while the worker is putting the new program in place, so the abort never
-    // lands between the move and the start.
+    // lands between the move and the end of the program.
     std::lock_guard lock(program.update.replacing);
     program.update.abortRequested.store(true);
     std::lock_guard state(program.update.mutex);

@@ -136,6 +136,9 @@ class PublisherServer {
       ++downloads_;
       res.set_content(ReadFile(NEW_PROGRAM), "application/octet-stream");
     });
+    s.Get("/files/junk", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<html>not a program</html>", "application/octet-stream");
+    });
     s.Get("/files/stalled", [this](const httplib::Request&, httplib::Response& res) {
       ++downloads_;
       res.set_content_provider(1 << 24, "application/octet-stream",
@@ -233,6 +236,18 @@ TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
   EXPECT_TRUE(Eventually([&] {
     return run.dir.Names() == Names{"morvane-new", "started"};
   })) << ::testing::PrintToString(run.dir.Names());
+}
+
+// A file that cannot be started is no successor: the old program stays.
+TEST(RunUpdate, KeepsTheOldProgramWhenTheNewOneDoesNotStart) {
+  PublisherServer server;
+  InProcess run(server.Address("/files/junk"), "morvane-new");
+  RunUpdate(run.program);
+  ASSERT_EQ(run.ui.Messages().size(), 1u);
+  EXPECT_EQ(LocalToUtf8(run.ui.Messages()[0].text), "不能打开本地的文件!");
+  EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
+  EXPECT_EQ(run.dir.Names(), (Names{"morvane-old", "morvane-new"}));
+  EXPECT_EQ(ReadFile(run.old), "old program");
 }
 
 // Closing the window during the countdown: Cancel lets the update go on; OK stops it
