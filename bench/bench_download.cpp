@@ -4,9 +4,11 @@
 // reported time is DownloadToFile's, and "ratio" is its total wall time over curl's (1.0:
 // as fast as curl).
 //
-// The progress figures go to a port that coalesces them like the update window does: each
-// control keeps only its latest value, and a window thread of the benchmark takes whatever
-// is waiting whenever a flush was asked for.
+// The progress figures go to a port of the benchmark's own that coalesces them like the
+// Qt port does: each control keeps only its latest value, and a window thread takes
+// whatever is waiting when a flush was asked for. The argument is the window's pacing:
+// /0 flushes as soon as asked (as the Qt port does now, which wakes the window thread for
+// nearly every read), /16 at most once a display frame.
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>

@@ -22,6 +22,10 @@ namespace {
 // The body is taken in reads of this size into one fixed buffer; each full read is
 // written and reported before the next begins.
 constexpr std::size_t kReadSize = 10240;
+// What the connection hands over at a time. It is larger than a read: taking the socket
+// in 10240-byte slices costs about a fifth of the transfer speed on a fast link, and the
+// reads above are cut from these pieces all the same.
+constexpr long kReceiveSize = 128 * 1024;
 
 constexpr const char* kRequestHeaders[] = {
     "Accept: */*",
@@ -194,7 +198,7 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kReadSize));
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveSize);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
