@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <random>
 #include <string>
 
@@ -124,6 +126,45 @@ TEST(FindText, AgreesWithTheRuleOnRandomTexts) {
   }
 }
 
+// Longer texts cross the blocks the search tests at once (16, 32 and 64 positions) and end
+// in a part block. Needles are often cut from the text, so that they are found; they are
+// long enough to be compared in parts, with and without letters (without, case changes
+// nothing), and double-byte characters sit on and next to block edges, where a pair's trail
+// byte is in the next block.
+TEST(FindText, AgreesWithTheRuleOnLongTexts) {
+  const std::string letters = "aAzZ";
+  const std::string others = "-:7 <\"\xB0\xA1\xD6";
+  std::mt19937 random(7122026);
+  const auto draw = [&](std::size_t n, const std::string& alphabet) {
+    std::string s(n, ' ');
+    for (char& c : s) c = alphabet[random() % alphabet.size()];
+    return s;
+  };
+  const auto below = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = draw(below(300), round % 3 ? letters + others : others);
+    const long long start = std::uniform_int_distribution<long long>(0, text.size() / 4)(random);
+    for (const std::size_t edge : {15, 16, 31, 32, 63, 64, 127, 128}) {
+      const std::size_t at = static_cast<std::size_t>(start) + edge - below(3);
+      if (at < text.size() && random() % 2) text[at] = "\xB0\xD6\xA1"[below(3)];
+    }
+    std::string needle;
+    if (!text.empty() && round % 4 != 0) {  // cut from the text, in the other case now and then
+      const std::size_t from = below(text.size());
+      needle = text.substr(from, 1 + below(std::min<std::size_t>(text.size() - from, 40)));
+      if (round % 5 == 0)
+        for (char& c : needle) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    } else {
+      needle = draw(1 + below(6), round % 2 ? letters + others : others);
+    }
+    for (const bool ignoreCase : {false, true})
+      ASSERT_EQ(FindText(text, needle, start, ignoreCase),
+                ReferenceFind(text, needle, start, ignoreCase))
+          << "text '" << text << "' needle '" << needle << "' start " << start << " ignoreCase "
+          << ignoreCase;
+  }
+}
+
 TEST(TrimText, RemovesOnlySpacesAndIdeographicSpaces) {
   const std::pair<std::string, std::string> cases[] = {
       {"  a b  ", "a b"},
@@ -139,6 +180,44 @@ TEST(TrimText, RemovesOnlySpacesAndIdeographicSpaces) {
       {"\xA1 a", "\xA1 a"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(TrimText(text), expected) << text;
+}
+
+// The characters counted from the front, every one looked at: what TrimText must give.
+std::string ReferenceTrim(const std::string& text) {
+  const auto isSpace = [&](std::size_t i) -> std::size_t {
+    if (text[i] == ' ') return 1;
+    return text.compare(i, 2, "\xA1\xA1") == 0 ? 2 : 0;
+  };
+  std::size_t begin = 0, end = 0;
+  bool inFront = true;
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t space = isSpace(i)) {
+      i += space;
+      if (inFront) begin = i;
+      continue;
+    }
+    inFront = false;
+    i = std::min(text.size(), i + (static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1));
+    end = i;
+  }
+  return end > begin ? text.substr(begin, end - begin) : "";
+}
+
+TEST(TrimText, AgreesWithTheRuleOnEveryShortText) {
+  // Spaces, the ideographic space's byte, another lead byte and a letter, in every order.
+  const std::string alphabet =
+      " \xA1\xB0"
+      "a";
+  for (std::size_t length = 0; length <= 8; ++length) {
+    std::size_t count = 1;
+    for (std::size_t i = 0; i < length; ++i) count *= alphabet.size();
+    for (std::size_t n = 0; n < count; ++n) {
+      std::string text;
+      for (std::size_t i = 0, rest = n; i < length; ++i, rest /= alphabet.size())
+        text += alphabet[rest % alphabet.size()];
+      ASSERT_EQ(TrimText(text), ReferenceTrim(text)) << text;
+    }
+  }
 }
 
 TEST(SplitText, KeepsInnerEmptyPiecesAndDropsAnEmptyLastOne) {
