@@ -90,18 +90,51 @@ bool QtControls::OnWindowThread() const {
   return QThread::currentThread() == context_->thread();
 }
 
+// A call carried over to the window thread. Both sides take a standard mutex, so that the
+// ordering of the worker's data and the answer is visible to thread checkers (Qt's own
+// hand-over is not), and the worker is let go when the queued call is gone, whether it ran
+// or was dropped because the event loop ended first.
+struct QtControls::Handover {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+};
+
+namespace {
+
+struct HandoverFinisher {
+  explicit HandoverFinisher(std::shared_ptr<QtControls::Handover> h) : handover(std::move(h)) {}
+  ~HandoverFinisher() {
+    {
+      std::lock_guard lock(handover->mutex);
+      handover->done = true;
+    }
+    handover->finished.notify_all();
+  }
+  std::shared_ptr<QtControls::Handover> handover;
+};
+
+}  // namespace
+
 template <class R, class F>
 R QtControls::Call(R fallback, F&& work) {
   if (closed_) return fallback;
   if (OnWindowThread()) return work();
   R result = fallback;
-  // The window thread checks again: it may have closed the port while this call waited.
+  auto handover = std::make_shared<Handover>();
+  auto finisher = std::make_shared<HandoverFinisher>(handover);
+  { std::lock_guard publish(handover->mutex); }
   QMetaObject::invokeMethod(
       context_.get(),
-      [&] {
+      [&, handover, finisher] {
+        std::lock_guard lock(handover->mutex);
+        // The window thread checks again: it may have closed the port meanwhile.
         if (!closed_) result = work();
       },
-      Qt::BlockingQueuedConnection);
+      Qt::QueuedConnection);
+  finisher.reset();
+  std::unique_lock lock(handover->mutex);
+  handover->finished.wait(lock, [&] { return handover->done; });
   return result;
 }
 
@@ -374,9 +407,11 @@ MessageAnswer QtControls::ShowMessage(const std::string& text, const std::string
     pending_.insert(pending);
   }
   if (closed_) pending->Give(MessageAnswer::Cancel);
+  { std::lock_guard publish(pending->mutex); }
   QMetaObject::invokeMethod(
       context_.get(),
       [this, request, pending] {
+        { std::lock_guard receive(pending->mutex); }
         if (closed_) return pending->Give(MessageAnswer::Cancel);
         ShowMessageModeless(request, [pending](MessageAnswer a) { pending->Give(a); });
       },

@@ -89,6 +89,8 @@ class QtControls : public Controls {
   // Writes whatever PostText/PostProgress left waiting. Window thread only.
   void FlushPosts();
 
+  struct Handover;  // one call carried over to the window thread
+
  private:
   struct PendingAnswer;
 
