@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QWebEngineProfile>
@@ -381,18 +382,23 @@ void QtControls::FlushPosts() {
   for (const auto& [name, value] : batch.progress) WriteProgress(NameToQt(name), value);
 }
 
+// Posted values are shown at most once a display frame: a download reports after every
+// read, and waking the window thread for each report slows the download itself.
+void QtControls::ScheduleFlush() {
+  QMetaObject::invokeMethod(
+      context_.get(),
+      [this] { QTimer::singleShot(16, context_.get(), [this] { FlushPosts(); }); },
+      Qt::QueuedConnection);
+}
+
 void QtControls::PostText(std::string_view control, const std::string& text) {
   if (closed_) return;
-  if (posts_.PutText(control, text))
-    QMetaObject::invokeMethod(
-        context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
+  if (posts_.PutText(control, text)) ScheduleFlush();
 }
 
 void QtControls::PostProgress(std::string_view bar, int value) {
   if (closed_) return;
-  if (posts_.PutProgress(bar, value))
-    QMetaObject::invokeMethod(
-        context_.get(), [this] { FlushPosts(); }, Qt::QueuedConnection);
+  if (posts_.PutProgress(bar, value)) ScheduleFlush();
 }
 
 MessageAnswer QtControls::ShowMessage(const std::string& text, const std::string& caption,

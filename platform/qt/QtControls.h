@@ -92,6 +92,8 @@ class QtControls : public Controls {
   struct Handover;  // one call carried over to the window thread
 
  private:
+  // Asks the window thread to flush the posted values a display frame from now.
+  void ScheduleFlush();
   struct PendingAnswer;
 
   bool OnWindowThread() const;
