@@ -198,7 +198,8 @@ __attribute__((target("avx2"))) std::size_t ScanAvx2(const Byte* bytes, std::siz
 
 ProbeScan ChooseProbeScan() {
 #if defined(MORVANE_TEXT_AVX2)
-  __builtin_cpu_init();  // may run before the run time's own set-up, from a static
+  // A search may run from a static initializer, before the processor's features are read.
+  __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return ScanAvx2;
 #endif
 #if defined(__SSE2__)
@@ -216,7 +217,11 @@ class Needle {
       : needle_(needle), ignoreCase_(ignoreCase && HasLetter(needle)) {
     static const ProbeScan chosen = ChooseProbeScan();
     scan_ = chosen;
-    if (needle.size() < 2) return;  // memchr or nothing
+    if (needle.empty()) return;
+    if (needle.size() == 1) {
+      probes_ = {MakeProbe(0), MakeProbe(0)};
+      return;
+    }
     std::size_t first = 0;
     for (std::size_t i = 1; i < needle.size(); ++i)
       if (Commonness(ByteAt(i)) < Commonness(ByteAt(first))) first = i;
@@ -277,12 +282,10 @@ class Needle {
   }
 
   std::size_t FindProbed(const Byte* bytes, std::size_t size, std::size_t from) const {
-    Probes probes = probes_;
-    if (needle_.size() == 1) probes.first = probes.second = MakeProbe(0);
     const std::size_t last = size - needle_.size();  // the last position where a match fits
     std::size_t known = from;
     for (std::size_t candidate = from;; ++candidate) {
-      candidate = scan_(bytes, candidate, last, probes);
+      candidate = scan_(bytes, candidate, last, probes_);
       if (candidate > last) return std::string_view::npos;
       if (!Equal(bytes + candidate)) continue;
       if (StartsCharacter(bytes, known, candidate)) return candidate;
