@@ -95,6 +95,12 @@ QStringList MessageAnswers::Texts() const {
   return texts;
 }
 
+void E2eControls::ClearWebCache() {
+  ++cacheClears;
+  static const bool engineClears = qEnvironmentVariableIntValue("MORVANE_E2E_ENGINE_CACHE_CLEAR");
+  if (engineClears) QtControls::ClearWebCache();
+}
+
 ProgramWindow::ProgramWindow(Settings settings)
     : ui_(new E2eControls), program_(new Program(*ui_, std::move(settings))) {
   window_ = std::make_unique<MainWindow>(program_->settings);

@@ -417,18 +417,6 @@ class RoadsTest : public QObject {
     QVERIFY(w->Ui().Find("进度条1") == nullptr);
   }
 
-  // The window's own cache clear followed at once by the player page, as every resolution
-  // does it. Last of this class: the stalled page must not hold up the roads above.
-  void playerPageLoadsRightAfterACacheClear() {
-    QWebEngineView* player = w->Browser("超文本浏览框1");
-    w->Ui().QtControls::ClearWebCache();
-    w->Ui().Navigate("超文本浏览框1", PlayerPageFor("sintel.webm").toUtf8().toStdString());
-    QString why;
-    QEXPECT_FAIL("", "the web engine never finishes an HTTPS page right after clearHttpCache()",
-                 Abort);
-    QVERIFY2(WaitForPlaying(player, PlayerPageFor("sintel.webm"), &why, 10000), qPrintable(why));
-  }
-
  private:
   static std::string HistoryFileName() { return HistoryFilePath(ProgramDirectory()); }
 };
