@@ -9,9 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
-#include <QWebEngineCertificateError>
 #include <QWebEnginePage>
 #include <optional>
 
@@ -37,19 +35,6 @@ bool Await(F done, int timeoutMs) {
     QTest::qWait(20);
   }
   return true;
-}
-
-// The player service runs HTTPS with a certificate made for 127.0.0.1 at start-up, which no
-// authority signed, and the window's browsers refuse it. The tests accept it for loopback
-// hosts only, so that the roads can be walked.
-void AcceptLoopbackCertificates(QWebEngineView* view) {
-  QObject::connect(view->page(), &QWebEnginePage::certificateError, view,
-                   [](const QWebEngineCertificateError& error) {
-                     QWebEngineCertificateError e = error;
-                     if (e.url().host() != QStringLiteral("127.0.0.1")) return;
-                     e.defer();
-                     QTimer::singleShot(0, [e]() mutable { e.acceptCertificate(); });
-                   });
 }
 
 }  // namespace
@@ -110,7 +95,6 @@ ProgramWindow::ProgramWindow(Settings settings)
   ui_->SetEndProgram([](int) {});
   shell_ = std::make_unique<Shell>(*window_, *program_);
   BindEvents(*window_, *shell_, *program_);
-  for (auto* view : window_->findChildren<QWebEngineView*>()) AcceptLoopbackCertificates(view);
 }
 
 ProgramWindow::~ProgramWindow() {
