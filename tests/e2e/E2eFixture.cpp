@@ -86,6 +86,22 @@ void E2eControls::ClearWebCache() {
   if (engineClears) QtControls::ClearWebCache();
 }
 
+void E2eControls::Navigate(std::string_view browser, const std::string& address) {
+  {
+    std::lock_guard lock(mutex_);
+    navigations_.emplace_back(browser, address);
+  }
+  QtControls::Navigate(browser, address);
+}
+
+QStringList E2eControls::Navigations(std::string_view browser) {
+  std::lock_guard lock(mutex_);
+  QStringList addresses;
+  for (const auto& [name, address] : navigations_)
+    if (name == browser) addresses << Utf8(LocalToUtf8(address));
+  return addresses;
+}
+
 ProgramWindow::ProgramWindow(Settings settings)
     : ui_(new E2eControls), program_(new Program(*ui_, std::move(settings))) {
   window_ = std::make_unique<MainWindow>(program_->settings);

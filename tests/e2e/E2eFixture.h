@@ -9,6 +9,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -44,10 +45,18 @@ struct MessageAnswers {
 // every resolution is counted but not handed to the web engine, because an HTTPS page that
 // starts loading while the engine is clearing its cache (the player page, a moment later)
 // may never finish. MORVANE_E2E_ENGINE_CACHE_CLEAR=1 hands the clear on, to try a fix.
+// It also keeps every address given to a browser, as given.
 class E2eControls : public QtControls {
  public:
   void ClearWebCache() override;
+  void Navigate(std::string_view browser, const std::string& address) override;
+  // The addresses given to `browser`, oldest first, in UTF-8.
+  QStringList Navigations(std::string_view browser);
   std::atomic<int> cacheClears{0};
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, std::string>> navigations_;
 };
 
 class ProgramWindow {

@@ -34,6 +34,10 @@ using services::Service;
     if (QTest::currentTestFailed()) return; \
   } while (0)
 
+QString Utf8Of(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
 QString Host(Service service) {
   return QString::fromStdString(Services().Host(service));
 }
@@ -121,7 +125,7 @@ class RoadsTest : public QObject {
 
   void init() { StartProgram(); }
 
-  // The road of the Overview: keyword, site, search, result rows, double click, the notice
+  // The main road: keyword, site, search, result rows, double click, the notice
   // page, the resolution, the player page with the video playing, the history row.
   void searchAndPlayAResult_data() {
     QTest::addColumn<int>("site");
@@ -175,6 +179,12 @@ class RoadsTest : public QObject {
     QCOMPARE(w->Cell("超级列表框3", 0, 0), link);
     QVERIFY(w->Messages().shown.empty());
     QCOMPARE(w->Ui().cacheClears.load(), 1);
+    // The notice page while the link was being resolved, then the player page.
+    const QString notice =
+        QString::fromStdString(w->State().settings.publisherHost) + "/adminapi/vexapi/gg/ada.html";
+    QCOMPARE(w->Ui().Navigations("超文本浏览框1"),
+             (QStringList{notice, "https://" + Host(Service::Player) + "/player.html?url=https://" +
+                                      Host(Service::Player) + "/media/" + media}));
   }
 
   // "加载更多" appends the next page numbered on, and past the last page adds nothing.
