@@ -34,10 +34,6 @@ using services::Service;
     if (QTest::currentTestFailed()) return; \
   } while (0)
 
-QString Utf8Of(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
 QString Host(Service service) {
   return QString::fromStdString(Services().Host(service));
 }
