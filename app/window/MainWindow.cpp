@@ -15,6 +15,7 @@
 #include "app/window/Pictures.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/LoopbackCertificates.h"
+#include "platform/qt/WebProfile.h"
 #include "platform/qt/QtControls.h"
 
 namespace morvane {
@@ -66,6 +67,7 @@ UprightButton* CloseButton(QWidget* parent, const char* name, int left, int top)
 
 QWebEngineView* Browser(QWidget* parent, const char* name, int left, int top, int width,
                         int height) {
+  UseUncachedWebProfile();
   auto* view = Place<QWebEngineView>(parent, name, left, top, width, height);
   view->setProperty(kGivenAddressProperty, QString());
   AcceptLoopbackCertificates(view);

@@ -25,6 +25,7 @@
 
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/QtText.h"
+#include "platform/qt/WebProfile.h"
 
 namespace morvane {
 
@@ -359,8 +360,12 @@ std::string QtControls::Address(std::string_view browser) {
   return FromQt(address);
 }
 
+// The browsers' profile keeps no HTTP cache at all (see UseUncachedWebProfile), so no
+// resolution can be answered from an earlier one while cookies survive. Clearing a cache
+// with clearHttpCache() instead stalls the very next page load in the web engine, often for
+// good, which is exactly the player page that follows every resolution.
 void QtControls::ClearWebCache() {
-  Call([&] { QWebEngineProfile::defaultProfile()->clearHttpCache(); });
+  Call([&] { UseUncachedWebProfile(); });
 }
 
 void QtControls::WriteProgress(const QString& name, int value) {
