@@ -82,8 +82,7 @@ QStringList MessageAnswers::Texts() const {
 
 void E2eControls::ClearWebCache() {
   ++cacheClears;
-  static const bool engineClears = qEnvironmentVariableIntValue("MORVANE_E2E_ENGINE_CACHE_CLEAR");
-  if (engineClears) QtControls::ClearWebCache();
+  QtControls::ClearWebCache();
 }
 
 void E2eControls::Navigate(std::string_view browser, const std::string& address) {

@@ -41,11 +41,8 @@ struct MessageAnswers {
   QStringList Texts() const;
 };
 
-// The window's port with one change: the clear of the browsers' HTTP cache that comes before
-// every resolution is counted but not handed to the web engine, because an HTTPS page that
-// starts loading while the engine is clearing its cache (the player page, a moment later)
-// may never finish. MORVANE_E2E_ENGINE_CACHE_CLEAR=1 hands the clear on, to try a fix.
-// It also keeps every address given to a browser, as given.
+// The window's port, counting the cache clears that come before every resolution and
+// keeping every address given to a browser, as given.
 class E2eControls : public QtControls {
  public:
   void ClearWebCache() override;
