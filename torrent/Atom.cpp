@@ -10,16 +10,19 @@ namespace morvane {
 
 namespace {
 
+// Decimal digits of a number.
+std::int32_t DigitCount(std::uint64_t number) {
+  std::int32_t digits = 1;
+  for (std::uint64_t bound = 10; number >= bound; bound *= 10)
+    if (++digits == 20) break;  // the next bound would not fit 64 bits
+  return digits;
+}
+
 // Characters of the decimal text of a value, "-" included.
 std::int32_t DecimalWidth(std::int64_t value) {
-  std::uint64_t magnitude =
+  const std::uint64_t magnitude =
       value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  std::int32_t width = value < 0 ? 2 : 1;
-  while (magnitude >= 10) {
-    magnitude /= 10;
-    ++width;
-  }
-  return width;
+  return DigitCount(magnitude) + (value < 0 ? 1 : 0);
 }
 
 std::int32_t ClampWireLength(std::int64_t length) {
@@ -56,7 +59,7 @@ class AtomTree {
     if (value && (value->HoldsList() || value->HoldsDicti())) pile.push_back(std::move(value));
   }
 
-  static void Dismantle(std::vector<AtomPtr>&& items) {
+  static void Dismantle(CAtomList::Elements&& items) {
     std::vector<AtomPtr> pile;
     for (auto& item : items) Drop(std::move(item), pile);
     items.clear();
@@ -155,9 +158,7 @@ AtomPtr CloneAtom(const CAtom& value) {
 }
 
 std::int64_t StringWireLength(std::uint64_t length) {
-  std::int32_t digits = 1;
-  for (std::uint64_t rest = length; rest >= 10; rest /= 10) ++digits;
-  return digits + 1 + static_cast<std::int64_t>(length);
+  return DigitCount(length) + 1 + static_cast<std::int64_t>(length);
 }
 
 // ---- integers and strings ---------------------------------------------------------------

@@ -7,12 +7,17 @@
 //
 // Copies, destruction and serialisation walk the tree without recursion, so a tree of any
 // depth is safe on any thread's stack.
+//
+// Values and the element arrays of containers live in pooled blocks (torrent/AtomPool.h).
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "torrent/AtomPool.h"
 
 namespace morvane {
 
@@ -31,6 +36,12 @@ class CAtom {
   virtual std::int32_t ValueLength() const = 0;
   // Integers in decimal, strings with NUL bytes shown as spaces, containers "".
   virtual std::string AsText() const = 0;
+
+  // Values of up to atompool::kLargestBlock bytes take a pooled block, larger ones (kinds
+  // outside the family) the heap; both calls see the same size, so each block goes back
+  // where it came from.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size);
 
  protected:
   CAtom() = default;
@@ -93,6 +104,8 @@ struct ByteOrder {
 
 class CAtomList : public CAtom {
  public:
+  using Elements = std::vector<AtomPtr, PoolAllocator<AtomPtr>>;
+
   CAtomList() = default;
   // Deep copy; an element of a kind outside this family is left out.
   CAtomList(const CAtomList& other);
@@ -111,18 +124,19 @@ class CAtomList : public CAtom {
 
   // Takes ownership; a null pointer is ignored.
   void Append(AtomPtr value);
-  const std::vector<AtomPtr>& Items() const { return items_; }
+  const Elements& Items() const { return items_; }
 
  private:
   friend class AtomTree;
-  std::vector<AtomPtr> items_;
+  Elements items_;
   std::int64_t contentLength_ = 0;  // sum of the elements' WireLength
 };
 
 class CAtomDicti : public CAtom {
  public:
   // Sorted by ByteOrder, each key once.
-  using Entries = std::vector<std::pair<std::string, AtomPtr>>;
+  using Entry = std::pair<std::string, AtomPtr>;
+  using Entries = std::vector<Entry, PoolAllocator<Entry>>;
 
   CAtomDicti() = default;
   // Deep copy, as CopyFrom.

@@ -15,10 +15,12 @@
 // same bytes over and over; see kWorkPerInputByte).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "torrent/Atom.h"
+#include "torrent/SHA1.h"
 
 namespace morvane {
 
@@ -35,8 +37,22 @@ inline constexpr std::uint64_t kMaxInputLength = 0x7FFF0000u;
 // the first complete value are ignored.
 AtomPtr ParseValue(const char* data, std::uint32_t length, std::uint32_t position);
 
+// Where the value kept under "info" by an outermost dictionary lies in the input, and
+// whether those bytes are exactly its canonical encoding (then hashing them is hashing the
+// re-encoding). `canonical` is false when there is no such dictionary.
+struct InfoBytes {
+  bool canonical = false;
+  std::uint32_t start = 0;
+  std::uint32_t length = 0;
+};
+// ParseValue that also reports InfoBytes (when `info` is not null).
+AtomPtr ParseValue(const char* data, std::uint32_t length, std::uint32_t position, InfoBytes* info);
+
 // The value of a whole file, or nullptr when it cannot be read, is empty, or is no value.
 AtomPtr ParseTorrentFile(const std::string& path);
+// The bytes of a regular file of at most kMaxInputLength bytes: their count, and 0 (with
+// `bytes` empty) when it cannot be read or is empty.
+std::uint32_t ReadTorrentBytes(const std::string& path, std::unique_ptr<char[]>& bytes);
 
 // Canonical encodings. Each gives std::nullopt when the value's WireLength is below 1 or
 // the value does not fit a 32-bit length; the dictionary encoder also when given no
@@ -46,5 +62,8 @@ std::optional<std::string> SerializeInteger(const CAtom& value);
 std::optional<std::string> SerializeString(const CAtom& value);
 std::optional<std::string> SerializeList(const CAtom& value);
 std::optional<std::string> SerializeDictionary(const CAtom& value);
+// Absorbs what SerializeDictionary would give into `hasher` without holding it whole; false
+// where that gives std::nullopt (the hasher may then have absorbed part of it).
+bool HashDictionary(const CAtom& value, CSHA1& hasher);
 
 }  // namespace morvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 
 #include "torrent/Bencode.h"
@@ -85,22 +86,37 @@ std::optional<HttpUrlParts> SplitHttpUrl(const std::string& url) {
 
 bool CTorrent::LoadFile(const std::string& path) {
   if (path.empty()) return false;
-  return Load(ParseTorrentFile(path));
+  std::unique_ptr<char[]> bytes;
+  const std::uint32_t size = ReadTorrentBytes(path, bytes);
+  if (size == 0) return false;
+  InfoBytes info;
+  AtomPtr decoded = ParseValue(bytes.get(), size, 0, &info);
+  return Load(std::move(decoded), bytes.get(), info);
 }
 
 bool CTorrent::LoadBytes(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > kMaxInputLength) return false;
-  return Load(ParseValue(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0));
+  InfoBytes info;
+  AtomPtr decoded = ParseValue(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0, &info);
+  return Load(std::move(decoded), bytes.data(), info);
 }
 
-bool CTorrent::Load(AtomPtr decoded) {
+bool CTorrent::Load(AtomPtr decoded, const char* data, const InfoBytes& infoBytes) {
   if (!decoded || !decoded->HoldsDicti()) return false;
   auto& file = static_cast<CAtomDicti&>(*decoded);
   info_.RemoveAll();
+  haveInfoDigest_ = false;
   const CAtom* info = file.Lookup("info");
   if (info != nullptr && info->HoldsDicti()) {
     AtomPtr taken = file.Release("info");
     info_.TakeFrom(static_cast<CAtomDicti&>(*taken));
+    if (infoBytes.canonical && infoBytes.length == static_cast<std::uint32_t>(info_.WireLength())) {
+      CSHA1 hasher;
+      hasher.Absorb(data + infoBytes.start, infoBytes.length);
+      hasher.Finish();
+      hasher.DigestBytes(infoDigest_);
+      haveInfoDigest_ = true;
+    }
   }
   topLevel_.TakeFrom(file);
   return true;
@@ -166,31 +182,59 @@ std::int64_t CTorrent::TotalLengthValue(const std::vector<std::int64_t>& fileLen
   return total;
 }
 
-std::vector<FileEntry> CTorrent::FileEntries() const {
-  std::vector<FileEntry> entries;
-  const CAtom* files = info_.Lookup("files");
-  if (files == nullptr || !files->HoldsList()) return entries;
-  std::int32_t index = 0;
+namespace {
+
+// Calls add(path, length) for each entry of "files" in order; false (after the entries
+// before it) at the first malformed one. Paths are built at their final size.
+template <class Add>
+bool ForEachFileEntry(const CAtomDicti& info, Add add) {
+  const CAtom* files = info.Lookup("files");
+  if (files == nullptr || !files->HoldsList()) return true;
+  std::string path;
   for (const AtomPtr& item : static_cast<const CAtomList*>(files)->Items()) {
-    if (!item->HoldsDicti()) return {};
+    if (!item->HoldsDicti()) return false;
     const auto& file = static_cast<const CAtomDicti&>(*item);
     const CAtom* length = file.Lookup("length");
-    if (length == nullptr || !length->HoldsLong()) return {};
+    if (length == nullptr || !length->HoldsLong()) return false;
     const std::int64_t bytes = static_cast<const CAtomLong*>(length)->Value();
-    if (bytes < 0) return {};
-    const CAtom* path = file.Lookup("path");
-    if (path == nullptr || !path->HoldsList()) return {};
-    FileEntry entry{{}, bytes, index++};
-    for (const AtomPtr& component : static_cast<const CAtomList*>(path)->Items()) {
-      if (!component->HoldsString()) return {};
-      const std::string& bytes = static_cast<const CAtomString&>(*component).Bytes();
-      const std::size_t at = entry.path.size() + 1;
-      entry.path += '\\';
-      entry.path += bytes;
-      std::replace(entry.path.begin() + at, entry.path.end(), '\0', ' ');  // as AsText shows it
+    if (bytes < 0) return false;
+    const CAtom* components = file.Lookup("path");
+    if (components == nullptr || !components->HoldsList()) return false;
+    const auto& parts = static_cast<const CAtomList*>(components)->Items();
+    std::size_t size = 0;
+    for (const AtomPtr& component : parts) {
+      if (!component->HoldsString()) return false;
+      size += 1 + static_cast<const CAtomString&>(*component).Bytes().size();
     }
-    entries.push_back(std::move(entry));
+    path.clear();
+    path.reserve(size);
+    for (const AtomPtr& component : parts) {
+      path += '\\';
+      path += static_cast<const CAtomString&>(*component).Bytes();
+    }
+    // NUL bytes show as spaces, as AsText shows them; the separators hold none.
+    std::replace(path.begin(), path.end(), '\0', ' ');
+    add(std::move(path), bytes);
   }
+  return true;
+}
+
+std::size_t FileCount(const CAtomDicti& info) {
+  const CAtom* files = info.Lookup("files");
+  return files != nullptr && files->HoldsList()
+             ? static_cast<const CAtomList*>(files)->Items().size()
+             : 0;
+}
+
+}  // namespace
+
+std::vector<FileEntry> CTorrent::FileEntries() const {
+  std::vector<FileEntry> entries;
+  entries.reserve(FileCount(info_));
+  const bool whole = ForEachFileEntry(info_, [&](std::string&& path, std::int64_t length) {
+    entries.push_back({std::move(path), length, static_cast<std::int32_t>(entries.size())});
+  });
+  if (!whole) return {};
   return entries;
 }
 
@@ -198,12 +242,18 @@ bool CTorrent::FileLengthsAndPaths(std::vector<std::int64_t>& lengths,
                                    std::vector<std::string>& paths) const {
   lengths.clear();
   paths.clear();
-  std::vector<FileEntry> entries = FileEntries();
-  for (FileEntry& entry : entries) {
-    lengths.push_back(entry.length);
-    paths.push_back(std::move(entry.path));
+  const std::size_t count = FileCount(info_);
+  lengths.reserve(count);
+  paths.reserve(count);
+  const bool whole = ForEachFileEntry(info_, [&](std::string&& path, std::int64_t length) {
+    lengths.push_back(length);
+    paths.push_back(std::move(path));
+  });
+  if (!whole) {
+    lengths.clear();
+    paths.clear();
   }
-  return !entries.empty();
+  return !lengths.empty();
 }
 
 std::optional<std::tm> CTorrent::CreationTime() const {
@@ -219,20 +269,23 @@ std::optional<std::tm> CTorrent::CreationTime() const {
 }
 
 std::string CTorrent::InfoHashText(bool hexForm) const {
-  const std::optional<std::string> encoded = SerializeDictionary(info_);
-  if (!encoded) return {};
-  CSHA1 hasher;
-  hasher.Absorb(encoded->data(), encoded->size());
-  hasher.Finish();
-  std::string result;
-  if (hexForm) {
-    hasher.HexReport(result);
+  unsigned char digest[20];
+  if (haveInfoDigest_) {
+    std::memcpy(digest, infoDigest_, sizeof digest);
   } else {
-    unsigned char digest[20];
+    CSHA1 hasher;
+    if (!HashDictionary(info_, hasher)) return {};
+    hasher.Finish();
     hasher.DigestBytes(digest);
-    result.assign(reinterpret_cast<const char*>(digest), sizeof digest);
   }
-  return result;
+  if (!hexForm) return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex(40, '0');
+  for (std::size_t i = 0; i < sizeof digest; ++i) {
+    hex[2 * i] = kDigits[digest[i] >> 4];
+    hex[2 * i + 1] = kDigits[digest[i] & 15];
+  }
+  return hex;
 }
 
 }  // namespace morvane

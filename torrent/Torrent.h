@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "torrent/Atom.h"
+#include "torrent/Bencode.h"
 
 namespace morvane {
 
@@ -65,13 +66,18 @@ class CTorrent {
   std::string InfoHashText(bool hexForm = true) const;
 
  private:
-  bool Load(AtomPtr decoded);
+  // `info` tells where the kept info dictionary lies in `data`, the decoded bytes.
+  bool Load(AtomPtr decoded, const char* data, const InfoBytes& info);
 
   // The decoded file, and its "info" dictionary when it has one. The decoded tree is not
   // needed after loading, so both take its values over instead of copying them: the info
   // entry lives in info_ only.
   CAtomDicti topLevel_;
   CAtomDicti info_;
+  // When the file holds the info dictionary in its canonical encoding, its digest is taken
+  // from those bytes while loading, which spares encoding the dictionary again.
+  bool haveInfoDigest_ = false;
+  unsigned char infoDigest_[20] = {};
 };
 
 // host, port and path of an http:// address; nothing for any other scheme or when a port is
