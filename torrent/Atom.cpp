@@ -13,9 +13,11 @@ namespace {
 // Decimal digits of a number.
 std::int32_t DigitCount(std::uint64_t number) {
   std::int32_t digits = 1;
-  for (std::uint64_t bound = 10; number >= bound; bound *= 10)
-    if (++digits == 20) break;  // the next bound would not fit 64 bits
-  return digits;
+  while (number >= 10000) {
+    number /= 10000;
+    digits += 4;
+  }
+  return digits + (number >= 10) + (number >= 100) + (number >= 1000);
 }
 
 // Characters of the decimal text of a value, "-" included.
@@ -260,6 +262,11 @@ void CAtomDicti::RemoveAll() {
 }
 
 CAtomDicti::Entries::const_iterator CAtomDicti::Find(std::string_view key) const {
+  if (entries_.size() <= 8) {  // most dictionaries are small: a plain look through
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+      if (it->first == key) return it;
+    return entries_.end();
+  }
   const auto it = std::lower_bound(
       entries_.begin(), entries_.end(), key,
       [](const auto& entry, std::string_view k) { return ByteOrder()(entry.first, k); });

@@ -129,7 +129,7 @@ struct Retirement {
 };
 thread_local Retirement retirement;
 
-void* TakeSlow(std::size_t cls) {
+[[gnu::noinline]] void* TakeSlow(std::size_t cls) {
   const std::size_t size = (cls + 1) * kStep;
   if (!retired) {
     (void)&retirement;  // odr-use: constructs it, so its destructor runs at the thread's end

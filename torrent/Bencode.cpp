@@ -40,8 +40,8 @@ class Decoder {
   // dictionary's entries are collected in arrival order and sorted once it is complete.
   struct Frame {
     AtomPtr container;
-    std::uint32_t pos;
-    bool isDicti;
+    std::uint32_t pos = 0;
+    bool isDicti = false;
     bool haveKey = false;  // dictionaries: `key` waits for its value
     // Every element so far is read from exactly its canonical encoding, and keys arrived
     // in strictly ascending order.
@@ -107,8 +107,9 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
   const char* const digits = p;
   for (; p < stop && IsDigit(*p); ++p) {
     const unsigned digit = static_cast<unsigned>(*p - '0');
-    if (magnitude > (limit - digit) / 10) return nullptr;
-    magnitude = magnitude * 10 + digit;
+    if (__builtin_mul_overflow(magnitude, 10u, &magnitude) ||
+        __builtin_add_overflow(magnitude, digit, &magnitude) || magnitude > limit)
+      return nullptr;
   }
   if (p == digits) return nullptr;
   const std::int64_t value =
@@ -155,12 +156,13 @@ AtomPtr Decoder::Begin(std::uint32_t pos, bool& opened) {
   const char c = data_[pos];
   if (c != 'l' && c != 'd') return ParseLeaf(pos);
   if (stack_.size() >= kMaxNestingDepth || !Spend(1)) return nullptr;
-  Frame frame{nullptr, pos + 1, c == 'd', false, true, {}, {}};
+  Frame& frame = stack_.emplace_back();
+  frame.pos = pos + 1;
+  frame.isDicti = c == 'd';
   if (frame.isDicti)
     frame.container = std::make_unique<CAtomDicti>();
   else
     frame.container = std::make_unique<CAtomList>();
-  stack_.push_back(std::move(frame));
   opened = true;
   return nullptr;
 }
@@ -170,7 +172,8 @@ void Decoder::Deliver(AtomPtr value) {
   const auto wireLength = static_cast<std::uint32_t>(value->WireLength());
   parent.canonical = parent.canonical && lastCanonical_;
   if (parent.isDicti) {
-    if (!parent.entries.empty() && !ByteOrder()(parent.entries.back().first, parent.key))
+    // std::string compares bytes as unsigned values, a prefix first: the key order.
+    if (!parent.entries.empty() && !(parent.entries.back().first < parent.key))
       parent.canonical = false;
     // The last value under "info" of the outermost dictionary is the one it keeps.
     if (info_ != nullptr && stack_.size() == 1 && parent.key == "info") {

@@ -209,11 +209,14 @@ bool ForEachFileEntry(const CAtomDicti& info, Add add) {
     path.clear();
     path.reserve(size);
     for (const AtomPtr& component : parts) {
+      const std::string& bytes = static_cast<const CAtomString&>(*component).Bytes();
       path += '\\';
-      path += static_cast<const CAtomString&>(*component).Bytes();
+      const std::size_t at = path.size();
+      path += bytes;
+      // NUL bytes show as spaces, as AsText shows them.
+      if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
+        std::replace(path.begin() + static_cast<std::ptrdiff_t>(at), path.end(), '\0', ' ');
     }
-    // NUL bytes show as spaces, as AsText shows them; the separators hold none.
-    std::replace(path.begin(), path.end(), '\0', ' ');
     add(std::move(path), bytes);
   }
   return true;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,16 +58,25 @@ TEST(AtomPool, ValuesCrossThreads) {
     SCOPED_TRACE(c.what);
     AtomPtr handedOver;
     AtomPtr keptByMaker;
+    std::promise<void> madeThem, mayEnd;
     std::thread maker([&] {
       handedOver = Tree(1);
       keptByMaker = Tree(2);
       AtomPtr dropped = Tree(3);
+      dropped.reset();
+      madeThem.set_value();
+      if (!c.makerEndsFirst) mayEnd.get_future().wait();
+      ExpectIntact(Tree(7), 7);  // while its other values are held or dropped elsewhere
     });
+    madeThem.get_future().wait();
     if (c.makerEndsFirst) maker.join();
     // This thread drops the maker's blocks and makes its own from them and from fresh ones.
     handedOver.reset();
     AtomPtr made = Tree(4);
-    if (!c.makerEndsFirst) maker.join();
+    if (!c.makerEndsFirst) {
+      mayEnd.set_value();
+      maker.join();
+    }
     ExpectIntact(keptByMaker, 2);
     ExpectIntact(made, 4);
     // The maker's values, dropped here, and this thread's, dropped by yet another thread.

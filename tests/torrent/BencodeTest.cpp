@@ -91,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         CodecCase{"smallest integer", "i-9223372036854775808e", "i-9223372036854775808e"},
         CodecCase{"above 64 bits", "i9223372036854775808e", None()},
         CodecCase{"below 64 bits", "i-9223372036854775809e", None()},
+        CodecCase{"beyond unsigned 64 bits", "i184467440737095516160e", None()},
         CodecCase{"length past the end", "5:abc", None()},
         CodecCase{"length past 32 bits", "4294967297:x", None()},
         CodecCase{"length past 64 bits", "184467440737095516160000:x", None()},
