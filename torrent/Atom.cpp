@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -197,12 +196,6 @@ std::string CAtomString::AsText() const {
   return text;
 }
 
-bool ByteOrder::operator()(std::string_view a, std::string_view b) const {
-  const std::size_t common = std::min(a.size(), b.size());
-  const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
-  return order != 0 ? order < 0 : a.size() < b.size();
-}
-
 // ---- lists ------------------------------------------------------------------------------
 
 CAtomList::CAtomList(const CAtomList& other) : CAtom(other) {
@@ -214,7 +207,7 @@ CAtomList::CAtomList(const CAtomList& other) : CAtom(other) {
 }
 
 CAtomList::~CAtomList() {
-  AtomTree::Dismantle(std::move(items_));
+  if (!items_.empty()) AtomTree::Dismantle(std::move(items_));
 }
 
 std::int32_t CAtomList::WireLength() const {
@@ -248,7 +241,7 @@ CAtomDicti::CAtomDicti(const CAtomDicti& other) : CAtom(other) {
 }
 
 CAtomDicti::~CAtomDicti() {
-  AtomTree::Dismantle(std::move(entries_));
+  if (!entries_.empty()) AtomTree::Dismantle(std::move(entries_));
 }
 
 std::int32_t CAtomDicti::WireLength() const {

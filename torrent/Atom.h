@@ -99,7 +99,8 @@ class CAtomString final : public CAtom {
 
 // Keys compare byte by byte as unsigned values; a prefix sorts before the longer key.
 struct ByteOrder {
-  bool operator()(std::string_view a, std::string_view b) const;
+  // std::string_view compares its characters as unsigned values, a prefix first.
+  bool operator()(std::string_view a, std::string_view b) const { return a < b; }
 };
 
 class CAtomList : public CAtom {
