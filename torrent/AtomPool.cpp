@@ -234,7 +234,7 @@ void* Take(std::size_t bytes) {
 }
 
 void Give(void* block, std::size_t bytes) {
-  ::operator delete(block, bytes);
+  ::operator delete(block);
 }
 
 }  // namespace atompool
@@ -249,7 +249,7 @@ void CAtom::operator delete(void* block, std::size_t size) {
   if (size <= atompool::kLargestBlock)
     atompool::Give(block, size);
   else
-    ::operator delete(block, size);
+    ::operator delete(block);
 }
 
 }  // namespace morvane

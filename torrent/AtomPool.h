@@ -44,7 +44,7 @@ struct PoolAllocator {
     if (count <= atompool::kLargestBlock / sizeof(T))
       atompool::Give(block, count * sizeof(T));
     else
-      ::operator delete(block, count * sizeof(T));
+      ::operator delete(block);
   }
 
   template <class U>
