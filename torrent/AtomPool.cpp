@@ -233,7 +233,7 @@ void* Take(std::size_t bytes) {
   return ::operator new(bytes);
 }
 
-void Give(void* block, std::size_t bytes) {
+void Give(void* block, std::size_t) {
   ::operator delete(block);
 }
 
