@@ -34,7 +34,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON -DMORVANE_CORE_ONLY=ON \
   -DMORVANE_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   run_suite "concurrency tests under ThreadSanitizer" build-tsan -L concurrency
 
 if [ -x scripts/fuzz.sh ]; then
