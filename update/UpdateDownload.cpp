@@ -12,6 +12,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Process.h"
+#include "web/CurlSession.h"
 #include "web/FetchPage.h"
 #include "web/Text.h"
 
@@ -170,6 +171,8 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
     DeleteFileIfPresent(path);
     return DownloadOutcome::Aborted;
   }
+  // curl's process-wide set-up must not race with another thread's first request.
+  EnsureCurlReady();
   CURL* curl = curl_easy_init();
   curl_slist* headers = nullptr;
   for (const char* line : kRequestHeaders) {
