@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <string>
 #include <vector>
 
 #include "app/TorrentImport.h"
 #include "tests/app/AppTestSession.h"
+#include "tests/support/ReferenceSha1.h"
 #include "tests/torrent/TempFiles.h"
 #include "web/Text.h"
 
@@ -17,17 +17,7 @@ constexpr std::string_view kPlayer = "超文本浏览框1";
 constexpr std::string_view kHistory = "超级列表框3";
 const std::string kPrefix = "magnet:?xt=urn:btih:";
 const std::string kNotice = "publisher.test:8080/adminapi/vexapi/gg/ada.html";
-
-std::string Sha1Hex(const std::string& bytes) {
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  std::string hex;
-  for (unsigned char b : digest) {
-    hex += "0123456789abcdef"[b >> 4];
-    hex += "0123456789abcdef"[b & 15];
-  }
-  return hex;
-}
+using testing::Sha1Hex;
 
 // Imports with the dialog answering `choice` ("" cancels) and waits until the playback it
 // starts, if any, has put its link at the top of the history.

@@ -2,12 +2,12 @@
 // dictionary, whatever the bytes are.
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <cstdint>
 #include <random>
 #include <string>
 
+#include "tests/support/ReferenceSha1.h"
 #include "tests/torrent/TempFiles.h"
 #include "torrent/Bencode.h"
 #include "torrent/Torrent.h"
@@ -17,17 +17,7 @@ namespace {
 
 using namespace std::string_literals;
 using testing::Str;
-
-std::string Sha1Hex(const std::string& bytes) {
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  std::string hex;
-  for (unsigned char b : digest) {
-    hex += "0123456789abcdef"[b >> 4];
-    hex += "0123456789abcdef"[b & 15];
-  }
-  return hex;
-}
+using testing::Sha1Hex;
 
 // The info-hash worked out the long way: decode, take "info", encode it again, hash.
 std::string ReencodedInfoHash(const std::string& torrent) {

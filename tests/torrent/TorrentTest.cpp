@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "tests/support/ReferenceSha1.h"
 #include "tests/torrent/TempFiles.h"
 #include "torrent/Torrent.h"
 #include "torrent/TorrentFileInfo.h"
@@ -19,17 +19,7 @@ namespace {
 using namespace std::string_literals;
 using testing::Str;
 using testing::TempFolder;
-
-std::string Sha1Hex(const std::string& bytes) {
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  std::string hex;
-  for (unsigned char b : digest) {
-    hex += "0123456789abcdef"[b >> 4];
-    hex += "0123456789abcdef"[b & 15];
-  }
-  return hex;
-}
+using testing::Sha1Hex;
 
 std::unique_ptr<TorrentFileInfo> ReadBytes(const std::string& bytes) {
   TempFolder folder;
