@@ -8,10 +8,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ThroughputReporter.h"
 #include "search/SiteScrapers.h"
 #include "tests/search/SitePages.h"
 #include "web/Text.h"
@@ -82,43 +82,19 @@ BENCHMARK_CAPTURE(BM_Memmem, second_one_marker, false, 1);
 BENCHMARK_CAPTURE(BM_Memmem, second_three_markers, false, 3);
 BENCHMARK_CAPTURE(BM_Scrape, second, false);
 
-// Keeps each run's throughput to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const auto bytes = run.counters.find("bytes_per_second");
-      if (!run.error_occurred && bytes != run.counters.end())
-        throughput_[run.benchmark_name()] = bytes->second.value;
-    }
-  }
+}  // namespace
 
-  void PrintRatios() const {
+int main(int argc, char** argv) {
+  return morvane::bench::RunAndPrintRatios(argc, argv, [](const morvane::bench::Throughputs& t) {
     for (const char* site : {"first", "second"}) {
-      const auto scrape = throughput_.find(std::string("BM_Scrape/") + site);
-      if (scrape == throughput_.end()) continue;
+      const auto scrape = t.find(std::string("BM_Scrape/") + site);
+      if (scrape == t.end()) continue;
       for (const char* reference : {"one_marker", "three_markers"}) {
-        const auto memmem = throughput_.find(std::string("BM_Memmem/") + site + "_" + reference);
-        if (memmem == throughput_.end() || memmem->second <= 0) continue;
+        const auto memmem = t.find(std::string("BM_Memmem/") + site + "_" + reference);
+        if (memmem == t.end() || memmem->second <= 0) continue;
         std::printf("ratio scrape %s site / memmem %s: %.3f (target >= 0.2)\n", site, reference,
                     scrape->second / memmem->second);
       }
     }
-  }
-
- private:
-  std::map<std::string, double> throughput_;
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  });
 }

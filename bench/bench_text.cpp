@@ -6,9 +6,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 
+#include "bench/ThroughputReporter.h"
 #include "web/Text.h"
 
 namespace {
@@ -75,44 +75,15 @@ void BM_ExtractAll(benchmark::State& state) {
 BENCHMARK(BM_MemmemLeftMarker);
 BENCHMARK(BM_ExtractAll)->ArgName("caseSensitive")->Arg(0)->Arg(1);
 
-// Keeps each run's throughput to print the ratios at the end: of the medians when the runs
-// are repeated, else of the single runs.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const auto bytes = run.counters.find("bytes_per_second");
-      if (run.error_occurred || bytes == run.counters.end()) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      throughput_[run.aggregate_name][run.run_name.str()] = bytes->second.value;
-    }
-  }
-
-  void PrintRatios() const {
-    const auto medians = throughput_.find("median");
-    const auto& runs = medians != throughput_.end() ? medians->second : throughput_.at("");
-    const auto reference = runs.find("BM_MemmemLeftMarker");
-    if (reference == runs.end() || reference->second <= 0) return;
-    for (const auto& [name, value] : runs)
-      if (name != reference->first)
-        std::printf("ratio %s / memmem: %.3f (target >= 0.2)\n", name.c_str(),
-                    value / reference->second);
-  }
-
- private:
-  // aggregate name ("" for single runs) -> run name -> bytes per second
-  std::map<std::string, std::map<std::string, double>> throughput_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  return morvane::bench::RunAndPrintRatios(argc, argv, [](const morvane::bench::Throughputs& t) {
+    const auto reference = t.find("BM_MemmemLeftMarker");
+    if (reference == t.end() || reference->second <= 0) return;
+    for (const auto& [name, value] : t)
+      if (name != reference->first)
+        std::printf("ratio %s / memmem: %.3f (target >= 0.2)\n", name.c_str(),
+                    value / reference->second);
+  });
 }
