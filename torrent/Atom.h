@@ -129,6 +129,7 @@ class CAtomList : public CAtom {
 
  private:
   friend class AtomTree;
+  friend class AtomBuilder;
   Elements items_;
   std::int64_t contentLength_ = 0;  // sum of the elements' WireLength
 };
@@ -171,6 +172,7 @@ class CAtomDicti : public CAtom {
 
  private:
   friend class AtomTree;
+  friend class AtomBuilder;
   Entries::const_iterator Find(std::string_view key) const;
 
   Entries entries_;

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "torrent/AtomBuilder.h"
+
 namespace morvane {
 
 namespace {
@@ -25,38 +27,65 @@ bool IsScanSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Whether the bytes hold a NUL; keys are mostly a few bytes, too short for memchr to pay.
+bool HasNul(const char* bytes, std::size_t count) {
+  if (count > 32) return std::memchr(bytes, '\0', count) != nullptr;
+  for (std::size_t i = 0; i < count; ++i)
+    if (bytes[i] == '\0') return true;
+  return false;
+}
+
+// Key order: bytes compared as unsigned values, a prefix first. Keys mostly differ in
+// their first byte, which settles it without a call.
+bool KeyBefore(const std::string& a, const std::string& b) {
+  if (!a.empty() && !b.empty() && a[0] != b[0])
+    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  return std::string_view(a) < std::string_view(b);
+}
+
 class Decoder {
  public:
   Decoder(const char* data, std::uint32_t length, InfoBytes* info)
       : data_(data),
         length_(length),
         workLimit_(kWorkAllowance + kWorkPerInputByte * static_cast<std::uint64_t>(length)),
-        info_(info) {}
+        info_(info) {
+    frames_.reserve(16);
+  }
 
   AtomPtr Run(std::uint32_t position);
 
  private:
-  // A list or dictionary being filled, and the position of its next element. A
-  // dictionary's entries are collected in arrival order and sorted once it is complete.
+  // A list or dictionary being read, and the position of its next element. Its elements
+  // gather here and go to the container, made once it is complete. Frames stay in place
+  // when their container is done and serve the next one at the same depth.
   struct Frame {
-    AtomPtr container;
     std::uint32_t pos = 0;
     bool isDicti = false;
-    bool haveKey = false;  // dictionaries: `key` waits for its value
+    bool haveKey = false;  // dictionaries: the last entry waits for its value
     // Every element so far is read from exactly its canonical encoding, and keys arrived
     // in strictly ascending order.
     bool canonical = true;
-    std::string key;
+    // Dictionaries: the keys so far arrived in strictly ascending order.
+    bool ordered = true;
+    // Sum of the WireLength of the elements so far, and of the keys of the dictionary.
+    std::int64_t contentLength = 0;
+    CAtomList::Elements items;
     CAtomDicti::Entries entries;
   };
 
   // A leaf value at pos (an integer or a byte string), or nullptr.
   AtomPtr ParseLeaf(std::uint32_t pos);
   AtomPtr ParseInteger(std::uint32_t pos);
+  // Integers as scanf reads them, whatever the text between "i" and "e".
+  AtomPtr ParseAnyInteger(std::uint32_t pos);
   AtomPtr ParseByteString(std::uint32_t pos);
   // The bytes of the byte string at pos: where they start and how many; false when there
-  // is no well-formed string within the data.
-  bool StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count);
+  // is no well-formed string within the data. `canonical`: the length has no leading zero.
+  bool StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count,
+                  bool& canonical);
+  // Reads the key at the position of the dictionary on top; false when there is none.
+  bool ReadKey(Frame& top);
   // Completes the container on top of the stack and takes it off; `closed`: it ended with
   // its "e" rather than with the data.
   AtomPtr Close(bool closed);
@@ -74,13 +103,38 @@ class Decoder {
   std::uint32_t length_;
   std::uint64_t work_ = 0;
   std::uint64_t workLimit_;
-  std::vector<Frame> stack_;
+  std::vector<Frame> frames_;
+  std::size_t depth_ = 0;  // frames in use
   InfoBytes* info_;
-  // Whether the value just parsed was read from exactly its canonical encoding.
+  // Of the value just parsed: whether it was read from exactly its canonical encoding,
+  // and its WireLength.
   bool lastCanonical_ = false;
+  std::int32_t lastWireLength_ = 0;
 };
 
 AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
+  // Canonical text first: an optional "-", then up to 18 digits (too few to overflow)
+  // without a leading zero, other than "0" itself, and the "e".
+  const char* const text = data_ + pos + 1;
+  const char* const dataEnd = data_ + length_;
+  const char* p = text;
+  const bool negative = p < dataEnd && *p == '-';
+  if (negative) ++p;
+  const char* const digits = p;
+  std::uint64_t magnitude = 0;
+  while (p < dataEnd && IsDigit(*p) && p - digits < 18)
+    magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
+  const std::ptrdiff_t count = p - digits;
+  if (p == dataEnd || *p != 'e' || count == 0 || (*digits == '0' && (count > 1 || negative)))
+    return ParseAnyInteger(pos);
+  if (!Spend(static_cast<std::uint64_t>(p - text))) return nullptr;
+  lastWireLength_ = static_cast<std::int32_t>(p + 1 - (data_ + pos));
+  lastCanonical_ = true;
+  return std::make_unique<CAtomLong>(negative ? -static_cast<std::int64_t>(magnitude)
+                                              : static_cast<std::int64_t>(magnitude));
+}
+
+AtomPtr Decoder::ParseAnyInteger(std::uint32_t pos) {
   const char* p = data_ + pos + 1;
   const char* const dataEnd = data_ + length_;
   // Canonical text runs to its "e" without any other byte, so that "e" is the first one;
@@ -115,12 +169,14 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
   const std::int64_t value =
       negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   auto atom = std::make_unique<CAtomLong>(value);
+  lastWireLength_ = atom->WireLength();
   // Any sign, space or zero beyond the canonical text makes the span longer.
-  lastCanonical_ = stop + 1 - (data_ + pos) == atom->WireLength();
+  lastCanonical_ = stop + 1 - (data_ + pos) == lastWireLength_;
   return atom;
 }
 
-bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count) {
+bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t& count,
+                         bool& canonical) {
   // Digits, then the colon.
   const char* p = data_ + pos;
   const char* const dataEnd = data_ + length_;
@@ -131,16 +187,19 @@ bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t&
   }
   if (p == dataEnd || *p != ':') return false;
   start = static_cast<std::uint32_t>(p - data_) + 1;
-  if (!Spend(start - pos)) return false;
-  if (declared > length_ - start || !Spend(1 + declared)) return false;
+  // The work of reading the length and of copying the bytes.
+  if (declared > length_ - start || !Spend(start - pos + 1 + declared)) return false;
   count = static_cast<std::uint32_t>(declared);
+  canonical = data_[pos] != '0' || start - pos == 2;
   return true;
 }
 
 AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
   std::uint32_t start = 0, count = 0;
-  if (!StringSpan(pos, start, count)) return nullptr;
-  lastCanonical_ = static_cast<std::int64_t>(start) + count - pos == StringWireLength(count);
+  if (!StringSpan(pos, start, count, lastCanonical_)) return nullptr;
+  // Below 2^31 bytes (kMaxInputLength), so the size fits WireLength unclamped.
+  lastWireLength_ = lastCanonical_ ? static_cast<std::int32_t>(start + count - pos)
+                                   : static_cast<std::int32_t>(StringWireLength(count));
   return std::make_unique<CAtomString>(std::string_view(data_ + start, count));
 }
 
@@ -155,41 +214,65 @@ AtomPtr Decoder::Begin(std::uint32_t pos, bool& opened) {
   if (pos >= length_) return nullptr;
   const char c = data_[pos];
   if (c != 'l' && c != 'd') return ParseLeaf(pos);
-  if (stack_.size() >= kMaxNestingDepth || !Spend(1)) return nullptr;
-  Frame& frame = stack_.emplace_back();
+  if (depth_ >= kMaxNestingDepth || !Spend(1)) return nullptr;
+  if (depth_ == frames_.size()) frames_.emplace_back();
+  Frame& frame = frames_[depth_++];
+  // A reused frame's vectors were handed to its last container.
   frame.pos = pos + 1;
   frame.isDicti = c == 'd';
-  if (frame.isDicti)
-    frame.container = std::make_unique<CAtomDicti>();
-  else
-    frame.container = std::make_unique<CAtomList>();
+  frame.haveKey = false;
+  frame.canonical = true;
+  frame.ordered = true;
+  frame.contentLength = 0;
   opened = true;
   return nullptr;
 }
 
+bool Decoder::ReadKey(Frame& top) {
+  // Only a byte string can be a key: anything else, well-formed or not, fails. NUL bytes
+  // in keys become spaces. The key starts an entry whose value follows.
+  std::uint32_t start = 0, count = 0;
+  bool canonical = false;
+  if (!IsDigit(data_[top.pos]) || !StringSpan(top.pos, start, count, canonical)) return false;
+  const auto keyLength = canonical ? start + count - top.pos
+                                   : static_cast<std::uint32_t>(StringWireLength(count));
+  top.canonical = top.canonical && canonical;
+  top.pos += keyLength;
+  if (top.entries.empty()) top.entries.reserve(4);  // most dictionaries are small
+  std::string& key = top.entries.emplace_back(std::string(data_ + start, count), nullptr).first;
+  if (HasNul(data_ + start, count)) {
+    std::replace(key.begin(), key.end(), '\0', ' ');
+    top.canonical = false;
+  }
+  return true;
+}
+
 void Decoder::Deliver(AtomPtr value) {
-  Frame& parent = stack_.back();
-  const auto wireLength = static_cast<std::uint32_t>(value->WireLength());
+  Frame& parent = frames_[depth_ - 1];
+  const auto wireLength = static_cast<std::uint32_t>(lastWireLength_);
   parent.canonical = parent.canonical && lastCanonical_;
+  parent.contentLength += lastWireLength_;
   if (parent.isDicti) {
-    // std::string compares bytes as unsigned values, a prefix first: the key order.
-    if (!parent.entries.empty() && !(parent.entries.back().first < parent.key))
+    auto& entries = parent.entries;
+    const std::string& key = entries.back().first;
+    if (entries.size() > 1 && !KeyBefore(entries[entries.size() - 2].first, key)) {
+      parent.ordered = false;
       parent.canonical = false;
+    }
     // The last value under "info" of the outermost dictionary is the one it keeps.
-    if (info_ != nullptr && stack_.size() == 1 && parent.key == "info") {
+    if (info_ != nullptr && depth_ == 1 && key == "info") {
       info_->canonical = lastCanonical_ && value->HoldsDicti();
       info_->start = parent.pos;
       info_->length = wireLength;
     }
-  }
-  parent.pos += wireLength;
-  if (parent.isDicti) {
-    if (parent.entries.empty()) parent.entries.reserve(4);  // most dictionaries are small
-    parent.entries.emplace_back(std::move(parent.key), std::move(value));
+    parent.contentLength += StringWireLength(key.size());
+    entries.back().second = std::move(value);
     parent.haveKey = false;
   } else {
-    static_cast<CAtomList&>(*parent.container).Append(std::move(value));
+    if (parent.items.empty()) parent.items.reserve(4);  // one allocation for short lists
+    parent.items.push_back(std::move(value));
   }
+  parent.pos += wireLength;
 }
 
 AtomPtr Decoder::Run(std::uint32_t position) {
@@ -197,26 +280,16 @@ AtomPtr Decoder::Run(std::uint32_t position) {
   AtomPtr first = Begin(position, opened);
   if (!opened) return first;
   while (true) {
-    Frame& top = stack_.back();
+    Frame& top = frames_[depth_ - 1];
     const bool more = top.pos < length_ && data_[top.pos] != 'e';
     if (top.isDicti && !top.haveKey && more) {
-      // Only a byte string can be a key: anything else, well-formed or not, fails. NUL
-      // bytes in keys become spaces.
-      std::uint32_t start = 0, count = 0;
-      if (!IsDigit(data_[top.pos]) || !StringSpan(top.pos, start, count)) return nullptr;
-      const auto keyLength = static_cast<std::uint32_t>(StringWireLength(count));
-      if (start + count - top.pos != keyLength) top.canonical = false;
-      top.pos += keyLength;
-      top.key.assign(data_ + start, count);
-      if (top.key.find('\0') != std::string::npos) {
-        std::replace(top.key.begin(), top.key.end(), '\0', ' ');
-        top.canonical = false;
-      }
+      if (!ReadKey(top)) return nullptr;
       if (top.pos < length_) {
         top.haveKey = true;
         continue;
       }
       // The data ends after a key: the key is dropped and the dictionary is complete.
+      top.entries.pop_back();
     } else if (top.haveKey || more) {
       AtomPtr value = Begin(top.pos, opened);  // may invalidate `top`
       if (opened) continue;
@@ -226,18 +299,27 @@ AtomPtr Decoder::Run(std::uint32_t position) {
     }
     // The container is complete (closing "e", or the end of the data).
     AtomPtr done = Close(top.pos < length_);
-    if (stack_.empty()) return done;
+    if (depth_ == 0) return done;
     Deliver(std::move(done));
   }
 }
 
 AtomPtr Decoder::Close(bool closed) {
-  Frame& top = stack_.back();
+  Frame& top = frames_[--depth_];
   lastCanonical_ = top.canonical && closed;
-  if (top.isDicti) static_cast<CAtomDicti&>(*top.container).StoreAll(std::move(top.entries));
-  AtomPtr done = std::move(top.container);
-  stack_.pop_back();
-  return done;
+  if (top.isDicti) {
+    auto dicti = std::make_unique<CAtomDicti>();
+    if (top.ordered)
+      AtomBuilder::Fill(*dicti, std::move(top.entries), top.contentLength);
+    else
+      dicti->StoreAll(std::move(top.entries));  // sorts, and keeps the last of a repeated key
+    lastWireLength_ = dicti->CAtomDicti::WireLength();
+    return dicti;
+  }
+  auto list = std::make_unique<CAtomList>();
+  AtomBuilder::Fill(*list, std::move(top.items), top.contentLength);
+  lastWireLength_ = list->CAtomList::WireLength();
+  return list;
 }
 
 // ---- encoding ---------------------------------------------------------------------------

@@ -91,33 +91,34 @@ bool CTorrent::LoadFile(const std::string& path) {
   if (size == 0) return false;
   InfoBytes info;
   AtomPtr decoded = ParseValue(bytes.get(), size, 0, &info);
-  return Load(std::move(decoded), bytes.get(), info);
+  if (!Load(std::move(decoded), info)) return false;
+  // The bytes go with the hashing: nothing else needs them once decoded.
+  if (info.canonical) infoDigest_.Start(std::move(bytes), info.start, info.length);
+  return true;
 }
 
 bool CTorrent::LoadBytes(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > kMaxInputLength) return false;
   InfoBytes info;
   AtomPtr decoded = ParseValue(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0, &info);
-  return Load(std::move(decoded), bytes.data(), info);
+  if (!Load(std::move(decoded), info)) return false;
+  if (info.canonical) infoDigest_.Compute(bytes.data() + info.start, info.length);
+  return true;
 }
 
-bool CTorrent::Load(AtomPtr decoded, const char* data, const InfoBytes& infoBytes) {
+bool CTorrent::Load(AtomPtr decoded, InfoBytes& infoBytes) {
   if (!decoded || !decoded->HoldsDicti()) return false;
   auto& file = static_cast<CAtomDicti&>(*decoded);
   info_.RemoveAll();
-  haveInfoDigest_ = false;
+  infoDigest_.Clear();
   const CAtom* info = file.Lookup("info");
   if (info != nullptr && info->HoldsDicti()) {
     AtomPtr taken = file.Release("info");
     info_.TakeFrom(static_cast<CAtomDicti&>(*taken));
-    if (infoBytes.canonical && infoBytes.length == static_cast<std::uint32_t>(info_.WireLength())) {
-      CSHA1 hasher;
-      hasher.Absorb(data + infoBytes.start, infoBytes.length);
-      hasher.Finish();
-      hasher.DigestBytes(infoDigest_);
-      haveInfoDigest_ = true;
-    }
   }
+  // Hashing the file's own bytes is hashing the re-encoding only when they are exactly it.
+  infoBytes.canonical = infoBytes.canonical && !info_.HasNoItems() &&
+                        infoBytes.length == static_cast<std::uint32_t>(info_.WireLength());
   topLevel_.TakeFrom(file);
   return true;
 }
@@ -272,19 +273,19 @@ std::optional<std::tm> CTorrent::CreationTime() const {
 }
 
 std::string CTorrent::InfoHashText(bool hexForm) const {
-  unsigned char digest[20];
-  if (haveInfoDigest_) {
-    std::memcpy(digest, infoDigest_, sizeof digest);
+  Sha1Digest digest;
+  if (infoDigest_.Known()) {
+    digest = infoDigest_.Get();
   } else {
     CSHA1 hasher;
     if (!HashDictionary(info_, hasher)) return {};
     hasher.Finish();
     hasher.DigestBytes(digest);
   }
-  if (!hexForm) return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+  if (!hexForm) return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
   static const char kDigits[] = "0123456789abcdef";
   std::string hex(40, '0');
-  for (std::size_t i = 0; i < sizeof digest; ++i) {
+  for (std::size_t i = 0; i < digest.size(); ++i) {
     hex[2 * i] = kDigits[digest[i] >> 4];
     hex[2 * i + 1] = kDigits[digest[i] & 15];
   }

@@ -13,6 +13,7 @@
 
 #include "torrent/Atom.h"
 #include "torrent/Bencode.h"
+#include "torrent/InfoDigest.h"
 
 namespace morvane {
 
@@ -66,8 +67,10 @@ class CTorrent {
   std::string InfoHashText(bool hexForm = true) const;
 
  private:
-  // `info` tells where the kept info dictionary lies in `data`, the decoded bytes.
-  bool Load(AtomPtr decoded, const char* data, const InfoBytes& info);
+  // Takes over the decoded tree. `info` tells where the kept info dictionary lies in the
+  // decoded bytes; its `canonical` is left true only when hashing those bytes is hashing
+  // the dictionary's encoding.
+  bool Load(AtomPtr decoded, InfoBytes& info);
 
   // The decoded file, and its "info" dictionary when it has one. The decoded tree is not
   // needed after loading, so both take its values over instead of copying them: the info
@@ -75,9 +78,9 @@ class CTorrent {
   CAtomDicti topLevel_;
   CAtomDicti info_;
   // When the file holds the info dictionary in its canonical encoding, its digest is taken
-  // from those bytes while loading, which spares encoding the dictionary again.
-  bool haveInfoDigest_ = false;
-  unsigned char infoDigest_[20] = {};
+  // from those bytes while loading (or, for a large one, while the caller reads the rest),
+  // which spares encoding the dictionary again.
+  InfoDigest infoDigest_;
 };
 
 // host, port and path of an http:// address; nothing for any other scheme or when a port is
