@@ -42,12 +42,12 @@ class AtomTree {
     while (!pile.empty()) {
       AtomPtr value = std::move(pile.back());
       pile.pop_back();
-      if (!value) continue;
-      if (value->HoldsList()) {
+      if (!value || value->shape_ == CAtom::Shape::kLeaf) continue;  // callers' piles hold any
+      if (value->shape_ == CAtom::Shape::kList) {
         auto& list = static_cast<CAtomList&>(*value);
         for (auto& item : list.items_) Drop(std::move(item), pile);
         list.items_.clear();
-      } else if (value->HoldsDicti()) {
+      } else {
         auto& dicti = static_cast<CAtomDicti&>(*value);
         for (auto& entry : dicti.entries_) Drop(std::move(entry.second), pile);
         dicti.entries_.clear();
@@ -57,7 +57,7 @@ class AtomTree {
 
   // A leaf goes at once; a container waits on the pile until its children are out.
   static void Drop(AtomPtr value, std::vector<AtomPtr>& pile) {
-    if (value && (value->HoldsList() || value->HoldsDicti())) pile.push_back(std::move(value));
+    if (value && value->shape_ != CAtom::Shape::kLeaf) pile.push_back(std::move(value));
   }
 
   static void Dismantle(CAtomList::Elements&& items) {

@@ -44,9 +44,18 @@ class CAtom {
   static void operator delete(void* block, std::size_t size);
 
  protected:
+  // Whether a value is a list or dictionary of this family, known without a virtual call:
+  // taking a large tree apart asks it of every value.
+  enum class Shape : std::uint8_t { kLeaf, kList, kDicti };
+
   CAtom() = default;
+  explicit CAtom(Shape shape) : shape_(shape) {}
   CAtom(const CAtom&) = default;
   CAtom& operator=(const CAtom&) = default;
+
+ private:
+  friend class AtomTree;
+  Shape shape_ = Shape::kLeaf;
 };
 
 using AtomPtr = std::unique_ptr<CAtom>;
@@ -107,7 +116,7 @@ class CAtomList : public CAtom {
  public:
   using Elements = std::vector<AtomPtr, PoolAllocator<AtomPtr>>;
 
-  CAtomList() = default;
+  CAtomList() : CAtom(Shape::kList) {}
   // Deep copy; an element of a kind outside this family is left out.
   CAtomList(const CAtomList& other);
   CAtomList& operator=(const CAtomList&) = delete;
@@ -140,7 +149,7 @@ class CAtomDicti : public CAtom {
   using Entry = std::pair<std::string, AtomPtr>;
   using Entries = std::vector<Entry, PoolAllocator<Entry>>;
 
-  CAtomDicti() = default;
+  CAtomDicti() : CAtom(Shape::kDicti) {}
   // Deep copy, as CopyFrom.
   CAtomDicti(const CAtomDicti& other);
   CAtomDicti& operator=(const CAtomDicti&) = delete;
