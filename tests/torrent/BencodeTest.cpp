@@ -87,6 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Left to us: no digits, beyond 64 bits, lengths past the data.
         CodecCase{"integer without digits", "ie", None()}, CodecCase{"sign only", "i-e", None()},
         CodecCase{"letters only", "iabce", None()},
+        CodecCase{"eighteen digits", "i999999999999999999e", "i999999999999999999e"},
+        CodecCase{"nineteen digits", "i-1000000000000000000e", "i-1000000000000000000e"},
+        CodecCase{"zero", "i0e", "i0e"},
+        CodecCase{"empty string with a leading zero drifts", "l00:e", None()},
         CodecCase{"largest integer", "i9223372036854775807e", "i9223372036854775807e"},
         CodecCase{"smallest integer", "i-9223372036854775808e", "i-9223372036854775808e"},
         CodecCase{"above 64 bits", "i9223372036854775808e", None()},
