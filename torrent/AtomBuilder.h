@@ -1,5 +1,5 @@
 #pragma once
-// Hands a finished container its whole content at once. For a builder that already knows
+// Hands a new, empty container its whole content at once. For a builder that already knows
 // what Append and Store would work out one element at a time (each element's encoded
 // size, and that the keys arrive in order), so filling costs no further virtual calls,
 // comparisons or reallocations.
