@@ -13,6 +13,9 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-noto-cjk
   openssl
+  libtorrent-rasterbar-dev libboost-system-dev
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
+  transmission-cli
 )
 
 missing=()
