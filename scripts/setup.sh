@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config git
+  cmake g++ make pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   libqt6opengl6-dev libgl-dev
   libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev
