@@ -1,6 +1,7 @@
 #include "services/StandInServices.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <filesystem>
@@ -30,6 +31,7 @@ constexpr int kPageSize = 20;
 // are enough that a browser's connections and a handful of slow clients leave room for
 // everyone else; the time-outs below free the worker of a client that stops sending.
 constexpr std::size_t kWorkersPerService = 32;
+constexpr int kListenQueue = 128;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -293,9 +295,11 @@ bool StandInServices::Start() {
     server.set_keep_alive_timeout(2);
     server.set_keep_alive_max_count(100);
     // Without SO_REUSEPORT (cpp-httplib's default), so a second copy cannot share the ports.
-    server.set_socket_options([](socket_t sock) {
+    socket_t listening = INVALID_SOCKET;
+    server.set_socket_options([&listening](socket_t sock) {
       const int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      listening = sock;
     });
     const int port = st.options.portBase == 0
                          ? server.bind_to_any_port("127.0.0.1")
@@ -303,6 +307,10 @@ bool StandInServices::Start() {
                                 ? st.options.portBase + i
                                 : -1);
     if (port <= 0) return false;
+    // cpp-httplib listens with a queue of 5: a burst of connections (a page's requests, a
+    // few slow clients) overflowed it and waited a second or more for the SYN to be sent
+    // again. Listening again on the socket only lengthens the queue.
+    if (listening != INVALID_SOCKET) ::listen(listening, kListenQueue);
     st.ports[i] = port;
     server.set_logger([&st, i](const httplib::Request& req, const httplib::Response& res) {
       st.Log(static_cast<Service>(i), req.method, req.target, res.status);

@@ -198,7 +198,7 @@ TEST(StandInServicesLog, RequestsCannotForgeLinesOrDriveTheTerminal) {
       morvane::testing::RawExchange(
           services.Port(service),
           "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
-          std::chrono::seconds(2));
+          std::chrono::seconds(1));
       ++requests;
     }
   }
