@@ -131,5 +131,26 @@ TEST(PlainHttpServer, SlowClientsAreDroppedAtTheirDeadlineWhileOthersAreServed) 
   }
 }
 
+TEST(PlainHttpServer, ANewConnectionBeyondTheLimitEndsTheOldestSilentOne) {
+  PlainServerLimits limits;
+  limits.maxConnections = 4;
+  RunningServer server(limits);
+  ASSERT_GT(server.port(), 0);
+  std::vector<int> silent;
+  for (std::size_t i = 0; i < limits.maxConnections; ++i) {
+    silent.push_back(ConnectLoopback(server.port()));
+    ASSERT_GE(silent.back(), 0);
+    std::this_thread::sleep_for(20ms);  // accepted in this order
+  }
+  EXPECT_TRUE(Answered(RawExchange(server.port(), "GET /quick HTTP/1.1\r\n\r\n", 2s), "/quick"));
+  // The oldest was closed to make room; the others are still open.
+  for (std::size_t i = 0; i < silent.size(); ++i) {
+    pollfd p{silent[i], POLLIN, 0};
+    const bool closed = ::poll(&p, 1, i == 0 ? 2000 : 0) == 1;
+    EXPECT_EQ(closed, i == 0) << "connection " << i;
+    ::close(silent[i]);
+  }
+}
+
 }  // namespace
 }  // namespace morvane::services
