@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds Morvane and runs it against the stand-in services: the services start first (their
-# access log goes to this terminal), the window opens, and closing Morvane stops the services.
+# access log goes to this terminal), the window opens, and the services stop once no Morvane
+# of this run is left (the one the self-update starts included).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 bash scripts/setup.sh
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -11,13 +13,33 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
+# --- Build -------------------------------------------------------------------------------
+# The program as it is (v4.1.7), and the same sources built as the newer version the
+# publisher offers, so the self-update really leads to v4.1.8. The second build folder shares
+# its objects through ccache; only the settings and the link differ.
+newer_version=v4.1.8
+newer_name=Morvane-$newer_version
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target morvane morvane-services morvane-tool
+cmake -S . -B build-update -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVANE_RUNNING_VERSION="$newer_version" >/dev/null
+cmake --build build-update -j"$(nproc)" --target morvane
+
+# --- The run folder ----------------------------------------------------------------------
+# Morvane keeps its history (配置.ini) beside itself and the update replaces the program file,
+# so it runs from a folder of its own: the build stays as built, the history stays between
+# runs, and every run starts from the old version so the update can be tried again.
+run_dir=$root/build/run
+mkdir -p "$run_dir"
+rm -f "$run_dir/morvane" "$run_dir/$newer_name"
+cp build/app/window/morvane "$run_dir/morvane"
 
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 
-build/services/morvane-services --update-program build/app/window/morvane &
+# --- The stand-in services ---------------------------------------------------------------
+build/services/morvane-services --latest-version "$newer_version" --update-name "$newer_name" \
+  --update-program build-update/app/window/morvane &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
 sleep 0.5
@@ -26,11 +48,36 @@ if ! kill -0 "$services" 2>/dev/null; then
   exit 1
 fi
 
+# --- A quiet terminal --------------------------------------------------------------------
+# Only the access log and Morvane's own messages. The web engine's own log (GPU, D-Bus, the
+# loopback player's self-signed certificate) is cut to fatal errors; Qt's reports (the GL
+# dump of qt.webenginecontext, the pages' console in js) and its informational lines are off.
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:+$QTWEBENGINE_CHROMIUM_FLAGS }--log-level=3"
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:+$QT_LOGGING_RULES;}qt.*=false;js=false;default.info=false"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  # Without one (a virtual display, a root shell) Qt warns at every start.
+  export XDG_RUNTIME_DIR=$run_dir/.runtime
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
 if [ "$(id -u)" -eq 0 ]; then
   # The web engine's sandbox cannot run as root.
   export QTWEBENGINE_DISABLE_SANDBOX=1
 fi
+
+# --- Morvane -----------------------------------------------------------------------------
+# True while a program started from the run folder is alive: the first Morvane, or the newer
+# one its update started (detached, so it is not our child) while the old one ended.
+morvane_alive() {
+  local exe target
+  for exe in /proc/[0-9]*/exe; do
+    target=$(readlink "$exe" 2>/dev/null) || continue
+    case "$target" in "$run_dir"/*) return 0 ;; esac
+  done
+  return 1
+}
+
 echo "Morvane: try the keyword 'sintel' or '中国合伙人'; torrents to import are in build/torrents/."
 status=0
-build/app/window/morvane || status=$?
+"$run_dir/morvane" || status=$?
+while morvane_alive; do sleep 1; done
 exit "$status"

@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-noto-cjk
+  xdotool x11-apps  # driving and looking at the window on a virtual display
   openssl
   libtorrent-rasterbar-dev libboost-system-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev

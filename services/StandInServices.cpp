@@ -1,14 +1,18 @@
 #include "services/StandInServices.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <iostream>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
+#include "services/AccessLog.h"
 #include "services/Catalogue.h"
 #include "services/Pages.h"
 #include "services/PlainHttpServer.h"
@@ -23,6 +27,11 @@ namespace {
 constexpr const char* kServiceNames[kServiceCount] = {"publisher", "first-site", "second-site",
                                                       "resolution", "player", "live-tv"};
 constexpr int kPageSize = 20;
+// Workers of each cpp-httplib service. A connection holds its worker while it lasts, so there
+// are enough that a browser's connections and a handful of slow clients leave room for
+// everyone else; the time-outs below free the worker of a client that stops sending.
+constexpr std::size_t kWorkersPerService = 32;
+constexpr int kListenQueue = 128;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -82,11 +91,11 @@ struct StandInServices::State {
            std::filesystem::is_regular_file(options.mediaDir + "/" + file);
   }
 
-  void Log(Service s, const httplib::Request& req, const httplib::Response& res) {
+  void Log(Service s, const std::string& method, const std::string& target, int status) {
     if (!options.log) return;
+    const std::string line = AccessLogLine(kServiceNames[static_cast<int>(s)], method, target, status);
     std::lock_guard lock(logMutex);
-    *options.log << kServiceNames[static_cast<int>(s)] << ' ' << req.method << ' ' << req.target
-                 << ' ' << res.status << std::endl;
+    *options.log << line << std::endl;
   }
 
   void SetUpPublisher();
@@ -227,10 +236,7 @@ void StandInServices::State::SetUpResolution() {
                 ResolutionAnswer(address.empty() ? "resp: no video for this link" : address)};
       },
       [this](const std::string& method, const std::string& target, int status) {
-        if (!options.log) return;
-        std::lock_guard lock(logMutex);
-        *options.log << kServiceNames[static_cast<int>(Service::Resolution)] << ' ' << method
-                     << ' ' << target << ' ' << status << std::endl;
+        Log(Service::Resolution, method, target, status);
       });
 }
 
@@ -283,10 +289,17 @@ bool StandInServices::Start() {
       st.servers[i] = std::make_unique<httplib::Server>();
     auto& server = *st.servers[i];
     if (!server.is_valid()) return false;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkersPerService); };
+    server.set_read_timeout(5, 0);
+    server.set_write_timeout(5, 0);
+    server.set_keep_alive_timeout(2);
+    server.set_keep_alive_max_count(100);
     // Without SO_REUSEPORT (cpp-httplib's default), so a second copy cannot share the ports.
-    server.set_socket_options([](socket_t sock) {
+    socket_t listening = INVALID_SOCKET;
+    server.set_socket_options([&listening](socket_t sock) {
       const int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      listening = sock;
     });
     const int port = st.options.portBase == 0
                          ? server.bind_to_any_port("127.0.0.1")
@@ -294,9 +307,13 @@ bool StandInServices::Start() {
                                 ? st.options.portBase + i
                                 : -1);
     if (port <= 0) return false;
+    // cpp-httplib listens with a queue of 5: a burst of connections (a page's requests, a
+    // few slow clients) overflowed it and waited a second or more for the SYN to be sent
+    // again. Listening again on the socket only lengthens the queue.
+    if (listening != INVALID_SOCKET) ::listen(listening, kListenQueue);
     st.ports[i] = port;
     server.set_logger([&st, i](const httplib::Request& req, const httplib::Response& res) {
-      st.Log(static_cast<Service>(i), req, res);
+      st.Log(static_cast<Service>(i), req.method, req.target, res.status);
     });
   }
   st.SetUpPublisher();
@@ -304,9 +321,25 @@ bool StandInServices::Start() {
   st.SetUpSecondSite();
   st.SetUpPlayer();
   st.SetUpLiveTv();
-  st.threads.emplace_back([r = st.resolution.get()] { r->Serve(); });
-  for (auto& server : st.servers)
-    if (server) st.threads.emplace_back([s = server.get()] { s->listen_after_bind(); });
+  // A thread that cannot be started (the system is out of them) fails the start; a service
+  // whose workers cannot be started says so and leaves the others serving.
+  try {
+    st.threads.emplace_back([r = st.resolution.get()] { r->Serve(); });
+    for (int i = 0; i < kServiceCount; ++i) {
+      if (!st.servers[i]) continue;
+      st.threads.emplace_back([s = st.servers[i].get(), i] {
+        try {
+          s->listen_after_bind();
+        } catch (const std::system_error& e) {
+          std::cerr << "morvane-services: the " << kServiceNames[i]
+                    << " cannot serve: " << e.what() << std::endl;
+        }
+      });
+    }
+  } catch (const std::system_error&) {
+    Stop();
+    return false;
+  }
   for (auto& server : st.servers)
     for (int i = 0; server && i < 5000 && !server->is_running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

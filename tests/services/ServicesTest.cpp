@@ -3,8 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
 
 #include "search/SiteScrapers.h"
+#include "tests/support/RawHttp.h"
 #include "services/StandInServices.h"
 #include "update/Cipher.h"
 #include "web/FetchPage.h"
@@ -164,6 +171,107 @@ TEST(StandInServicesStart, RefusesAnEmptyCatalogueAndABusyPort) {
   ASSERT_TRUE(first.Start());
   options.portBase = first.Port(Service::Publisher);
   EXPECT_FALSE(StandInServices(options).Start());
+}
+
+ServicesOptions FreePortOptions() {
+  ServicesOptions options;
+  options.portBase = 0;
+  options.catalogueDir = MORVANE_SERVICES_DATA_DIR "/catalogue";
+  options.mediaDir = MORVANE_SERVICES_DATA_DIR "/media";
+  return options;
+}
+
+TEST(StandInServicesLog, RequestsCannotForgeLinesOrDriveTheTerminal) {
+  std::ostringstream log;
+  ServicesOptions options = FreePortOptions();
+  options.log = &log;
+  StandInServices services(options);
+  ASSERT_TRUE(services.Start());
+  const std::string targets[] = {
+      "/xml.php?url=a\nresolution GET /forged 200",
+      "/xml.php?url=\x1b[2J\x1b]0;owned\x07\x7f\xc2\x9b",
+      "/\x1b[31m\r",
+  };
+  int requests = 0;
+  for (const Service service : {Service::Resolution, Service::Publisher, Service::LiveTv}) {
+    for (const auto& target : targets) {
+      morvane::testing::RawExchange(
+          services.Port(service),
+          "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+          std::chrono::seconds(1));
+      ++requests;
+    }
+  }
+  services.Stop();  // every line is written once the servers have stopped
+
+  const std::string text = log.str();
+  int lines = 0;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    ++lines;
+    SCOPED_TRACE(line);
+    EXPECT_TRUE(line.rfind("resolution ", 0) == 0 || line.rfind("publisher ", 0) == 0 ||
+                line.rfind("live-tv ", 0) == 0);
+    EXPECT_EQ(line.find("\xc2\x9b"), std::string::npos);
+    for (const char c : line)
+      EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << static_cast<int>(c);
+  }
+  EXPECT_LE(lines, requests);
+  EXPECT_EQ(text.find("\nresolution GET /forged"), std::string::npos) << text;
+  EXPECT_NE(text.find("\\x0aresolution GET /forged 200 200"), std::string::npos) << text;
+}
+
+TEST(StandInServicesLoad, SlowClientsDoNotStallTheServices) {
+  StandInServices services(FreePortOptions());
+  ASSERT_TRUE(services.Start());
+  // Sixteen slow connections on each service: half send a byte every 100 ms, half nothing.
+  constexpr int kSlow = 16;
+  const Service probed[] = {Service::Publisher, Service::LiveTv, Service::Resolution,
+                            Service::Player};
+  std::vector<int> slow;
+  for (const Service service : probed)
+    for (int i = 0; i < kSlow; ++i) {
+      const int fd = morvane::testing::ConnectLoopback(services.Port(service));
+      ASSERT_GE(fd, 0);
+      slow.push_back(fd);
+    }
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    const std::string request = "GET /adminapi/info.html?a=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+    for (std::size_t at = 0; !done; at = (at + 1) % request.size()) {
+      for (std::size_t i = 0; i < slow.size(); i += 2)
+        ::send(slow[i], request.data() + at, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  // Every service still answers at once, while the slow ones are still connected.
+  for (const Service service : probed) {
+    SCOPED_TRACE(services.Host(service));
+    const auto start = std::chrono::steady_clock::now();
+    if (service == Service::Player) {
+      httplib::SSLClient client("127.0.0.1", services.Port(service));
+      client.enable_server_certificate_verification(false);
+      client.set_connection_timeout(3, 0);
+      client.set_read_timeout(3, 0);
+      const auto page = client.Get("/player.html");
+      ASSERT_TRUE(page);
+      EXPECT_EQ(page->status, 200);
+    } else {
+      const std::string target = service == Service::Resolution ? "/xml.php?url=x"
+                                 : service == Service::LiveTv   ? "/images/img/100/"
+                                                                : "/adminapi/info.html";
+      const std::string answer = morvane::testing::RawExchange(
+          services.Port(service), "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+          std::chrono::seconds(3));
+      EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  }
+  done = true;
+  trickle.join();
+  for (const int fd : slow) ::close(fd);
 }
 
 }  // namespace
