@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::string_view kHistory = "超级列表框3";
 constexpr std::string_view kLineEnd = "\r\n";
+// Far more than any play history grows to (a million long links); a larger file is not
+// read, so a stray file of gigabytes cannot take the memory of the program.
+constexpr std::size_t kLargestHistoryFile = 64u << 20;
 
 }  // namespace
 
@@ -40,7 +43,7 @@ void SaveHistoryIn(Program& program, const std::string& directory) {
 }
 
 void LoadHistoryFrom(Program& program, const std::string& directory) {
-  std::string text = ReadWholeFile(HistoryFilePath(directory)).value_or("");
+  std::string text = ReadWholeFile(HistoryFilePath(directory), kLargestHistoryFile).value_or("");
   text.resize(std::min(text.size(), text.find('\0')));
   std::vector<Row> rows;
   for (auto& link : SplitText(text, kLineEnd)) rows.push_back(Row{std::move(link)});

@@ -22,8 +22,9 @@ void ImportTorrentFile(Program& program) {
     return;
   }
 
-  // Texts are GBK; the file system's names are UTF-8.
-  std::unique_ptr<TorrentFileInfo> read = ReadTorrentFileInfo(LocalToUtf8(fileName));
+  // The name is the file system's own bytes and opens the file as it is: through GBK a
+  // character that GBK lacks would become "?" and name another file, or none.
+  std::unique_ptr<TorrentFileInfo> read = ReadTorrentFileInfo(fileName);
   ReleaseTorrentFileInfo(*record);
   record = std::move(read);
   // Only the hash goes into the link: no name, no trackers. A file that is no torrent

@@ -34,7 +34,9 @@ class Controls {
   virtual int SelectedIndex(std::string_view control) = 0;
   virtual void SetSelectedIndex(std::string_view control, int index) = 0;
 
-  // Report lists. A cell outside the list reads as "" and writes nowhere.
+  // Report lists. A cell outside the list reads as "" and writes nowhere. A cell gives back
+  // the very bytes written to it, however long and whether or not they are valid GBK; the
+  // list may show a long one shortened.
   virtual int RowCount(std::string_view list) = 0;
   // Inserts an empty row at position (or at the end when position is -1 or past the end)
   // and returns its index.
@@ -68,7 +70,9 @@ class Controls {
 
   // The open-file dialog 通用对话框1: shows it modally with a filter of the form
   // "display name|pattern" and returns its file name afterwards. The dialog keeps its last
-  // confirmed name, so after a cancel this is the earlier choice (or "").
+  // confirmed name, so after a cancel this is the earlier choice (or ""). The name is the
+  // file system's own bytes, not a GBK text: it opens the file even when it holds
+  // characters that GBK lacks.
   virtual std::string ShowOpenFileDialog(const std::string& filter) = 0;
 
   // Pops up a popup menu ("菜单", "小菜单", "菜单设置") with its top-left corner at the

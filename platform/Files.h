@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads and writes, and the directory the program runs from.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,13 +12,20 @@ namespace morvane {
 // "." when it cannot be found out.
 std::string ProgramDirectory();
 
-// Every byte of the file, or nothing when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+inline constexpr std::size_t kNoSizeLimit = static_cast<std::size_t>(-1);
+
+// Every byte of the file, or nothing when it cannot be opened or read. Only a regular file
+// (or a link to one) is read: a FIFO or a device is never opened, so nothing waits for a
+// writer or reads an endless stream. A file of more than `maxBytes` gives nothing as well.
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t maxBytes = kNoSizeLimit);
 
 // Replaces the file's whole content with `bytes`, creating it if needed. The bytes go into a
 // new file beside the old one, which is flushed to disk and then renamed over the old name,
 // so a reader sees either the old content or the new one, never a mixture, and a failed
-// write leaves the old file as it was. Returns true once the new file is in place.
+// write leaves the old file as it was. A symbolic link is followed: its target gets the new
+// content and the link stays. Anything but a regular file in the way (a directory, a FIFO,
+// a device) is left alone and the write fails. Returns true once the new file is in place.
 bool WriteWholeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace morvane

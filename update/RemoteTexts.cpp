@@ -25,6 +25,9 @@ std::uint32_t SeedNow(Program& program) {
 void LoadInfoPage(Program& program) {
   const std::string page = FetchPage(DecipherText(program.settings.infoPageStored, ""));
   program.texts.Set(ProgramText::InformationPage, page);
+  // The history file is local: it loads whatever the publisher's server answered, so that
+  // a later "全部保存" cannot replace it with this run's plays alone.
+  StartWorker([&program] { LoadHistory(program); });
   // Only a page that begins with the marker in lower case is ours; the cuts below ignore
   // case, this test does not.
   if (FindText(page, "lj") != 1) {
@@ -34,7 +37,6 @@ void LoadInfoPage(Program& program) {
   }
   program.texts.Set(ProgramText::PlayerPagePrefix, DecipherText(TextBetween(page, "lj", "lj"), ""));
   program.ui.SetText("透明标签6", TextBetween(page, Local("1："), "</p>"));
-  StartWorker([&program] { LoadHistory(program); });
 }
 
 void PlayRandomLink(Program& program) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "app/Program.h"
 #include "app/window/Bindings.h"
+#include "app/window/FirstPaint.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Pictures.h"
 #include "app/window/Shell.h"
@@ -73,10 +73,9 @@ int main(int argc, char** argv) {
   BindEvents(*window, *shell, *program);
   QObject::connect(shell, &Shell::exitRequested, &app, &QCoreApplication::quit);
 
-  window->show();
   // The created event: reading the information page holds up the window thread, so the
-  // window is painted first.
-  QTimer::singleShot(0, window, [program] { LoadInfoPage(*program); });
+  // window is on the screen first.
+  ShowThenRunAfterFirstPaint(*window, [program] { LoadInfoPage(*program); });
   app.exec();
 
   ui->Close();

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -73,11 +75,55 @@ QString QtFilter(const QString& filter) {
   return entries.join(QStringLiteral(";;"));
 }
 
-QStringList RowTexts(const Row& row) {
-  QStringList texts;
-  texts.reserve(static_cast<qsizetype>(row.size()));
-  for (const auto& cell : row) texts << ToQt(cell);
-  return texts;
+// A list or an edit box lays out its whole text whenever it is drawn or measured: a
+// history link of 50 MB held the window for over a minute and took gigabytes. A longer text
+// shows its beginning only; the widget keeps the whole bytes beside it.
+constexpr std::size_t kShownTextBytes = 8192;
+// Where a list cell keeps the program's own bytes when what it shows is not all of them,
+// or would not convert back to the same bytes (a text that is not valid GBK).
+constexpr int kCellBytesRole = Qt::UserRole + 1;
+// The same for an edit box, with the text it was given to show: once the user has edited
+// it, the box's own text counts again.
+constexpr char kEditBytesProperty[] = "morvaneBytes";
+constexpr char kEditShownProperty[] = "morvaneShown";
+
+}  // namespace
+
+// A text as a widget holds it: what it shows, and the bytes when the shown text does not
+// give them back.
+struct QtControls::ShownText {
+  QString shown;
+  QVariant bytes;
+};
+
+namespace {
+
+using ShownText = QtControls::ShownText;
+
+ShownText Shown(const std::string& local) {
+  // Cut after a whole character: a GBK lead byte takes the byte after it along.
+  std::size_t cut = 0;
+  while (cut < local.size() && cut < kShownTextBytes) {
+    const auto byte = static_cast<unsigned char>(local[cut]);
+    cut += (byte >= 0x81 && byte <= 0xFE && cut + 1 < local.size()) ? 2 : 1;
+  }
+  ShownText text;
+  text.shown = ToQt(std::string_view(local).substr(0, cut));
+  if (cut < local.size()) text.shown += QChar(0x2026);  // "…"
+  if (cut < local.size() || FromQt(text.shown) != local)
+    text.bytes = QByteArray(local.data(), static_cast<qsizetype>(local.size()));
+  return text;
+}
+
+void PutCell(QTreeWidgetItem& item, int column, const ShownText& text) {
+  item.setText(column, text.shown);
+  item.setData(column, kCellBytesRole, text.bytes);
+}
+
+std::string CellBytes(const QTreeWidgetItem& item, int column) {
+  const QVariant bytes = item.data(column, kCellBytesRole);
+  if (bytes.isValid()) return bytes.toByteArray().toStdString();
+  return FromQt(item.text(column));
 }
 
 }  // namespace
@@ -189,36 +235,42 @@ QWidget* QtControls::Find(std::string_view name) const {
 }
 
 std::string QtControls::Text(std::string_view control) {
-  const QString text = Call(QString(), [&] {
+  return Call(std::string(), [&] {
     QWidget* w = Find(control);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
-    if (w && w->isWindow()) return w->windowTitle();
-    return QString();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+      const QVariant bytes = e->property(kEditBytesProperty);
+      if (bytes.isValid() && e->text() == e->property(kEditShownProperty).toString())
+        return bytes.toByteArray().toStdString();
+      return FromQt(e->text());
+    }
+    if (auto* l = qobject_cast<QLabel*>(w)) return FromQt(l->text());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return FromQt(b->text());
+    if (auto* c = qobject_cast<QComboBox*>(w)) return FromQt(c->currentText());
+    if (w && w->isWindow()) return FromQt(w->windowTitle());
+    return std::string();
   });
-  return FromQt(text);
 }
 
-void QtControls::WriteText(const QString& name, const QString& text) {
+void QtControls::WriteText(const QString& name, const ShownText& text) {
   QWidget* w = Find(name.toStdString());
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
-    e->setText(text);
+    e->setText(text.shown);
     e->setCursorPosition(0);
+    e->setProperty(kEditBytesProperty, text.bytes);
+    e->setProperty(kEditShownProperty, text.bytes.isValid() ? QVariant(text.shown) : QVariant());
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
-    l->setText(text);
+    l->setText(text.shown);
   } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-    b->setText(text);
+    b->setText(text.shown);
   } else if (w && w->isWindow()) {
-    w->setWindowTitle(text);
+    w->setWindowTitle(text.shown);
   }
 }
 
 void QtControls::SetText(std::string_view control, const std::string& text) {
   posts_.Forget(control);
   const QString name = NameToQt(control);
-  const QString value = ToQt(text);
+  const ShownText value = Shown(text);
   Call([&] { WriteText(name, value); });
 }
 
@@ -288,21 +340,20 @@ int QtControls::InsertRow(std::string_view list, int position) {
 }
 
 std::string QtControls::Cell(std::string_view list, int row, int column) {
-  const QString text = Call(QString(), [&] {
+  return Call(std::string(), [&] {
     auto* l = AsList(Find(list));
     QTreeWidgetItem* item = l ? l->topLevelItem(row) : nullptr;
-    if (item == nullptr || column < 0 || column >= l->columnCount()) return QString();
-    return item->text(column);
+    if (item == nullptr || column < 0 || column >= l->columnCount()) return std::string();
+    return CellBytes(*item, column);
   });
-  return FromQt(text);
 }
 
 void QtControls::SetCell(std::string_view list, int row, int column, const std::string& text) {
-  const QString value = ToQt(text);
+  const ShownText cell = Shown(text);
   Call([&] {
     auto* l = AsList(Find(list));
     QTreeWidgetItem* item = l ? l->topLevelItem(row) : nullptr;
-    if (item != nullptr && column >= 0 && column < l->columnCount()) item->setText(column, value);
+    if (item != nullptr && column >= 0 && column < l->columnCount()) PutCell(*item, column, cell);
   });
 }
 
@@ -322,18 +373,22 @@ void QtControls::DeleteAllRows(std::string_view list) {
 void QtControls::AppendRows(std::string_view list, const std::vector<Row>& rows) {
   if (rows.empty()) return;
   // Converting on the calling thread keeps the window thread's share to the insertion.
-  std::vector<QStringList> texts;
-  texts.reserve(rows.size());
-  for (const auto& row : rows) texts.push_back(RowTexts(row));
+  std::vector<std::vector<ShownText>> cells(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    cells[i].reserve(rows[i].size());
+    for (const auto& text : rows[i]) cells[i].push_back(Shown(text));
+  }
   Call([&] {
     auto* l = AsList(Find(list));
     if (l == nullptr) return;
     const int columns = l->columnCount();
     QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(texts.size()));
-    for (auto& row : texts) {
-      if (row.size() > columns) row.resize(columns);
-      items << new QTreeWidgetItem(row);
+    items.reserve(static_cast<qsizetype>(cells.size()));
+    for (const auto& row : cells) {
+      auto* item = new QTreeWidgetItem;
+      const int filled = std::min(columns, static_cast<int>(row.size()));
+      for (int column = 0; column < filled; ++column) PutCell(*item, column, row[column]);
+      items << item;
     }
     l->setUpdatesEnabled(false);
     l->addTopLevelItems(items);
@@ -383,7 +438,7 @@ void QtControls::SetProgress(std::string_view bar, int value) {
 void QtControls::FlushPosts() {
   PostBox::Batch batch = posts_.Take();
   if (closed_) return;
-  for (const auto& [name, text] : batch.texts) WriteText(NameToQt(name), ToQt(text));
+  for (const auto& [name, text] : batch.texts) WriteText(NameToQt(name), Shown(text));
   for (const auto& [name, value] : batch.progress) WriteProgress(NameToQt(name), value);
 }
 
@@ -449,7 +504,8 @@ std::string QtControls::ShowOpenFileDialog(const std::string& filter) {
     if (chosen) dialog->setProperty("morvaneChosen", *chosen);
     return dialog->property("morvaneChosen").toString();
   });
-  return FromQt(name);
+  // The file system's own bytes: a name may hold characters that GBK has not.
+  return QFile::encodeName(name).toStdString();
 }
 
 void QtControls::PopupMenu(std::string_view menu) {

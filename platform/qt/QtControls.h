@@ -89,7 +89,8 @@ class QtControls : public Controls {
   // Writes whatever PostText/PostProgress left waiting. Window thread only.
   void FlushPosts();
 
-  struct Handover;  // one call carried over to the window thread
+  struct Handover;   // one call carried over to the window thread
+  struct ShownText;  // a text as a widget shows it, with the whole bytes when they differ
 
  private:
   // Asks the window thread to flush the posted values a display frame from now.
@@ -103,7 +104,7 @@ class QtControls : public Controls {
   template <class F>
   void Call(F&& work);
 
-  void WriteText(const QString& name, const QString& text);
+  void WriteText(const QString& name, const ShownText& text);
   void WriteProgress(const QString& name, int value);
 
   std::unique_ptr<QObject> context_;  // lives on the window thread; receives queued calls

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "app/HistoryFile.h"
 #include "app/ResultActions.h"
@@ -159,6 +161,74 @@ TEST(HistoryFile, AFailedSaveKeepsTheOldFileAndSaysNothing) {
     EXPECT_EQ(FileBytes(file), old);
     EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"配置.ini"});
   }
+}
+
+// Only a regular file of at most 64 MB is history: a FIFO would hold the load for ever, a
+// device may never end, and a huge file would take the program's memory. Such a file
+// leaves the list empty and is not touched.
+TEST(HistoryFile, LoadReadsOnlyARegularFileOfAtMost64MB) {
+  constexpr std::uintmax_t kLimit = 64u << 20;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& file)> make;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"FIFO", [](const std::string& file) { ::mkfifo(file.c_str(), 0600); }, {}},
+      {"link to an endless device",
+       [](const std::string& file) { std::filesystem::create_symlink("/dev/zero", file); },
+       {}},
+      {"one byte over 64 MB",
+       [&](const std::string& file) {
+         PutFile(file, "a\r\n");
+         std::filesystem::resize_file(file, kLimit + 1);
+       },
+       {}},
+      {"exactly 64 MB",
+       [&](const std::string& file) {
+         PutFile(file, "a\r\n");
+         std::filesystem::resize_file(file, kLimit);
+       },
+       {"a"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDirectory dir;
+    const std::string file = dir.path() + "/配置.ini";
+    c.make(file);
+    struct stat before {};
+    ASSERT_EQ(::lstat(file.c_str(), &before), 0);
+    auto& s = NewSession();
+    LoadHistoryFrom(s.program, dir.path());
+    EXPECT_EQ(s.ui.Rows(kHistory), Column0(c.rows));
+    struct stat after {};
+    ASSERT_EQ(::lstat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  }
+}
+
+// A history file that is a link to a file elsewhere is saved there, and the link stays.
+TEST(HistoryFile, SaveGoesThroughALinkedHistoryFile) {
+  TempDirectory dir;
+  std::filesystem::create_directory(dir.path() + "/program");
+  std::filesystem::create_directory(dir.path() + "/data");
+  const std::string target = dir.path() + "/data/history.txt";
+  PutFile(target, "old\r\n");
+  const std::string link = dir.path() + "/program/配置.ini";
+  std::filesystem::create_symlink("../data/history.txt", link);
+
+  auto& s = NewSession();
+  LoadHistoryFrom(s.program, dir.path() + "/program");
+  EXPECT_EQ(s.ui.Rows(kHistory), Column0({"old"}));
+  s.ui.InsertRow(kHistory, 0);
+  s.ui.SetCell(kHistory, 0, 0, "new");
+  SaveHistoryIn(s.program, dir.path() + "/program");
+
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(FileBytes(target), "new\r\nold\r\n");
+  ASSERT_EQ(s.ui.Messages().size(), 1u);
+  EXPECT_EQ(s.ui.Messages()[0].text, Local("保存成功"));
 }
 
 }  // namespace

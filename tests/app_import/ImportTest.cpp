@@ -43,21 +43,25 @@ TEST(ImportTorrentFile, PutsTheMagnetLinkOfTheInfoHashIntoTheLinkBoxAndPlaysIt) 
       folder.Write("good.torrent", "d8:announce" + Str("http://t/a") + "4:info" + info + "e");
   const std::string chinese =
       folder.Write("\xe7\xa7\x8d\xe5\xad\x90.torrent", "d4:info" + info + "e");
+  // An emoji, Hangul and n with tilde: characters that GBK lacks.
+  const std::string beyondGbk = folder.Write(
+      "\xf0\x9f\x98\x80 \xed\x95\x9c\xea\xb5\xad \xc3\xb1.torrent", "d4:info" + info + "e");
   const std::string noInfo = folder.Write("noinfo.torrent", "d7:comment1:ce");
   const std::string garbage = folder.Write("garbage.torrent", "this is no bencode");
 
   struct Step {
     const char* what;
-    std::string choice;  // "" cancels the dialog
+    std::string choice;  // the file system's name; "" cancels the dialog
     std::string link;    // expected in 编辑框1
     bool plays;
   } steps[] = {
       {"cancel before any choice", "", "", false},
-      {"canonical torrent", Local(canonical), kPrefix + Sha1Hex(info), true},
+      {"canonical torrent", canonical, kPrefix + Sha1Hex(info), true},
       {"cancel imports the last choice again", "", kPrefix + Sha1Hex(info), true},
-      {"torrent without info", Local(noInfo), kPrefix + Sha1Hex("de"), true},
-      {"no bencode: the bare prefix still plays", Local(garbage), kPrefix, true},
-      {"a GBK file name", Local(chinese), kPrefix + Sha1Hex(info), true},
+      {"torrent without info", noInfo, kPrefix + Sha1Hex("de"), true},
+      {"no bencode: the bare prefix still plays", garbage, kPrefix, true},
+      {"a Chinese file name", chinese, kPrefix + Sha1Hex(info), true},
+      {"a file name with characters GBK lacks", beyondGbk, kPrefix + Sha1Hex(info), true},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);

@@ -9,13 +9,17 @@
 #include <QProgressBar>
 #include <QTest>
 #include <QThread>
+#include <QTreeWidget>
 #include <QTimer>
 #include <QWebEngineView>
 #include <atomic>
 #include <thread>
 
+#include "app/HistoryFile.h"
+#include "platform/Files.h"
 #include "platform/Worker.h"
 #include "platform/qt/LoopbackCertificates.h"
+#include "tests/app/TempDirectory.h"
 #include "tests/window/WindowFixture.h"
 
 namespace morvane::testing {
@@ -266,6 +270,8 @@ class QtControlsTest : public QObject {
     QCOMPARE(Ui().RowCount("超级列表框1"), 0);
   }
 
+  // The name comes back as the file system's bytes (UTF-8 here), also with characters
+  // that GBK lacks.
   void fileDialogKeepsItsLastConfirmedName() {
     QStringList filters;
     std::vector<std::optional<QString>> choices = {QStringLiteral("/tmp/种子.torrent"),
@@ -277,13 +283,68 @@ class QtControlsTest : public QObject {
       return choice;
     });
     const std::string filter = Local("种子文件|*.torrent");
-    QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));
-    QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));  // cancelled
+    QCOMPARE(Ui().ShowOpenFileDialog(filter), std::string("/tmp/种子.torrent"));
+    QCOMPARE(Ui().ShowOpenFileDialog(filter), std::string("/tmp/种子.torrent"));  // cancelled
     QCOMPARE(filters, QStringList(2, QStringLiteral("种子文件 (*.torrent)")));
     choices = {std::nullopt};
     QCOMPARE(Ui().ShowOpenFileDialog(Local("种子文件(*.torrent)|*.torrent")),
-             Local("/tmp/种子.torrent"));
+             std::string("/tmp/种子.torrent"));
     QCOMPARE(filters.back(), QStringLiteral("种子文件(*.torrent)"));
+    choices = {QStringLiteral("/tmp/😀 한국 ñ.torrent")};
+    QCOMPARE(Ui().ShowOpenFileDialog(filter), std::string("/tmp/😀 한국 ñ.torrent"));
+  }
+
+  // A cell and the link box give back the very bytes written to them: bytes that are not
+  // valid GBK, and texts too long to show, which the widget shows shortened.
+  void cellsAndTheLinkBoxKeepTheirBytes_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("shortened");
+    QTest::newRow("GBK") << QByteArray(Local("中国合伙人 €").c_str()) << false;
+    QTest::newRow("lone lead byte at the end") << QByteArray("magnet:\xD6") << false;
+    QTest::newRow("byte FF") << QByteArray("a\xFF" "b") << false;
+    QTest::newRow("lead byte before a control byte") << QByteArray("a\x81\x01z") << false;
+    QTest::newRow("4 MB link") << QByteArray("magnet:") + QByteArray(4 << 20, 'x') << true;
+    QTest::newRow("4 MB of GBK") << QByteArray(Local("种").c_str()).repeated(2 << 20) << true;
+  }
+  void cellsAndTheLinkBoxKeepTheirBytes() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, shortened);
+    const std::string text = bytes.toStdString();
+    constexpr qsizetype kMostShown = 8193;  // characters, the mark of a cut included
+    for (const char* list : {"超级列表框3", "超级列表框1"}) {
+      Ui().DeleteAllRows(list);
+      Ui().AppendRows(list, {{text, text}});
+      Ui().SetCell(list, Ui().InsertRow(list, -1), 0, text);
+      auto* widget = f->window.Control<QTreeWidget>(list);
+      for (int row = 0; row < 2; ++row) {
+        QVERIFY(Ui().Cell(list, row, 0) == text);
+        QCOMPARE(widget->topLevelItem(row)->text(0).size() > kMostShown, false);
+      }
+      if (widget->columnCount() > 1) QVERIFY(Ui().Cell(list, 0, 1) == text);
+      QCOMPARE(widget->topLevelItem(0)->text(0).endsWith(QChar(0x2026)), shortened);
+      QVERIFY(!widget->grab().isNull());
+    }
+    auto* box = f->window.Control<QLineEdit>("编辑框1");
+    Ui().SetText("编辑框1", text);
+    QVERIFY(Ui().Text("编辑框1") == text);
+    QCOMPARE(box->text().size() > kMostShown, false);
+    // Once the user has typed, the box holds what was typed.
+    box->setText(QStringLiteral("typed"));
+    QCOMPARE(Ui().Text("编辑框1"), std::string("typed"));
+  }
+
+  // A history file with rows that are not valid GBK and a long row is saved again byte for
+  // byte after loading it into the real list.
+  void historySurvivesLoadAndSaveByteForByte() {
+    TempDirectory dir;
+    const std::string bytes = "plain\r\n" + Local("中文") + "\xFF\r\n\xD6\r\nx\x81\x01\r\n" +
+                              std::string(3 << 20, 'y') + "\r\n\r\n";
+    QVERIFY(WriteWholeFile(HistoryFilePath(dir.path()), bytes));
+    LoadHistoryFrom(f->program, dir.path());
+    QVERIFY(Ui().RowCount("超级列表框3") >= 4);
+    QVERIFY(WriteWholeFile(HistoryFilePath(dir.path()), ""));
+    SaveHistoryIn(f->program, dir.path());
+    QVERIFY(ReadWholeFile(HistoryFilePath(dir.path())) == bytes);
   }
 
   // The update window as a worker opens it: shown on the window thread, reachable through

@@ -7,6 +7,7 @@
 
 QObject* NewMainWindowTest();
 QObject* NewQtControlsTest();
+QObject* NewFirstPaintTest();
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   app.setFont(morvane::DefaultFont());
   int failed = 0;
-  for (QObject* test : {NewMainWindowTest(), NewQtControlsTest()}) {
+  for (QObject* test : {NewMainWindowTest(), NewQtControlsTest(), NewFirstPaintTest()}) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }

@@ -5,13 +5,17 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
 #include "app/window/FormControls.h"
+#include "platform/Files.h"
 #include "platform/qt/DesignFonts.h"
 #include "tests/app/ResolutionService.h"
+#include "tests/app/TempDirectory.h"
 #include "tests/window/WindowFixture.h"
+#include "torrent/TorrentFileInfo.h"
 
 namespace morvane::testing {
 namespace {
@@ -78,6 +82,28 @@ class PlaybackWindowTest : public QObject {
     QCOMPARE(service.Targets().size(), std::size_t{1});
     QCOMPARE(Q(service.Targets()[0]), Q("/xml.php?url=" + kMagnet));
     QVERIFY(w.messages.shown.empty());
+  }
+
+  // "上传种子" with a file whose name holds characters that GBK lacks (an emoji, Hangul, n
+  // with tilde) imports that very file.
+  void importOpensAFileNamedBeyondGbk() {
+    ResolutionService service([](const std::string&) { return "<file>" + kMedia + "</file>"; });
+    PlaybackWindow w(service.host());
+    TempDirectory dir;
+    const std::string torrent = "d4:infod6:lengthi5e4:name5:a.txt12:piece lengthi16384e6:pieces20:" +
+                                std::string(20, '\xAB') + "ee";
+    const std::string plain = dir.path() + "/plain.torrent";
+    const std::string named = dir.path() + "/😀 한국 ñ.torrent";
+    QVERIFY(WriteWholeFile(plain, torrent));
+    QVERIFY(WriteWholeFile(named, torrent));
+    const std::string hash = ReadTorrentFileInfo(plain)->infoHash;
+    QCOMPARE(hash.size(), std::size_t{40});
+    w.ui.SetFileDialogHook([&](const QString&) { return QString::fromStdString(named); });
+
+    QTest::mouseClick(w.window.Control<QPushButton>("超级按钮3"), Qt::LeftButton);
+    QCOMPARE(Q(w.ui.Text("编辑框1")), Q("magnet:?xt=urn:btih:" + hash));
+    QTRY_COMPARE_WITH_TIMEOUT(Q(w.ui.Cell("超级列表框3", 0, 0)), Q("magnet:?xt=urn:btih:" + hash),
+                              20000);
   }
 
   void copyAndDownloadPutTheMagnetLinkOnTheClipboard() {
