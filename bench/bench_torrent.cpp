@@ -376,6 +376,113 @@ BENCHMARK(BM_ImportPart)
     ->Iterations(6)
     ->UseRealTime();
 
+// ---- peak memory --------------------------------------------------------------------------
+//
+// The peak resident size of a child process that decodes a file (ParseTorrentFile) or
+// imports it (ReadTorrentFileInfo), against the bound of 8 bytes per file byte plus 64 MiB.
+// "peak_over_bound" below 1 is within it. "floor_MB" is the same child given no file, in
+// the same run: what the process takes before any decoding.
+//   tiny values: 60 MB of one small value repeated in a list (refused by the decoder)
+//   files:       the import torrents above, and a million files with short names (48 MB)
+
+constexpr const char* kPeakChild = "--peak-child";
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+// The child prints its own peak (VmHWM): the one the kernel reports to a parent also counts
+// the parent's memory it shared until it started the program.
+int RunPeakChild(const std::string& mode, const std::string& path) {
+  if (mode == "decode")
+    benchmark::DoNotOptimize(morvane::ParseTorrentFile(path));
+  else
+    benchmark::DoNotOptimize(morvane::ReadTorrentFileInfo(path));
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) {
+      std::printf("%llu\n", std::stoull(line.substr(6)) * 1024);  // in kB
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// Runs this program as a peak-measuring child; its peak resident size in bytes, or 0.
+std::uint64_t ChildPeak(const std::string& mode, const std::string& path) {
+  bool ok = false;
+  const std::string peak = RunChild({"/proc/self/exe", kPeakChild, mode, path}, nullptr, &ok);
+  return ok ? std::stoull(peak) : 0;
+}
+
+std::string Repeated(const std::string& unit, std::size_t bytes) {
+  std::string out = "l";
+  out.reserve(bytes + 1);
+  while (out.size() + unit.size() < bytes) out += unit;
+  return out + "e";
+}
+
+std::string ShortNamesTorrent() {
+  std::string files = "l";
+  char entry[96];
+  for (int i = 0; i < 1000000; ++i) {
+    char name[32];
+    const int nameLength = std::snprintf(name, sizeof name, "file-%06d.txt", i);
+    const std::string folder = "d" + std::to_string(i / 1000);
+    std::snprintf(entry, sizeof entry, "d6:lengthi4096e4:pathl%zu:%s%d:%see", folder.size(),
+                  folder.c_str(), nameLength, name);
+    files += entry;
+  }
+  files += "e";
+  return "d8:announce" + Str("http://tracker.example.org/announce") + "4:infod5:files" + files +
+         "4:name" + Str("a-million") + "12:piece lengthi4194304e6:pieces" +
+         Str(PieceDigests(1000)) + "ee";
+}
+
+void BM_PeakMemory(benchmark::State& state) {
+  struct Input {
+    const char* label;
+    std::string (*make)();
+  };
+  static const Input kInputs[] = {
+      {"empty lists", [] { return Repeated("le", 60000000); }},
+      {"empty strings", [] { return Repeated("0:", 60000000); }},
+      {"zeros", [] { return Repeated("i0e", 60000000); }},
+      {"one-entry dictionaries", [] { return Repeated("d1:ai0ee", 60000000); }},
+      {"lists of one zero", [] { return Repeated("li0ee", 60000000); }},
+      {"single 100 GiB file", SingleFileTorrent},
+      {"60,000 files", ManyFilesTorrent},
+      {"a million files, short names", ShortNamesTorrent},
+  };
+  const Input& input = kInputs[state.range(0)];
+  const std::string mode = state.range(1) == 0 ? "decode" : "import";
+  state.SetLabel(std::string(input.label) + ", " + mode);
+  const std::string path = (Files().folder / "peak.torrent").string();
+  std::uint64_t size = 0;
+  {
+    const std::string bytes = input.make();
+    size = bytes.size();
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::vector<double> peaks, floors;
+  for (auto _ : state) {
+    peaks.push_back(static_cast<double>(ChildPeak(mode, path)));
+    floors.push_back(static_cast<double>(ChildPeak(mode, path + ".absent")));
+  }
+  std::filesystem::remove(path);
+  const double bound = 8.0 * static_cast<double>(size) + 64.0 * kMiB;
+  const double peak = *std::max_element(peaks.begin(), peaks.end());
+  state.counters["file_MB"] = size / 1e6;
+  state.counters["peak_MB"] = peak / 1e6;
+  state.counters["floor_MB"] = Median(floors) / 1e6;
+  state.counters["bound_MB"] = bound / 1e6;
+  state.counters["peak_over_bound"] = peak / bound;
+}
+BENCHMARK(BM_PeakMemory)
+    ->ArgNames({"input", "import"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+
 // In the child: OpenSSL's time for the same 64 MB, under whatever mask it was started with.
 int RunOpenSslChild() {
   const std::string& data = HashInput();
@@ -399,6 +506,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], kChildFlag) == 0) return RunOpenSslChild();
   if (argc == 3 && std::strcmp(argv[1], "--write-torrents") == 0) return WriteTorrents(argv[2]);
   if (argc == 4 && std::strcmp(argv[1], kImportChild) == 0) return RunImportChild(argv[2], argv[3]);
+  if (argc == 4 && std::strcmp(argv[1], kPeakChild) == 0) return RunPeakChild(argv[2], argv[3]);
   std::printf("SHA instructions on this CPU: %s\n",
               morvane::Sha1CpuInstructionsAvailable() ? "yes" : "no");
   benchmark::Initialize(&argc, argv);
