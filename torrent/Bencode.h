@@ -35,8 +35,8 @@ inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 // allowance. Decoded values take far more room than their encoding (a two-byte empty list
 // is a whole object), so without it a small file could fill the memory. With the input
 // itself held while decoding, a whole import stays below 8 bytes for each input byte plus
-// 64 MB. Canonical torrents need about 4 per byte, a file list of very short names up to
-// about 10: such a list of 10^6 files is refused.
+// 64 MB. Torrents mostly need about 4 per byte; a million files named by about 20 bytes of
+// path each need about 7, and a list of still shorter entries is refused.
 inline constexpr std::uint64_t kTreeBytesPerInputByte = 7;
 inline constexpr std::uint64_t kTreeBytesAllowance = std::uint64_t{48} << 20;
 // Files larger than this are not decoded. A torrent of a million files is about 29 MB;
