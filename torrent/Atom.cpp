@@ -164,25 +164,20 @@ std::int64_t StringWireLength(std::uint64_t length) {
 
 // ---- integers and strings ---------------------------------------------------------------
 
-std::int32_t CAtomLong::WireLength() const {
-  return DecimalWidth(value_) + 2;
-}
-std::int32_t CAtomLong::ValueLength() const {
-  return DecimalWidth(value_);
-}
-std::string CAtomLong::AsText() const {
-  return std::to_string(value_);
-}
-
-std::int32_t CAtomInt::WireLength() const {
+template <class Held>
+std::int32_t CAtomInteger<Held>::WireLength() const {
   return ValueLength() + 2;
 }
-std::int32_t CAtomInt::ValueLength() const {
-  return DecimalWidth(static_cast<std::int32_t>(value_));
+template <class Held>
+std::int32_t CAtomInteger<Held>::ValueLength() const {
+  return DecimalWidth(value_);
 }
-std::string CAtomInt::AsText() const {
-  return std::to_string(static_cast<std::int32_t>(value_));
+template <class Held>
+std::string CAtomInteger<Held>::AsText() const {
+  return std::to_string(value_);
 }
+template class CAtomInteger<std::int32_t>;
+template class CAtomInteger<std::int64_t>;
 
 std::int32_t CAtomString::WireLength() const {
   return ClampWireLength(StringWireLength(bytes_.size()));

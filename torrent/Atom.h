@@ -60,34 +60,37 @@ class CAtom {
 
 using AtomPtr = std::unique_ptr<CAtom>;
 
-// A 64-bit integer: the kind the decoder produces for every integer.
-class CAtomLong final : public CAtom {
+// The integer kinds, one for each width of the values they hold. Both give Value() as a
+// 64-bit number and write the decimal text of the value they hold.
+template <class Held>
+class CAtomInteger : public CAtom {
  public:
-  explicit CAtomLong(std::int64_t value = 0) : value_(value) {}
-  bool HoldsLong() const override { return true; }
   std::int32_t WireLength() const override;
   std::int32_t ValueLength() const override;
   std::string AsText() const override;
   std::int64_t Value() const { return value_; }
 
+ protected:
+  explicit CAtomInteger(Held value) : value_(value) {}
+
  private:
-  std::int64_t value_;
+  Held value_;
+};
+extern template class CAtomInteger<std::int32_t>;
+extern template class CAtomInteger<std::int64_t>;
+
+// A 64-bit integer: the kind the decoder produces for every integer.
+class CAtomLong final : public CAtomInteger<std::int64_t> {
+ public:
+  explicit CAtomLong(std::int64_t value = 0) : CAtomInteger(value) {}
+  bool HoldsLong() const override { return true; }
 };
 
-// A 32-bit integer (held sign-extended in 64 bits). Never produced by the decoder. Its
-// text shows 32 bits while its encoding writes all 64, so it only takes 32-bit values:
-// the two then always agree and the encoding fits its WireLength.
-class CAtomInt final : public CAtom {
+// A 32-bit integer. Never produced by the decoder.
+class CAtomInt final : public CAtomInteger<std::int32_t> {
  public:
-  explicit CAtomInt(std::int32_t value = 0) : value_(value) {}
+  explicit CAtomInt(std::int32_t value = 0) : CAtomInteger(value) {}
   bool HoldsInt() const override { return true; }
-  std::int32_t WireLength() const override;
-  std::int32_t ValueLength() const override;
-  std::string AsText() const override;
-  std::int64_t Value() const { return value_; }
-
- private:
-  std::int64_t value_;
 };
 
 // A byte string of any bytes, NUL included.

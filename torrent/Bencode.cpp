@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -43,12 +44,28 @@ bool KeyBefore(const std::string& a, const std::string& b) {
   return std::string_view(a) < std::string_view(b);
 }
 
+// What the decoder counts against kTreeBytesPerInputByte: the bytes each allocation holds
+// with the allocator's own rounding and bookkeeping, never less than it really takes.
+// Pooled blocks come in steps of 16 bytes without a header; heap blocks carry an 8-byte
+// header, round to 16 and take at least 32.
+std::uint64_t HeapCost(std::uint64_t bytes) {
+  return std::max<std::uint64_t>(32, (bytes + 8 + 15) & ~std::uint64_t{15});
+}
+std::uint64_t ValueCost(std::size_t bytes) {
+  return bytes <= atompool::kLargestBlock ? (bytes + 15) & ~std::size_t{15} : HeapCost(bytes);
+}
+// A std::string keeps up to 15 bytes inside itself; longer text takes a heap block.
+std::uint64_t TextCost(std::uint32_t count) {
+  return count > 15 ? HeapCost(std::uint64_t{count} + 1) : 0;
+}
+
 class Decoder {
  public:
   Decoder(const char* data, std::uint32_t length, InfoBytes* info)
       : data_(data),
         length_(length),
         workLimit_(kWorkAllowance + kWorkPerInputByte * static_cast<std::uint64_t>(length)),
+        memoryLimit_(kTreeBytesAllowance + kTreeBytesPerInputByte * std::uint64_t{length}),
         info_(info) {
     frames_.reserve(16);
   }
@@ -70,6 +87,8 @@ class Decoder {
     bool ordered = true;
     // Sum of the WireLength of the elements so far, and of the keys of the dictionary.
     std::int64_t contentLength = 0;
+    // Gathered elements. Kept from one container to the next at this depth; a finished
+    // container gets a copy of exactly its size.
     CAtomList::Elements items;
     CAtomDicti::Entries entries;
   };
@@ -92,17 +111,34 @@ class Decoder {
   // Starts the value at pos: a leaf is returned whole; a container is pushed as a frame and
   // `opened` is set. nullptr with `opened` false is a failure.
   AtomPtr Begin(std::uint32_t pos, bool& opened);
-  // Hands a finished value to the frame on top of the stack.
-  void Deliver(AtomPtr value);
+  // Hands a finished value to the frame on top of the stack; false past the memory limit.
+  bool Deliver(AtomPtr value);
   bool Spend(std::uint64_t units) {
     work_ += units;
     return work_ <= workLimit_;
+  }
+  // Counts memory the decoded values take; false past the limit. Nothing is given back
+  // while decoding, so the count is an upper bound on what is held.
+  bool Hold(std::uint64_t bytes) {
+    memory_ += bytes;
+    return memory_ <= memoryLimit_;
+  }
+  // Makes room for one more gathered element, counting a larger array when it grows.
+  template <class Vector>
+  bool RoomForOne(Vector& gathered) {
+    if (gathered.size() < gathered.capacity()) return true;
+    const std::size_t capacity = std::max<std::size_t>(8, gathered.capacity() * 2);
+    if (!Hold(ValueCost(capacity * sizeof(typename Vector::value_type)))) return false;
+    gathered.reserve(capacity);
+    return true;
   }
 
   const char* data_;
   std::uint32_t length_;
   std::uint64_t work_ = 0;
   std::uint64_t workLimit_;
+  std::uint64_t memory_ = 0;
+  std::uint64_t memoryLimit_;
   std::vector<Frame> frames_;
   std::size_t depth_ = 0;  // frames in use
   InfoBytes* info_;
@@ -127,7 +163,8 @@ AtomPtr Decoder::ParseInteger(std::uint32_t pos) {
   const std::ptrdiff_t count = p - digits;
   if (p == dataEnd || *p != 'e' || count == 0 || (*digits == '0' && (count > 1 || negative)))
     return ParseAnyInteger(pos);
-  if (!Spend(static_cast<std::uint64_t>(p - text))) return nullptr;
+  if (!Spend(static_cast<std::uint64_t>(p - text)) || !Hold(ValueCost(sizeof(CAtomLong))))
+    return nullptr;
   lastWireLength_ = static_cast<std::int32_t>(p + 1 - (data_ + pos));
   lastCanonical_ = true;
   return std::make_unique<CAtomLong>(negative ? -static_cast<std::int64_t>(magnitude)
@@ -165,7 +202,7 @@ AtomPtr Decoder::ParseAnyInteger(std::uint32_t pos) {
         __builtin_add_overflow(magnitude, digit, &magnitude) || magnitude > limit)
       return nullptr;
   }
-  if (p == digits) return nullptr;
+  if (p == digits || !Hold(ValueCost(sizeof(CAtomLong)))) return nullptr;
   const std::int64_t value =
       negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   auto atom = std::make_unique<CAtomLong>(value);
@@ -196,7 +233,9 @@ bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t&
 
 AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
   std::uint32_t start = 0, count = 0;
-  if (!StringSpan(pos, start, count, lastCanonical_)) return nullptr;
+  if (!StringSpan(pos, start, count, lastCanonical_) ||
+      !Hold(ValueCost(sizeof(CAtomString)) + TextCost(count)))
+    return nullptr;
   // Below 2^31 bytes (kMaxInputLength), so the size fits WireLength unclamped.
   lastWireLength_ = lastCanonical_ ? static_cast<std::int32_t>(start + count - pos)
                                    : static_cast<std::int32_t>(StringWireLength(count));
@@ -217,7 +256,7 @@ AtomPtr Decoder::Begin(std::uint32_t pos, bool& opened) {
   if (depth_ >= kMaxNestingDepth || !Spend(1)) return nullptr;
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_++];
-  // A reused frame's vectors were handed to its last container.
+  // A reused frame's arrays were emptied by its last container.
   frame.pos = pos + 1;
   frame.isDicti = c == 'd';
   frame.haveKey = false;
@@ -236,9 +275,9 @@ bool Decoder::ReadKey(Frame& top) {
   if (!IsDigit(data_[top.pos]) || !StringSpan(top.pos, start, count, canonical)) return false;
   const auto keyLength = canonical ? start + count - top.pos
                                    : static_cast<std::uint32_t>(StringWireLength(count));
+  if (!Hold(TextCost(count)) || !RoomForOne(top.entries)) return false;
   top.canonical = top.canonical && canonical;
   top.pos += keyLength;
-  if (top.entries.empty()) top.entries.reserve(4);  // most dictionaries are small
   std::string& key = top.entries.emplace_back(std::string(data_ + start, count), nullptr).first;
   if (HasNul(data_ + start, count)) {
     std::replace(key.begin(), key.end(), '\0', ' ');
@@ -247,7 +286,7 @@ bool Decoder::ReadKey(Frame& top) {
   return true;
 }
 
-void Decoder::Deliver(AtomPtr value) {
+bool Decoder::Deliver(AtomPtr value) {
   Frame& parent = frames_[depth_ - 1];
   const auto wireLength = static_cast<std::uint32_t>(lastWireLength_);
   parent.canonical = parent.canonical && lastCanonical_;
@@ -269,10 +308,11 @@ void Decoder::Deliver(AtomPtr value) {
     entries.back().second = std::move(value);
     parent.haveKey = false;
   } else {
-    if (parent.items.empty()) parent.items.reserve(4);  // one allocation for short lists
+    if (!RoomForOne(parent.items)) return false;
     parent.items.push_back(std::move(value));
   }
   parent.pos += wireLength;
+  return true;
 }
 
 AtomPtr Decoder::Run(std::uint32_t position) {
@@ -293,31 +333,46 @@ AtomPtr Decoder::Run(std::uint32_t position) {
     } else if (top.haveKey || more) {
       AtomPtr value = Begin(top.pos, opened);  // may invalidate `top`
       if (opened) continue;
-      if (!value) return nullptr;
-      Deliver(std::move(value));
+      if (!value || !Deliver(std::move(value))) return nullptr;
       continue;
     }
     // The container is complete (closing "e", or the end of the data).
     AtomPtr done = Close(top.pos < length_);
-    if (depth_ == 0) return done;
-    Deliver(std::move(done));
+    if (depth_ == 0 || !done) return done;
+    if (!Deliver(std::move(done))) return nullptr;
   }
+}
+
+// The gathered elements in an array of exactly their number; `gathered` is left empty for
+// the next container at its depth.
+template <class Vector>
+Vector TakeExactly(Vector& gathered) {
+  Vector exact;
+  exact.reserve(gathered.size());
+  std::move(gathered.begin(), gathered.end(), std::back_inserter(exact));
+  gathered.clear();
+  return exact;
 }
 
 AtomPtr Decoder::Close(bool closed) {
   Frame& top = frames_[--depth_];
   lastCanonical_ = top.canonical && closed;
   if (top.isDicti) {
+    const std::uint64_t array = ValueCost(top.entries.size() * sizeof(CAtomDicti::Entry));
+    // Sorting an unordered one takes two more arrays of its size for a while.
+    if (!Hold(ValueCost(sizeof(CAtomDicti)) + array * (top.ordered ? 1 : 3))) return nullptr;
     auto dicti = std::make_unique<CAtomDicti>();
     if (top.ordered)
-      AtomBuilder::Fill(*dicti, std::move(top.entries), top.contentLength);
+      AtomBuilder::Fill(*dicti, TakeExactly(top.entries), top.contentLength);
     else
-      dicti->StoreAll(std::move(top.entries));  // sorts, and keeps the last of a repeated key
+      dicti->StoreAll(TakeExactly(top.entries));  // sorts; keeps the last of a repeated key
     lastWireLength_ = dicti->CAtomDicti::WireLength();
     return dicti;
   }
+  if (!Hold(ValueCost(sizeof(CAtomList)) + ValueCost(top.items.size() * sizeof(AtomPtr))))
+    return nullptr;
   auto list = std::make_unique<CAtomList>();
-  AtomBuilder::Fill(*list, std::move(top.items), top.contentLength);
+  AtomBuilder::Fill(*list, TakeExactly(top.items), top.contentLength);
   lastWireLength_ = list->CAtomList::WireLength();
   return list;
 }

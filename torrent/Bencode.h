@@ -10,9 +10,10 @@
 //
 // Every malformation gives nullptr. Beyond the malformations of the format, so does:
 // a string whose length runs past the end of the data, integer text without digits or
-// outside 64 bits, nesting deeper than kMaxNestingDepth, and input that makes the decoder
+// outside 64 bits, nesting deeper than kMaxNestingDepth, input that makes the decoder
 // build far more than the input could hold canonically (drift can make it re-read the
-// same bytes over and over; see kWorkPerInputByte).
+// same bytes over and over; see kWorkPerInputByte), and input whose values would take more
+// memory than kTreeBytesPerInputByte allows.
 
 #include <cstdint>
 #include <memory>
@@ -30,8 +31,18 @@ inline constexpr std::uint32_t kMaxNestingDepth = 4096;
 // byte, on top of a fixed allowance. Canonical input needs less than 3 per byte.
 inline constexpr std::uint64_t kWorkPerInputByte = 16;
 inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
-// Files larger than this are not decoded (positions and lengths are 32-bit).
-inline constexpr std::uint64_t kMaxInputLength = 0x7FFF0000u;
+// Limit on the memory the decoded values take, for each input byte, on top of a fixed
+// allowance. Decoded values take far more room than their encoding (a two-byte empty list
+// is a whole object), so without it a small file could fill the memory. With the input
+// itself held while decoding, a whole import stays below 8 bytes for each input byte plus
+// 64 MB. Torrents mostly need about 4 per byte; a million files named by about 20 bytes of
+// path each need about 7, and a list of still shorter entries is refused.
+inline constexpr std::uint64_t kTreeBytesPerInputByte = 7;
+inline constexpr std::uint64_t kTreeBytesAllowance = std::uint64_t{48} << 20;
+// Files larger than this are not decoded. A torrent of a million files is about 29 MB;
+// twice that leaves room for long names, and it keeps the memory a file can claim within
+// the bound above.
+inline constexpr std::uint64_t kMaxInputLength = std::uint64_t{64} << 20;
 
 // The value starting at `position` of the `length` bytes at `data`, or nullptr. Bytes after
 // the first complete value are ignored.

@@ -1,8 +1,5 @@
 #include "torrent/TorrentFileInfo.h"
 
-#include <sys/stat.h>
-
-#include "torrent/DecodeAside.h"
 #include "torrent/Torrent.h"
 
 namespace morvane {
@@ -66,17 +63,8 @@ std::unique_ptr<TorrentFileInfo> ReadTorrentFileInfo(std::string_view path) {
   auto record = std::make_unique<TorrentFileInfo>();
   InitTorrentFileInfo(*record);
   if (path.empty()) return record;
-  const std::string file(path);
-  struct stat info {};
-  if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::uint64_t>(info.st_size) >= kDecodeAsideFrom &&
-      UseTorrentDecodedAside(file, [&](const CTorrent* torrent) {
-        if (torrent != nullptr) FillTorrentFileInfo(*torrent, *record);
-      })) {
-    return record;
-  }
   CTorrent torrent;
-  if (torrent.LoadFile(file)) FillTorrentFileInfo(torrent, *record);
+  if (torrent.LoadFile(std::string(path))) FillTorrentFileInfo(torrent, *record);
   return record;
 }
 

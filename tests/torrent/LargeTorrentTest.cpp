@@ -1,5 +1,5 @@
-// Large torrents take the other road through the import: decoded on a thread of their own,
-// the info digest worked out beside the reading of the record. The record must be the one
+// Large torrents take the other road through the import: the info digest is worked out on
+// a thread of its own beside the reading of the record. The record must be the one
 // the plain road gives, also with several imports at once.
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include "tests/support/ReferenceSha1.h"
 #include "tests/torrent/TempFiles.h"
 #include "torrent/Bencode.h"
-#include "torrent/DecodeAside.h"
 #include "torrent/Torrent.h"
 #include "torrent/TorrentFileInfo.h"
 
@@ -77,7 +76,7 @@ TEST(LargeTorrent, ImportsAsThePlainRoadDoes) {
   };
   for (const Case& c : cases) {
     const std::string bytes = LargeTorrent(c.info);
-    ASSERT_GE(bytes.size(), kDecodeAsideFrom) << c.what;
+    ASSERT_GE(bytes.size(), InfoDigest::kBackgroundFrom) << c.what;
     const auto record = ReadTorrentFileInfo(folder.Write("large.torrent", bytes));
     const TorrentFileInfo want = PlainRecord(bytes);
     ASSERT_EQ(want.fileLengths.size(), 12000u) << c.what;
@@ -93,9 +92,9 @@ TEST(LargeTorrent, ImportsAsThePlainRoadDoes) {
 
 TEST(LargeTorrent, ALargeFileThatIsNoTorrentGivesTheInitialRecord) {
   TempFolder folder;
-  for (const std::string& bytes : {std::string(kDecodeAsideFrom + 10, 'x'),
-                                   "l" + std::string(kDecodeAsideFrom, 'l'),
-                                   "d4:info" + std::string(kDecodeAsideFrom, '9')}) {
+  for (const std::string& bytes : {std::string(InfoDigest::kBackgroundFrom + 10, 'x'),
+                                   "l" + std::string(InfoDigest::kBackgroundFrom, 'l'),
+                                   "d4:info" + std::string(InfoDigest::kBackgroundFrom, '9')}) {
     const auto record = ReadTorrentFileInfo(folder.Write("junk.torrent", bytes));
     TorrentFileInfo initial;
     ExpectSameRecord(*record, initial);
