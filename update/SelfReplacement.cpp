@@ -89,8 +89,7 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
 }
 
 // Whether the open file holds a program: an ELF executable of our own class that is no
-// shared library (one with a program interpreter, or a fixed
-// executable).
+// shared library (one with a program interpreter, or a fixed-address executable).
 bool HoldsProgram(int fd) {
   ElfW(Ehdr) header;
   if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return false;
@@ -172,8 +171,9 @@ void RunUpdate(Program& program) {
   const PathParts self = SplitPath(programPath);
   // The page gives the name in GBK; file names are UTF-8.
   const std::string newName = LocalToUtf8(name);
-  // Checked before the download: with such a name the old program would be lost or
-  // overwritten by the move, so the update cannot go ahead at all.
+  // Checked before the download: with such a name the old program, or a file that is no
+  // earlier download of a program, would be lost or overwritten by the move, so the update
+  // cannot go ahead at all.
   const std::string newPath = self.directory + "/" + newName;
   if (programPath.empty() || !UsableProgramName(newName, self.name) ||
       !ReplaceableByNewProgram(newPath)) {
