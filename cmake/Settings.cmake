@@ -1,4 +1,5 @@
-# Build settings: the addresses of the outside services and the running version.
+# Build settings: the addresses of the outside services, the running version, and the caps
+# and deadlines of requests.
 # They reach the code through one generated header (settings/BuildSettings.h in the
 # build tree). The three stored addresses of the publisher's server are enciphered
 # while building, so only their stored form is compiled into the program.
@@ -15,6 +16,12 @@ set(MORVANE_INFO_PAGE_ADDRESS "http://${MORVANE_PUBLISHER_HOST}/adminapi/info.ht
     CACHE STRING "Plain address of the information page (stored enciphered)")
 set(MORVANE_KEYWORD_LIST_ADDRESS "http://${MORVANE_PUBLISHER_HOST}/adminapi/keywords.txt"
     CACHE STRING "Plain address of the keyword list (stored enciphered)")
+# Caps and deadlines (whole numbers). A page body longer than the cap, or a page request
+# still running after the deadline (0: none), fails as an unreachable page; the update's
+# file never grows past its cap.
+set(MORVANE_MOST_PAGE_BYTES "67108864" CACHE STRING "Longest page body read, in bytes (64 MiB)")
+set(MORVANE_PAGE_DEADLINE_SECONDS "120" CACHE STRING "Whole-request deadline of a page request, in seconds")
+set(MORVANE_MOST_DOWNLOAD_BYTES "2147483648" CACHE STRING "Largest update download, in bytes (2 GiB)")
 
 set(MORVANE_SETTINGS_DIR ${CMAKE_BINARY_DIR}/generated)
 set(MORVANE_SETTINGS_HEADER ${MORVANE_SETTINGS_DIR}/settings/BuildSettings.h)

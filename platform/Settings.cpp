@@ -11,6 +11,8 @@ Settings BuildSettings() {
       build_settings::kPlayerHost,      build_settings::kLiveTvHost,
       build_settings::kRunningVersion,  build_settings::kVersionPageStored,
       build_settings::kInfoPageStored,  build_settings::kKeywordListStored,
+      build_settings::kMostPageBytes,   std::chrono::seconds(build_settings::kPageDeadlineSeconds),
+      build_settings::kMostDownloadBytes,
   };
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// The addresses of the outside services and the running version. They are fixed when the
+// The addresses of the outside services, the running version, and the caps of requests. They are fixed when the
 // program is built; main() takes BuildSettings(), tests fill a Settings with the addresses
 // of the servers they start.
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace morvane {
@@ -19,6 +22,10 @@ struct Settings {
   std::string versionPageStored;
   std::string infoPageStored;
   std::string keywordListStored;
+  // Caps and deadlines (build settings of their own; these defaults are the build defaults).
+  std::size_t mostPageBytes = std::size_t{64} << 20;  // a longer page body is unreachable
+  std::chrono::milliseconds pageDeadline{120000};     // whole page request; 0: none
+  std::uint64_t mostDownloadBytes = std::uint64_t{2} << 30;  // the update's stored file
 };
 
 Settings BuildSettings();

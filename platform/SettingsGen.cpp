@@ -1,7 +1,9 @@
 // Writes settings/BuildSettings.h from the build settings given on the command line:
 // OUTPUT then Name=value pairs. Values whose name ends in "Stored" are enciphered first, so their
-// plain text never reaches the sources or the program.
+// plain text never reaches the sources or the program; those ending in "Bytes" or "Seconds"
+// are whole numbers.
 
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -28,6 +30,10 @@ std::string CxxLiteral(const std::string& bytes) {
   return out + "\"";
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,8 +50,19 @@ int main(int argc, char** argv) {
     if (eq == std::string::npos) continue;
     const std::string name = pair.substr(0, eq);
     std::string value = pair.substr(eq + 1);
-    if (name.size() > 6 && name.compare(name.size() - 6, 6, "Stored") == 0)
-      value = morvane::EncipherText(value, "");
+    if (EndsWith(name, "Stored")) value = morvane::EncipherText(value, "");
+    if (EndsWith(name, "Bytes") || EndsWith(name, "Seconds")) {
+      // A size or a time: a whole number, checked here so that a bad setting stops the build.
+      unsigned long long number = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+      if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
+        std::cerr << "morvane-settings-gen: " << name << " must be a whole number, not \""
+                  << value << "\"\n";
+        return 2;
+      }
+      out << "inline constexpr unsigned long long k" << name << " = " << number << "ULL;\n";
+      continue;
+    }
     out << "inline constexpr const char* k" << name << " = " << CxxLiteral(value) << ";\n";
   }
   out << "}  // namespace morvane::build_settings\n";

@@ -1,5 +1,6 @@
 #include "update/RemoteTexts.h"
 
+#include <chrono>
 #include <string>
 
 #include "app/HistoryFile.h"
@@ -16,6 +17,17 @@ namespace morvane {
 
 namespace {
 
+// The window thread waits on the information page and the link list (Part 5.5) and the user
+// on the keyword list: each is given up after this long, well before a page request's own
+// deadline.
+constexpr std::chrono::milliseconds kRemoteTextDeadline{10000};
+
+std::string FetchRemoteText(const std::string& address) {
+  FetchOptions options;
+  options.deadline = kRemoteTextDeadline;
+  return FetchPage(address, options);
+}
+
 std::uint32_t SeedNow(Program& program) {
   return NextRandomSeed(program.update.seedCounter, TickCount());
 }
@@ -23,7 +35,7 @@ std::uint32_t SeedNow(Program& program) {
 }  // namespace
 
 void LoadInfoPage(Program& program) {
-  const std::string page = FetchPage(DecipherText(program.settings.infoPageStored, ""));
+  const std::string page = FetchRemoteText(DecipherText(program.settings.infoPageStored, ""));
   program.texts.Set(ProgramText::InformationPage, page);
   // The history file is local: it loads whatever the publisher's server answered, so that
   // a later "全部保存" cannot replace it with this run's plays alone.
@@ -42,7 +54,7 @@ void LoadInfoPage(Program& program) {
 void PlayRandomLink(Program& program) {
   const std::uint32_t seed = SeedNow(program);
   const std::string page =
-      FetchPage("http://" + program.settings.publisherHost + "//adminapi/sjlj.txt");
+      FetchRemoteText("http://" + program.settings.publisherHost + "//adminapi/sjlj.txt");
   // An unreadable or empty list leaves nothing to draw: the link box and the player stay
   // as they are.
   auto line = DrawRandomLine(page, seed);
@@ -53,7 +65,8 @@ void PlayRandomLink(Program& program) {
 
 void SearchRandomKeyword(Program& program) {
   const std::uint32_t seed = SeedNow(program);
-  const std::string page = FetchPage(DecipherText(program.settings.keywordListStored, ""));
+  const std::string page =
+      FetchRemoteText(DecipherText(program.settings.keywordListStored, ""));
   auto line = DrawRandomLine(page, seed);
   if (!line) return;
   program.ui.SetText("编辑框_种子关键字", *line);

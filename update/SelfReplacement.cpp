@@ -1,12 +1,18 @@
 #include "update/SelfReplacement.h"
 
+#include <elf.h>
 #include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
+#include "app/HistoryFile.h"
 #include "platform/Process.h"
 #include "platform/Worker.h"
 #include "update/UpdateDownload.h"
@@ -64,9 +70,11 @@ bool WaitStep(Program& program) {
   return false;
 }
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  // O_NOFOLLOW: a link planted under the script's name must not redirect the write.
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0700);
+// Writes `bytes` into a new file at `path`. Whatever stands under that name (a leftover
+// script, a planted file or link) is taken away first, never written into or through.
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+  unlink(path.c_str());
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0700);
   if (fd < 0) return false;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -80,7 +88,46 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return close(fd) == 0;
 }
 
+// Whether the open file holds a program: an ELF executable of our own class that is no
+// shared library (one with a program interpreter, or a fixed-address executable).
+bool HoldsProgram(int fd) {
+  ElfW(Ehdr) header;
+  if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return false;
+  constexpr unsigned char kOwnClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != kOwnClass)
+    return false;
+  if (header.e_type == ET_EXEC) return true;
+  if (header.e_type != ET_DYN || header.e_phentsize != sizeof(ElfW(Phdr))) return false;
+  for (int i = 0; i < header.e_phnum; ++i) {
+    ElfW(Phdr) segment;
+    const off_t at = static_cast<off_t>(header.e_phoff) + i * static_cast<off_t>(sizeof segment);
+    if (pread(fd, &segment, sizeof segment, at) != static_cast<ssize_t>(sizeof segment))
+      return false;
+    if (segment.p_type == PT_INTERP) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ReplaceableByNewProgram(const std::string& path) {
+  const PathParts parts = SplitPath(path);
+  // The program's own files are never a program's place.
+  if (parts.name == SplitPath(HistoryFilePath(parts.directory)).name ||
+      parts.name == kScriptName || parts.name.rfind(kDownloadPrefix, 0) == 0)
+    return false;
+  // O_NOFOLLOW refuses a symlink, O_NONBLOCK keeps a FIFO from holding the update up.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    struct stat info;
+    return errno == ENOENT && lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+  }
+  struct stat info;
+  const bool earlierProgram = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                              (info.st_mode & S_IXUSR) != 0 && HoldsProgram(fd);
+  close(fd);
+  return earlierProgram;
+}
 
 bool UsableProgramName(const std::string& name, const std::string& runningName) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -124,13 +171,15 @@ void RunUpdate(Program& program) {
   const PathParts self = SplitPath(programPath);
   // The page gives the name in GBK; file names are UTF-8.
   const std::string newName = LocalToUtf8(name);
-  // Checked before the download: with such a name the old program would be lost or
-  // overwritten by the move, so the update cannot go ahead at all.
-  if (programPath.empty() || !UsableProgramName(newName, self.name)) {
+  // Checked before the download: with such a name the old program, or a file that is no
+  // earlier download of a program, would be lost or overwritten by the move, so the update
+  // cannot go ahead at all.
+  const std::string newPath = self.directory + "/" + newName;
+  if (programPath.empty() || !UsableProgramName(newName, self.name) ||
+      !ReplaceableByNewProgram(newPath)) {
     RefuseUpdate(program);
     return;
   }
-  const std::string newPath = self.directory + "/" + newName;
 
   std::string temporary;
   {
@@ -165,7 +214,8 @@ void RunUpdate(Program& program) {
     // place or with the new program running and the clean-up script written.
     std::lock_guard lock(update.replacing);
     if (update.abortRequested.load()) return;
-    const bool moved = MoveFileReplacing(temporary, newPath);
+    // Asked again: the directory may have changed during the download.
+    const bool moved = ReplaceableByNewProgram(newPath) && MoveFileReplacing(temporary, newPath);
     if (moved) {
       std::lock_guard state(update.mutex);
       update.temporaryFile.clear();
@@ -185,7 +235,7 @@ void WriteCleanupScript(Program& program) {
   const std::string programPath = ProgramPathOf(program);
   if (!programPath.empty()) {
     const std::string script = SplitPath(programPath).directory + "/" + kScriptName;
-    if (WriteFileBytes(script, CleanupScriptText(programPath)))
+    if (WriteNewFile(script, CleanupScriptText(programPath)))
       StartDetached("/bin/sh", {script}, StartStyle::Hidden);
   }
   program.ui.EndProgram(0);

@@ -32,4 +32,11 @@ std::string CleanupScriptText(const std::string& oldProgram);
 // empty, no "/" or NUL, not "." or "..", and not the running program's own name.
 bool UsableProgramName(const std::string& name, const std::string& runningName);
 
+// Whether the new program may be put at `path` (the program directory + "/" + its name):
+// nothing stands there yet, or an earlier download of a program does, that is a regular
+// file (not a symlink), executable by its owner, holding an ELF executable (not a shared
+// library), and not named as one of the program's own files (the history "配置.ini", the
+// clean-up script " .sh", a download in progress). Anything else is left alone.
+bool ReplaceableByNewProgram(const std::string& path);
+
 }  // namespace morvane

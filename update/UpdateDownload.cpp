@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include "web/CurlSession.h"
 #include "web/FetchPage.h"
 #include "web/Text.h"
+#include "web/UrlParts.h"
 
 namespace morvane {
 
@@ -53,7 +56,11 @@ const char* MessageFor(Failure failure) {
 class Transfer {
  public:
   Transfer(Program& program, CURL* curl, const std::string& path, const DownloadProgress& progress)
-      : program_(program), curl_(curl), path_(path), progress_(progress) {}
+      : program_(program),
+        curl_(curl),
+        path_(path),
+        progress_(progress),
+        mostBytes_(program.settings.mostDownloadBytes) {}
   ~Transfer() { CloseFile(); }
 
   bool Aborting() const { return program_.update.abortRequested.load(); }
@@ -62,6 +69,12 @@ class Transfer {
   bool Take(const char* data, std::size_t size) {
     if (Aborting()) return false;
     if (!fileOpen_ && !OpenFile()) return false;
+    // The file never grows past the cap, and the body never past its announced length.
+    const std::uint64_t taken = static_cast<std::uint64_t>(received_) + filled_;
+    if (size > mostBytes_ - taken ||
+        (announced_ > 0 && (encoded_ ? static_cast<std::uint64_t>(WireBytes()) : taken + size) >
+                               static_cast<std::uint64_t>(announced_)))
+      return Fail(Failure::Reading);
     while (size > 0) {
       std::size_t n = std::min(size, kReadSize - filled_);
       std::memcpy(buffer_ + filled_, data, n);
@@ -77,7 +90,8 @@ class Transfer {
   bool Finish() {
     if (!fileOpen_ && !OpenFile()) return false;
     if (filled_ > 0 && !WriteRead()) return false;
-    if (total_ > 0 && received_ < total_) return Fail(Failure::Reading);
+    if (announced_ > 0 && (encoded_ ? WireBytes() : received_) != announced_)
+      return Fail(Failure::Reading);
     int fd = fd_;
     fd_ = -1;
     fileOpen_ = false;
@@ -106,11 +120,39 @@ class Transfer {
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return Fail(Failure::LocalFile);
     fileOpen_ = true;
-    curl_off_t length = -1;
-    curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    total_ = length > 0 ? static_cast<std::int64_t>(length) : 0;
+    // Also the length that curl sets aside beside a chunked body: a body is refused past
+    // any length it was announced with.
+    announced_ = HeaderNumber("Content-Length");
+    encoded_ = Encoded();
+    // The announced length is that of the encoded body; the file's own size is then unknown.
+    total_ = encoded_ ? 0 : announced_;
+    if (static_cast<std::uint64_t>(announced_) > mostBytes_) return Fail(Failure::Reading);
     start_ = TickCount();
     return true;
+  }
+
+  std::int64_t HeaderNumber(const char* name) const {
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl_, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header)
+      return 0;
+    std::int64_t number = 0;
+    const char* end = header->value + std::strlen(header->value);
+    const auto [stop, error] = std::from_chars(header->value, end, number);
+    return error == std::errc() && stop == end && number > 0 ? number : 0;
+  }
+
+  bool Encoded() const {
+    curl_header* header = nullptr;
+    return curl_easy_header(curl_, "Content-Encoding", 0, CURLH_HEADER, -1, &header) ==
+               CURLHE_OK &&
+           header != nullptr && strcasecmp(header->value, "identity") != 0;
+  }
+
+  // Body bytes as they came over the connection, before any decoding.
+  std::int64_t WireBytes() const {
+    curl_off_t bytes = 0;
+    curl_easy_getinfo(curl_, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
+    return static_cast<std::int64_t>(bytes);
   }
 
   bool WriteRead() {
@@ -138,7 +180,10 @@ class Transfer {
   int fd_ = -1;
   bool fileOpen_ = false;
   Failure failure_ = Failure::None;
-  std::int64_t total_ = 0;
+  const std::uint64_t mostBytes_;
+  std::int64_t announced_ = 0;  // Content-Length, 0 when none
+  bool encoded_ = false;        // Content-Encoding other than identity
+  std::int64_t total_ = 0;      // what the progress figures call total
   std::int64_t received_ = 0;
   std::uint32_t start_ = 0;
   std::size_t filled_ = 0;
@@ -196,11 +241,12 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
   curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  // The body is stored exactly as sent, even though the request admits gzip and deflate.
-  curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  // The request admits gzip and deflate, so what the server encoded is decoded: the file is
+  // the program. curl's own Accept-Encoding line gives way to the one of the header block.
+  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  HttpsGuard guard;
+  RestrictToWebProtocols(curl, AddressIsSecure(address), guard);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveSize);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
@@ -217,7 +263,9 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
   bool complete = false;
   if (result != CURLE_OK) {
     // A transfer that broke off before the answer was accepted never reached the file.
-    transfer.Fail(transfer.fileOpen() ? Failure::Reading : Failure::Address);
+    // Undecodable bytes are a bad body too.
+    transfer.Fail(transfer.fileOpen() || result == CURLE_BAD_CONTENT_ENCODING ? Failure::Reading
+                                                                                : Failure::Address);
   } else {
     complete = transfer.Finish();
   }

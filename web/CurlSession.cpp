@@ -1,5 +1,7 @@
 #include "web/CurlSession.h"
 
+#include <strings.h>
+
 #include <array>
 #include <mutex>
 
@@ -10,6 +12,8 @@ namespace {
 std::once_flag gReady;
 CURLSH* gCookieStore = nullptr;
 std::array<std::mutex, CURL_LOCK_DATA_LAST> gStoreLocks;
+std::mutex gTrustMutex;
+std::string gTrustedCertificates;
 
 void LockStore(CURL*, curl_lock_data data, curl_lock_access, void*) {
   gStoreLocks[static_cast<std::size_t>(data)].lock();
@@ -29,6 +33,22 @@ void Prepare() {
   // Never cleaned up: workers are detached and may still be reading when the process ends.
 }
 
+// Called before each request of a transfer is sent, the first one and every redirect hop.
+int CheckStepDown(void* user, char*, char*, int, int) {
+  auto& guard = *static_cast<HttpsGuard*>(user);
+  CURL* const handle = guard.handle;
+  const char* scheme = nullptr;
+  curl_easy_getinfo(handle, CURLINFO_SCHEME, &scheme);
+  const bool secure = scheme != nullptr && strcasecmp(scheme, "https") == 0;
+  if (secure) {
+    guard.reached = true;
+  } else if (guard.reached) {
+    guard.refused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  return CURL_PREREQFUNC_OK;
+}
+
 }  // namespace
 
 void EnsureCurlReady() {
@@ -38,6 +58,24 @@ void EnsureCurlReady() {
 CURLSH* ProcessCookieStore() {
   EnsureCurlReady();
   return gCookieStore;
+}
+
+void RestrictToWebProtocols(CURL* handle, bool secureStart, HttpsGuard& guard) {
+  guard = HttpsGuard{};
+  guard.handle = handle;
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  // A plain address may be sent on to HTTPS; a secure one is never sent back to plain HTTP.
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, secureStart ? "https" : "http,https");
+  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &CheckStepDown);
+  curl_easy_setopt(handle, CURLOPT_PREREQDATA, &guard);
+  std::lock_guard lock(gTrustMutex);
+  if (!gTrustedCertificates.empty())
+    curl_easy_setopt(handle, CURLOPT_CAINFO, gTrustedCertificates.c_str());
+}
+
+void SetTrustedCertificates(const std::string& pemFile) {
+  std::lock_guard lock(gTrustMutex);
+  gTrustedCertificates = pemFile;
 }
 
 }  // namespace morvane

@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include <string>
+
 namespace morvane {
 
 void EnsureCurlReady();
@@ -13,5 +15,22 @@ void EnsureCurlReady();
 // with CURLOPT_SHARE and switch the cookie engine on with CURLOPT_COOKIEFILE "". It lives
 // for the whole process and is safe to use from several threads at once.
 CURLSH* ProcessCookieStore();
+
+// What one transfer has learnt about its redirect chain, for RestrictToWebProtocols.
+struct HttpsGuard {
+  bool reached = false;  // a request of the transfer has gone over HTTPS
+  bool refused = false;  // a redirect back to plain HTTP was refused
+  CURL* handle = nullptr;
+};
+
+// Lets `handle` speak http and https only and keeps its redirects from stepping down: a
+// secure address is redirected to https only, and once any request of the transfer has
+// gone over HTTPS (also after an http → https hop), the next plain HTTP request is not sent:
+// the transfer ends, `guard.refused` set. `guard` must outlive the transfer.
+void RestrictToWebProtocols(CURL* handle, bool secureStart, HttpsGuard& guard);
+
+// Certificates that requests trust instead of the system's (a PEM file); "" is the system
+// store. Only the tests' own HTTPS servers need another.
+void SetTrustedCertificates(const std::string& pemFile);
 
 }  // namespace morvane

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <climits>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,8 @@ constexpr curl_off_t kMostReserved = 64 << 20;
 
 std::atomic<long long> gConnectMilliseconds{FetchTimeouts{}.connect.count()};
 std::atomic<long long> gStallMilliseconds{FetchTimeouts{}.stall.count()};
+std::atomic<std::size_t> gMostBodyBytes{FetchLimits{}.mostBodyBytes};
+std::atomic<long long> gDeadlineMilliseconds{FetchLimits{}.deadline.count()};
 
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -65,11 +68,17 @@ struct Reception {
   curl_off_t sent = 0;
   Clock::time_point lastActivity = Clock::now();
   std::chrono::milliseconds stall{0};
+  std::size_t mostBodyBytes = 0;
+  bool overflowed = false;  // the body went past its cap
 };
 
 std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& reception = *static_cast<Reception*>(user);
   const std::size_t length = size * count;
+  if (length > reception.mostBodyBytes - reception.body.size()) {
+    reception.overflowed = true;
+    return 0;  // ends the transfer
+  }
   reception.body.append(data, length);
   reception.inBody = true;
   reception.lastActivity = Clock::now();
@@ -95,7 +104,8 @@ std::size_t ReceiveHeader(char* data, std::size_t size, std::size_t count, void*
   if (line.empty() && reception.responded && !reception.inBody) {
     curl_off_t announced = -1;
     curl_easy_getinfo(reception.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced > 0 && announced <= kMostReserved) {
+    if (announced > 0 && announced <= kMostReserved &&
+        static_cast<std::size_t>(announced) <= reception.mostBodyBytes) {
       reception.body.reserve(static_cast<std::size_t>(announced));
     }
   }
@@ -224,7 +234,9 @@ bool NamesUtf8(std::string_view body, std::string_view rawHeaders) {
          ContainsIgnoringCase(rawHeaders, kUtf8Marker);
 }
 
-std::string Fetch(const std::string& address, const FetchOptions& options, int repeats) {
+// `due`: when the whole call, 301 repeats included, has to be over.
+std::string Fetch(const std::string& address, const FetchOptions& options, int repeats,
+                  Clock::time_point due) {
   if (HoldsControlBytes(address)) return {};  // would reach the request line or the Referer
   const AddressParts parts = SplitAddress(address);
   const std::string url = RequestUrl(parts);
@@ -251,9 +263,14 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   Reception reception;
   reception.handle = handle;
   reception.stall = std::chrono::milliseconds(gStallMilliseconds.load());
+  reception.mostBodyBytes = gMostBodyBytes.load();
+  HttpsGuard guard;
+
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+  if (left.count() <= 0) return {};
 
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  RestrictToWebProtocols(handle, parts.secure, guard);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
@@ -261,8 +278,6 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, options.noAutomaticRedirect ? 0L : 1L);
   curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMostPlatformRedirects);
-  // A plain address may be sent on to HTTPS; a secure one is never sent back to plain HTTP.
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, parts.secure ? "https" : "http,https");
   // The proxy serves plain HTTP only; without one, proxy settings of the environment are
   // ignored as well.
   const std::string proxy =
@@ -270,6 +285,9 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str());
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                    static_cast<long>(gConnectMilliseconds.load()));
+  if (due != Clock::time_point::max())
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::min<long long>(left.count(), LONG_MAX)));
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reception);
@@ -292,11 +310,18 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
 
   // A failed transfer is not an error of its own: what arrived until then is the answer,
   // and without any response the header text is the untouched blank buffer.
-  curl_easy_perform(handle);
+  // Past a cap, the deadline or into a step down to plain HTTP, though, the page is not
+  // read at all.
+  const CURLcode result = curl_easy_perform(handle);
   easy.reset();
+  // (curl refuses a redirect from a secure address to plain HTTP as an unsupported protocol.)
+  const bool failed = reception.overflowed || guard.refused ||
+                      result == CURLE_OPERATION_TIMEDOUT || result == CURLE_UNSUPPORTED_PROTOCOL;
+  if (failed) reception.body.clear();
 
-  std::string rawHeaders = reception.responded ? JoinHeaderLines(reception.headerLines)
-                                               : std::string(kRawHeaderBuffer, ' ');
+  std::string rawHeaders = reception.responded && !failed
+                               ? JoinHeaderLines(reception.headerLines)
+                               : std::string(kRawHeaderBuffer, ' ');
   rawHeaders.resize(std::min(rawHeaders.find('\0'), rawHeaders.size()));
   if (rawHeaders.size() >= kRawHeaderBuffer) rawHeaders.assign(kRawHeaderBuffer, ' ');
   if (options.rawHeaders) *options.rawHeaders = rawHeaders;
@@ -308,6 +333,10 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
 
   if (facts.movedPermanently) {
     if (repeats >= kMostMovedRepeats) return {};
+    const std::string movedAddress = facts.redirectTarget + parts.path;
+    // An answer that came over HTTPS is never repeated in plain HTTP: the path, the query
+    // and the Referer would go out in clear.
+    if ((parts.secure || guard.reached) && !AddressIsSecure(movedAddress)) return {};
     if (options.redirectTarget) options.redirectTarget->clear();
     // The repeat sends this request's header text (its Referer still names the first
     // address) and composes a fresh Cookie line from the merged cookie text.
@@ -316,23 +345,31 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
     repeat.headerText = options.headerText ? options.headerText : &repeatHeaderText;
     *repeat.headerText = headerText;
     repeat.bodyBytes = body;
-    return Fetch(facts.redirectTarget + parts.path, repeat, repeats + 1);
+    return Fetch(movedAddress, repeat, repeats + 1, due);
   }
 
   if (NamesUtf8(reception.body, rawHeaders)) return Utf8ToLocal(reception.body);
   return std::move(reception.body);
 }
 
+Clock::time_point DueTime(const FetchOptions& options) {
+  const std::chrono::milliseconds limit = options.deadline.count() > 0
+                                              ? options.deadline
+                                              : std::chrono::milliseconds(gDeadlineMilliseconds);
+  if (limit.count() <= 0) return Clock::time_point::max();
+  return Clock::now() + limit;
+}
+
 }  // namespace
 
 std::string FetchPage(const std::string& address, const FetchOptions& options) {
-  std::string page = Fetch(address, options, 0);
+  std::string page = Fetch(address, options, 0, DueTime(options));
   page.resize(std::min(page.find('\0'), page.size()));
   return page;
 }
 
 std::string FetchPageBytes(const std::string& address, const FetchOptions& options) {
-  return Fetch(address, options, 0);
+  return Fetch(address, options, 0, DueTime(options));
 }
 
 void SetFetchTimeouts(const FetchTimeouts& timeouts) {
@@ -343,6 +380,15 @@ void SetFetchTimeouts(const FetchTimeouts& timeouts) {
 FetchTimeouts GetFetchTimeouts() {
   return FetchTimeouts{std::chrono::milliseconds(gConnectMilliseconds.load()),
                        std::chrono::milliseconds(gStallMilliseconds.load())};
+}
+
+void SetFetchLimits(const FetchLimits& limits) {
+  gMostBodyBytes = limits.mostBodyBytes;
+  gDeadlineMilliseconds = limits.deadline.count();
+}
+
+FetchLimits GetFetchLimits() {
+  return FetchLimits{gMostBodyBytes.load(), std::chrono::milliseconds(gDeadlineMilliseconds.load())};
 }
 
 }  // namespace morvane

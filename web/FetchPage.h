@@ -4,6 +4,7 @@
 // and the proxy it changes the behaviour). Failures give the empty result.
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,7 @@ struct FetchOptions {
   std::string* bodyBytes = nullptr;       // in/out
   std::optional<std::string> proxy;       // host:port; given makes HTTP go through it
   std::string* rawHeaders = nullptr;      // out
+  std::chrono::milliseconds deadline{0};  // whole-request limit for this call; 0: the process-wide one
 };
 
 // Result text in GBK, ending before the body's first NUL byte.
@@ -35,5 +37,16 @@ struct FetchTimeouts {
 };
 void SetFetchTimeouts(const FetchTimeouts& timeouts);
 FetchTimeouts GetFetchTimeouts();
+
+// The caps of every page request (Part 2.1 sets none; they are build settings, applied at
+// start-up): a body longer than `mostBodyBytes`, or a call still running after `deadline`
+// (its 301 repeats included; 0: no deadline), fails as an unreachable page does: the empty
+// result, and the headers as if no answer had come. The defaults are the build defaults.
+struct FetchLimits {
+  std::size_t mostBodyBytes = std::size_t{64} << 20;
+  std::chrono::milliseconds deadline{120000};
+};
+void SetFetchLimits(const FetchLimits& limits);
+FetchLimits GetFetchLimits();
 
 }  // namespace morvane

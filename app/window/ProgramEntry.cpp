@@ -20,6 +20,7 @@
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"
 #include "update/RemoteTexts.h"
+#include "web/FetchPage.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   auto* ui = new QtControls;
   auto* program = new Program(*ui, BuildSettings());
   globals = program;
+  SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
   // The process ends through quick_exit (here and in EndProgram): ordinary static
   // destruction would pull the toolkit away from workers that are still running.
   std::at_quick_exit(FreeGlobals);

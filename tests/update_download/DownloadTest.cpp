@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <condition_variable>
 #include <filesystem>
@@ -10,7 +11,9 @@
 
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
+#include "tests/support/TlsServer.h"
 #include "tests/update_replace/ScratchDirectory.h"
+#include "tests/web_fetch/RawServer.h"
 #include "update/UpdateDownload.h"
 #include "web/Text.h"
 
@@ -18,7 +21,11 @@ namespace morvane {
 namespace {
 
 using testing::LocalServer;
+using testing::RawAnswer;
+using testing::RawReply;
+using testing::RawServer;
 using testing::RecordingControls;
+using testing::TlsServer;
 using testing::ScratchDirectory;
 
 struct Call {
@@ -52,44 +59,165 @@ struct Download {
   }
 };
 
-TEST(DownloadToFile, SendsTheHeaderBlockAndStoresTheBodyUndecoded) {
-  LocalServer server;
-  httplib::Headers seen;
-  // Looks like gzip but is not: any attempt to decode it would fail the download.
-  std::string body = "\x1f\x8b" + Pattern(10238);
-  server.server().Get("/new", [&](const httplib::Request& req, httplib::Response& res) {
-    seen = req.headers;
-    res.set_header("Content-Encoding", "gzip");
-    res.set_content(body, "application/octet-stream");
-  });
-  server.Start();
+// zlib's deflate of `bytes`: a gzip stream, or the zlib stream that HTTP calls deflate.
+std::string Compressed(const std::string& bytes, bool gzip) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, gzip ? 31 : 15, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
+    return {};
+  std::string out(deflateBound(&stream, bytes.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
 
-  Download d;
-  ASSERT_EQ(d.Run(server.base() + "/new"), DownloadOutcome::Complete);
-  server.Stop();
-
-  std::map<std::string, std::string> sent;
-  for (const auto& [name, value] : seen)
-    if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" &&
-        name != "LOCAL_PORT")
-      sent[name] = value;
-  const std::map<std::string, std::string> expected = {
-      {"Host", server.host()},
-      {"Accept", "*/*"},
-      {"Accept-Language", "zh-cn"},
-      {"Accept-Encoding", "gzip, deflate"},
-      {"User-Agent", "Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)"},
+// The designed header block goes out byte for byte, and what the server encoded is decoded:
+// the file is the program, whatever the encoding.
+TEST(DownloadToFile, SendsTheHeaderBlockAndStoresTheDecodedProgram) {
+  const std::string program = Pattern(100000);
+  const struct {
+    const char* name;
+    const char* encoding;  // "" for none
+    std::string body;
+  } cases[] = {
+      {"gzip", "gzip", Compressed(program, true)},
+      {"deflate", "deflate", Compressed(program, false)},
+      {"not encoded", "", program},
   };
-  EXPECT_EQ(sent, expected);
-  EXPECT_EQ(ReadFile(d.path), body);
-  // Exactly one full read: one report.
-  ASSERT_EQ(d.calls.size(), 1u);
-  EXPECT_EQ(d.calls[0].total, 10240);
-  EXPECT_EQ(d.calls[0].received, 10240);
-  EXPECT_EQ(d.calls[0].fresh, 10240);
-  EXPECT_GT(d.calls[0].elapsed, 0);
-  EXPECT_TRUE(d.ui.Messages().empty());
-  EXPECT_TRUE(d.ui.EndedWith().empty());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer server([&](const std::string&) {
+      return RawReply{RawAnswer("HTTP/1.1 200 OK",
+                                *c.encoding ? "Content-Encoding: " + std::string(c.encoding) + "\r\n"
+                                            : "",
+                                c.body)};
+    });
+    Download d;
+    ASSERT_EQ(d.Run(server.base() + "/new"), DownloadOutcome::Complete);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0],
+              "GET /new HTTP/1.1\r\nHost: " + server.host() +
+                  "\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: gzip, "
+                  "deflate\r\nUser-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; "
+                  "MyIE2; .NET CLR 1.1.4322)\r\n\r\n");
+    EXPECT_EQ(ReadFile(d.path), program);
+    ASSERT_FALSE(d.calls.empty());
+    // The announced length is the encoded body's: it is no total of the file.
+    EXPECT_EQ(d.calls.back().total, *c.encoding ? 0 : static_cast<std::int64_t>(program.size()));
+    EXPECT_EQ(d.calls.back().received, static_cast<std::int64_t>(program.size()));
+    EXPECT_TRUE(d.ui.Messages().empty());
+    EXPECT_TRUE(d.ui.EndedWith().empty());
+  }
+}
+
+// The stored file never grows past the cap (a setting), and the body never past its
+// announced length: beyond either the download is a failed read and the file is removed.
+TEST(DownloadToFile, RefusesMoreThanAnnouncedOrPastTheCap) {
+  constexpr std::uint64_t kCap = 50000;
+  const std::string atCap = Pattern(kCap);
+  const std::string overCap = Pattern(kCap + 1);
+  const auto unannounced = [](const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
+  };
+  const struct {
+    const char* name;
+    std::string answer;
+    bool complete;
+  } cases[] = {
+      {"no length, at the cap", unannounced(atCap), true},
+      {"no length, one byte past the cap", unannounced(overCap), false},
+      {"announced, at the cap", RawAnswer("HTTP/1.1 200 OK", "", atCap), true},
+      {"announced past the cap", RawAnswer("HTTP/1.1 200 OK", "", overCap), false},
+      {"gzip that decodes to the cap",
+       RawAnswer("HTTP/1.1 200 OK", "Content-Encoding: gzip\r\n", Compressed(atCap, true)), true},
+      {"gzip that decodes past the cap",
+       RawAnswer("HTTP/1.1 200 OK", "Content-Encoding: gzip\r\n", Compressed(overCap, true)),
+       false},
+      {"chunked past the announced length",
+       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\nConnection: "
+       "close\r\n\r\n14\r\n" + std::string(20, 'x') + "\r\n0\r\n\r\n",
+       false},
+      {"shorter than announced",
+       "HTTP/1.1 200 OK\r\nContent-Length: 20\r\nConnection: close\r\n\r\n" + std::string(10, 'x'),
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer server([&](const std::string&) { return RawReply{c.answer}; });
+    RecordingControls ui;
+    Settings settings;
+    settings.mostDownloadBytes = kCap;
+    Program program{ui, settings};
+    ScratchDirectory dir;
+    const std::string path = dir.path() + "/download";
+    const DownloadOutcome outcome = DownloadToFile(program, server.base() + "/new", path, {});
+    if (c.complete) {
+      EXPECT_EQ(outcome, DownloadOutcome::Complete);
+      EXPECT_EQ(ReadFile(path), atCap);
+      EXPECT_TRUE(ui.Messages().empty());
+    } else {
+      EXPECT_EQ(outcome, DownloadOutcome::Failed);
+      ASSERT_EQ(ui.Messages().size(), 1u);
+      EXPECT_EQ(LocalToUtf8(ui.Messages()[0].text), "读文件出错!");
+      EXPECT_EQ(ui.EndedWith(), std::vector<int>{0});
+      EXPECT_FALSE(std::filesystem::exists(path));
+    }
+  }
+}
+
+// A download that started on HTTPS is never carried on in plain HTTP, by a redirect of the
+// secure server or after an http → https hop.
+TEST(DownloadToFile, NoStepDownFromHttpsToPlainHttp) {
+  TlsServer secure;
+  std::string clear;
+  secure.server().Get("/moved", [&](const httplib::Request&, httplib::Response& res) {
+    res.status = 301;
+    res.set_header("Location", clear + "/new");
+    res.set_content("moved", "text/plain");
+  });
+  secure.server().Get("/new", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Pattern(5000), "application/octet-stream");
+  });
+  secure.Start();
+  RawServer plain([&](const std::string& request) {
+    if (request.starts_with("GET /up "))
+      return RawReply{
+          RawAnswer("HTTP/1.1 302 Found", "Location: " + secure.base() + "/moved\r\n", "")};
+    return RawReply{RawAnswer("HTTP/1.1 200 OK", "", Pattern(5000))};
+  });
+  clear = plain.base();
+  const struct {
+    const char* name;
+    std::string address;
+    std::size_t sentInClear;
+    const char* message;  // "" for a complete download
+  } cases[] = {
+      {"301 from https to http", secure.base() + "/moved", 0, "不能打开该URL!"},
+      {"http to https to http", clear + "/up", 1, "不能打开该URL!"},
+      {"https alone", secure.base() + "/new", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    plain.ClearRequests();
+    Download d;
+    d.Run(c.address);
+    std::size_t sent = 0;
+    for (const std::string& request : plain.requests()) sent += request.empty() ? 0 : 1;
+    EXPECT_EQ(sent, c.sentInClear);
+    if (*c.message) {
+      ASSERT_EQ(d.ui.Messages().size(), 1u);
+      EXPECT_EQ(LocalToUtf8(d.ui.Messages()[0].text), c.message);
+      EXPECT_FALSE(std::filesystem::exists(d.path));
+    } else {
+      EXPECT_TRUE(d.ui.Messages().empty());
+      EXPECT_EQ(ReadFile(d.path), Pattern(5000));
+    }
+  }
 }
 
 // Bodies arriving in pieces of every size are stored whole and reported once per full read

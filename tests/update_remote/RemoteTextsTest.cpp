@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 #include <map>
 #include <mutex>
 #include <set>
@@ -277,6 +281,63 @@ TEST_F(RemoteTextsTest, RandomKeyword) {
     const auto siteRequests = site_.Targets();
     ASSERT_EQ(siteRequests.size(), siteRequestsBefore + 1);
     EXPECT_EQ(siteRequests.back(), c.query);
+  }
+}
+
+// ---- deadline -------------------------------------------------------------------------------
+
+// A publisher that sends a byte now and then, never stalling: the window waits on the
+// information page and the link list, so each read is given up after about ten seconds
+// (the keyword list too), far before a page request's own deadline.
+TEST_F(RemoteTextsTest, TricklingPublisherIsGivenUpAfterTenSeconds) {
+  std::atomic<bool> stop{false};
+  LocalServer trickle;
+  trickle.server().Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [&](std::size_t, httplib::DataSink& sink) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      sink.write("l", 1);
+      return !stop.load();
+    });
+  });
+  trickle.Start();
+  settings_.publisherHost = trickle.host();
+  settings_.infoPageStored = EncipherText(trickle.base() + "/info.html", "");
+  settings_.keywordListStored = EncipherText(trickle.base() + "/lists/keywords.txt", "");
+  const struct {
+    const char* name;
+    void (*read)(Program&);
+    bool message;  // "网络连接失败"
+  } cases[] = {
+      {"information page", &LoadInfoPage, true},
+      {"link list", &PlayRandomLink, false},
+      {"keyword list", &SearchRandomKeyword, false},
+  };
+  // The three at once, so the test waits for one deadline only.
+  std::vector<std::thread> readers;
+  std::vector<std::unique_ptr<RecordingControls>> uis;
+  std::vector<std::unique_ptr<Program>> programs;
+  std::vector<std::chrono::steady_clock::duration> took(std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    uis.push_back(std::make_unique<RecordingControls>());
+    programs.push_back(std::make_unique<Program>(*uis.back(), settings_));
+    readers.emplace_back([&, i] {
+      const auto start = std::chrono::steady_clock::now();
+      cases[i].read(*programs[i]);
+      took[i] = std::chrono::steady_clock::now() - start;
+    });
+  }
+  for (auto& reader : readers) reader.join();
+  stop = true;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_GE(took[i], std::chrono::milliseconds(9500));
+    EXPECT_LT(took[i], std::chrono::seconds(20));
+    if (cases[i].message) {
+      ASSERT_EQ(uis[i]->Messages().size(), 1u);
+      EXPECT_EQ(LocalToUtf8(uis[i]->Messages()[0].text), "网络连接失败");
+    } else {
+      EXPECT_TRUE(uis[i]->Calls().empty());
+    }
   }
 }
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -90,6 +92,71 @@ TEST(UsableProgramName, KeepsTheOldProgramSafe) {
       {"morvane", false},  // the running program itself
   };
   for (const auto& c : cases) EXPECT_EQ(UsableProgramName(c.name, "morvane"), c.usable) << c.name;
+}
+
+// What may stand where the new program goes: nothing, or an earlier download of a program.
+TEST(ReplaceableByNewProgram, OnlyNothingOrAnEarlierProgram) {
+  const auto program = [](const std::string& path) {
+    std::filesystem::copy_file(NEW_PROGRAM, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  };
+  const struct {
+    const char* name;
+    std::function<void(const std::string& dir, const std::string& target)> plant;
+    bool replaceable;
+  } cases[] = {
+      {"nothing there yet", [](const std::string&, const std::string&) {}, true},
+      {"an earlier download of a program",
+       [&](const std::string&, const std::string& target) { program(target); }, true},
+      {"a program that is not executable",
+       [&](const std::string&, const std::string& target) {
+         program(target);
+         std::filesystem::permissions(target, std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write);
+       },
+       false},
+      {"an executable data file",
+       [](const std::string&, const std::string& target) {
+         WriteFile(target, "#!/bin/sh\n");
+         std::filesystem::permissions(target, std::filesystem::perms::owner_all);
+       },
+       false},
+      {"a data file", [](const std::string&, const std::string& target) { WriteFile(target, "x"); },
+       false},
+      {"a symlink to a program",
+       [&](const std::string& dir, const std::string& target) {
+         program(dir + "/real");
+         std::filesystem::create_symlink(dir + "/real", target);
+       },
+       false},
+      {"a dangling symlink",
+       [](const std::string& dir, const std::string& target) {
+         std::filesystem::create_symlink(dir + "/nowhere", target);
+       },
+       false},
+      {"a directory",
+       [](const std::string&, const std::string& target) {
+         std::filesystem::create_directory(target);
+       },
+       false},
+      {"a FIFO", [](const std::string&, const std::string& target) { ::mkfifo(target.c_str(), 0700); },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDirectory dir;
+    const std::string target = dir.path() + "/morvane-new";
+    c.plant(dir.path(), target);
+    EXPECT_EQ(ReplaceableByNewProgram(target), c.replaceable);
+  }
+  // The program's own files, even when a program stands under their names.
+  for (const char* own : {"配置.ini", " .sh", ".morvane-update-AbC123"}) {
+    SCOPED_TRACE(own);
+    ScratchDirectory dir;
+    EXPECT_FALSE(ReplaceableByNewProgram(dir.path() + "/" + own));
+    program(dir.path() + "/" + own);
+    EXPECT_FALSE(ReplaceableByNewProgram(dir.path() + "/" + own));
+  }
 }
 
 // The script run by the real shell: whatever the old program's name, it deletes exactly
@@ -189,6 +256,61 @@ struct InProcess {
   }
 };
 
+// A version page naming one of the program's files, or anything that is no earlier
+// download, is refused before any download: the file stays as it was.
+TEST(RunUpdate, RefusesANameThatWouldReplaceAnythingButAnEarlierProgram) {
+  PublisherServer server;
+  const struct {
+    const char* name;
+    bool link;  // planted as a symlink to a bystander program
+  } cases[] = {{"配置.ini", false}, {" .sh", false}, {"notes.txt", false}, {"linked", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InProcess run(server.Address("/files/new"), Local(c.name));
+    const std::string planted = run.dir.path() + "/" + c.name;
+    if (c.link) {
+      WriteFile(run.dir.path() + "/bystander", "bystander");
+      std::filesystem::create_symlink(run.dir.path() + "/bystander", planted);
+    } else {
+      WriteFile(planted, "1,http://a\r\n2,http://b\r\n");
+    }
+    const std::string before = ReadFile(planted);
+    RunUpdate(run.program);
+    ASSERT_EQ(run.ui.Messages().size(), 1u);
+    EXPECT_EQ(LocalToUtf8(run.ui.Messages()[0].text), "不能打开本地的文件!");
+    EXPECT_EQ(run.ui.EndedWith(), std::vector<int>{0});
+    EXPECT_EQ(ReadFile(planted), before);
+    EXPECT_EQ(std::filesystem::is_symlink(planted), c.link);
+    EXPECT_FALSE(IsExecutable(planted) && !c.link);
+  }
+  EXPECT_EQ(server.downloads(), 0);
+}
+
+// The clean-up script is a new file: a file or a link planted under its name is neither
+// written into nor written through.
+TEST(WriteCleanupScript, NeverWritesIntoAPlantedFileOrThroughALink) {
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "symlink" : "hard link");
+    RecordingControls ui;
+    Program program{ui, Settings{}};
+    ScratchDirectory dir;
+    const std::string old = dir.path() + "/morvane-old";
+    WriteFile(old, "old program");
+    program.update.programPath = old;
+    const std::string victim = dir.path() + "/victim";
+    WriteFile(victim, "precious");
+    if (link)
+      std::filesystem::create_symlink(victim, dir.path() + "/ .sh");
+    else
+      std::filesystem::create_hard_link(victim, dir.path() + "/ .sh");
+    WriteCleanupScript(program);
+    EXPECT_EQ(ui.EndedWith(), std::vector<int>{0});
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_TRUE(Eventually([&] { return dir.Names() == Names{"victim"}; }))
+        << ::testing::PrintToString(dir.Names());
+  }
+}
+
 TEST(RunUpdate, RefusesANameThatWouldHarmTheOldProgram) {
   PublisherServer server;
   const std::string names[] = {"", ".", "..", "sub/x", "morvane-old", std::string("a\0b", 3)};
@@ -209,7 +331,8 @@ TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
   PublisherServer server;
   InProcess run(server.Address("/files/new"), "morvane-new");
   const std::string target = run.dir.path() + "/morvane-new";
-  WriteFile(target, "an earlier download");
+  std::filesystem::copy_file(OLD_PROGRAM, target);  // an earlier download of a program
+  std::filesystem::permissions(target, std::filesystem::perms::owner_all);
   RunUpdate(run.program);
 
   // After the last progress figures: both labels hidden, then the countdown.

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/LocalServer.h"
+#include "tests/support/TlsServer.h"
 #include "tests/web_fetch/RawServer.h"
 #include "web/FetchPage.h"
 
@@ -19,6 +22,7 @@ using testing::LocalServer;
 using testing::RawAnswer;
 using testing::RawReply;
 using testing::RawServer;
+using testing::TlsServer;
 
 const std::string kDefaultAgent =
     "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1; NX4RD; .NET CLR 2.0.50727; .NET CLR "
@@ -47,7 +51,10 @@ class FetchPageTest : public ::testing::Test {
   void SetUp() override {
     SetFetchTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(60000)});
   }
-  void TearDown() override { SetFetchTimeouts({}); }
+  void TearDown() override {
+    SetFetchTimeouts({});
+    SetFetchLimits({});
+  }
 };
 
 struct WireCase {
@@ -406,6 +413,145 @@ TEST_F(FetchPageTest, LoopOf301EndsAfterTenRepeats) {
   EXPECT_EQ(FetchPage(server.base() + "/loop", {.noAutomaticRedirect = true}), "");
   EXPECT_EQ(server.requests().size(), 11u);
   for (const std::string& request : server.requests()) EXPECT_EQ(RequestPath(request), "/loop");
+}
+
+// Whatever leads from an answer that came over HTTPS to plain HTTP, the platform's own
+// redirect or the routine's 301 repeat, nothing is sent in clear and the page is unreachable.
+TEST_F(FetchPageTest, NoStepDownFromHttpsToPlainHttp) {
+  TlsServer secure;
+  std::string clear;  // the plain server's base, once it runs
+  for (const char* status : {"301", "302"}) {
+    secure.server().Get(std::string("/down") + status, [&, status](const httplib::Request&,
+                                                                   httplib::Response& res) {
+      res.status = std::stoi(status);
+      res.set_header("Location", clear + "/leak");
+      res.set_content("moved", "text/plain");
+    });
+  }
+  secure.server().Get("/across", [&](const httplib::Request&, httplib::Response& res) {
+    res.status = 301;
+    res.set_header("Location", secure.base() + "/landed");
+    res.set_content("moved", "text/plain");
+  });
+  secure.server().Get(R"(/landed.*)", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("secure page", "text/plain");
+  });
+  secure.Start();
+  RawServer plain([&](const std::string& request) {
+    if (RequestPath(request) == "/up")
+      return RawReply{RawAnswer("HTTP/1.1 302 Found",
+                                "Location: " + secure.base() + "/down302\r\n", "")};
+    return Answer("in clear");
+  });
+  clear = plain.base();
+  // The requests that reached the plain server (a connection that the guard closes before
+  // sending anything records an empty one).
+  const auto sentInClear = [&plain] {
+    std::vector<std::string> paths;
+    for (const std::string& request : plain.requests())
+      if (!request.empty()) paths.push_back(RequestPath(request));
+    return paths;
+  };
+
+  const struct {
+    const char* name;
+    std::string address;
+    bool noAutomaticRedirect;
+    std::string page;
+    std::vector<std::string> sentInClear;
+  } cases[] = {
+      {"301 to http, platform redirects", secure.base() + "/down301?q=1", false, "", {}},
+      {"301 to http, own repeat only", secure.base() + "/down301?q=1", true, "", {}},
+      {"302 to http", secure.base() + "/down302", false, "", {}},
+      {"http to https to http", clear + "/up", false, "", {"/up"}},
+      {"301 to https is followed", secure.base() + "/across", true, "secure page", {}},
+      {"301 to https by the platform", secure.base() + "/across", false, "secure page", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FetchPage(c.address, {.noAutomaticRedirect = c.noAutomaticRedirect}), c.page);
+    EXPECT_EQ(sentInClear(), c.sentInClear);
+    plain.ClearRequests();
+  }
+}
+
+// A body up to the cap is the page; one byte more and the page is unreachable, whether its
+// length is announced or not.
+TEST_F(FetchPageTest, BodyCapMakesALongerPageUnreachable) {
+  constexpr std::size_t kCap = 4000;
+  SetFetchLimits({kCap, std::chrono::seconds(60)});
+  const struct {
+    const char* name;
+    std::size_t size;
+    bool announced;
+    bool read;
+  } cases[] = {
+      {"at the cap", kCap, true, true},
+      {"one byte over", kCap + 1, true, false},
+      {"at the cap, no length", kCap, false, true},
+      {"one byte over, no length", kCap + 1, false, false},
+      {"far over, no length", 100 * kCap, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string body(c.size, 'b');
+    RawServer server([&](const std::string&) {
+      return RawReply{c.announced ? RawAnswer("HTTP/1.1 200 OK", "Set-Cookie: s=1\r\n", body)
+                                  : "HTTP/1.1 200 OK\r\nSet-Cookie: s=1\r\nConnection: close\r\n\r\n" + body};
+    });
+    std::string raw, newCookies;
+    EXPECT_EQ(FetchPageBytes(server.base() + "/big", {.newCookies = &newCookies, .rawHeaders = &raw}),
+              c.read ? body : "");
+    // Unreachable: as if no answer had come.
+    if (!c.read) {
+      EXPECT_EQ(raw, std::string(5000, ' '));
+      EXPECT_EQ(newCookies, "");
+    } else {
+      EXPECT_EQ(newCookies, "s=1");
+    }
+  }
+}
+
+// A body that keeps trickling in (never stalling) is given up at the deadline: the
+// process-wide one, or the call's own when it names one.
+TEST_F(FetchPageTest, DeadlineEndsATricklingBody) {
+  LocalServer server;
+  std::atomic<bool> stop{false};
+  server.server().Get("/trickle", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [&](std::size_t, httplib::DataSink& sink) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      sink.write("x", 1);
+      return !stop.load();
+    });
+  });
+  server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("quick", "text/plain");
+  });
+  server.Start();
+  using std::chrono::milliseconds;
+  const struct {
+    const char* name;
+    milliseconds processWide;
+    milliseconds call;
+  } cases[] = {
+      {"process-wide deadline", milliseconds(600), milliseconds(0)},
+      {"the call's own deadline", milliseconds(60000), milliseconds(600)},
+      {"the call's own deadline is shorter", milliseconds(600000), milliseconds(600)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFetchLimits({std::size_t{64} << 20, c.processWide});
+    const auto start = std::chrono::steady_clock::now();
+    std::string raw;
+    EXPECT_EQ(FetchPage(server.base() + "/trickle", {.rawHeaders = &raw, .deadline = c.call}), "");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, milliseconds(550));
+    EXPECT_LT(took, milliseconds(5000));
+    EXPECT_EQ(raw, std::string(5000, ' '));
+    // Within the deadline a page is read as ever.
+    EXPECT_EQ(FetchPage(server.base() + "/quick", {.deadline = c.call}), "quick");
+  }
+  stop = true;
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ class RawServer {
     std::lock_guard lock(mutex_);
     return requests_;
   }
+  void ClearRequests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+  }
 
  private:
   void Serve() {
