@@ -17,8 +17,8 @@ namespace morvane {
 
 namespace {
 
-// The window thread waits on the information page and the link list (Part 5.5) and the user
-// on the keyword list: each is given up after this long, well before a page request's own
+// The window thread waits on the information page and the link list, and the user on the
+// keyword list: each is given up after this long, well before a page request's own
 // deadline.
 constexpr std::chrono::milliseconds kRemoteTextDeadline{10000};
 

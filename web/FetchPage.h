@@ -38,10 +38,10 @@ struct FetchTimeouts {
 void SetFetchTimeouts(const FetchTimeouts& timeouts);
 FetchTimeouts GetFetchTimeouts();
 
-// The caps of every page request (Part 2.1 sets none; they are build settings, applied at
-// start-up): a body longer than `mostBodyBytes`, or a call still running after `deadline`
-// (its 301 repeats included; 0: no deadline), fails as an unreachable page does: the empty
-// result, and the headers as if no answer had come. The defaults are the build defaults.
+// The caps of every page request (build settings, applied at start-up): a body longer than
+// `mostBodyBytes`, or a call still running after `deadline` (its 301 repeats included; 0: no
+// deadline), fails as an unreachable page does: the empty result, and the headers as if no
+// answer had come. The defaults are the build defaults.
 struct FetchLimits {
   std::size_t mostBodyBytes = std::size_t{64} << 20;
   std::chrono::milliseconds deadline{120000};
