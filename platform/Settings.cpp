@@ -11,6 +11,7 @@ Settings BuildSettings() {
       build_settings::kPlayerHost,      build_settings::kLiveTvHost,
       build_settings::kRunningVersion,  build_settings::kVersionPageStored,
       build_settings::kInfoPageStored,  build_settings::kKeywordListStored,
+      build_settings::kUpdatePublicKey,
   };
 }
 

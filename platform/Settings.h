@@ -19,6 +19,9 @@ struct Settings {
   std::string versionPageStored;
   std::string infoPageStored;
   std::string keywordListStored;
+  // The publisher's Ed25519 public key (base64) that signs new programs; "" when the
+  // publisher does not sign and a downloaded program is taken as it comes.
+  std::string updatePublicKey;
 };
 
 Settings BuildSettings();
