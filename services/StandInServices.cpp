@@ -11,9 +11,11 @@
 
 #include "services/Catalogue.h"
 #include "services/Pages.h"
+#include "services/ReleaseSigning.h"
 #include "services/PlainHttpServer.h"
 #include "services/SelfSignedCertificate.h"
 #include "update/Cipher.h"
+#include "update/UpdateSignature.h"
 #include "web/Text.h"
 
 namespace morvane::services {
@@ -118,7 +120,8 @@ void StandInServices::State::SetUpPublisher() {
   s.Get("/adminapi/version.html", [this](const httplib::Request&, httplib::Response& res) {
     const std::string page = "<p>2：http://" + host(Service::Publisher) + "/download/" +
                              options.updateName + "</p>\r\n<p>3：" + options.updateName +
-                             "</p>\r\n";
+                             "</p>\r\n" +
+                             SignatureLine(options.signingKey, options.updateProgram);
     res.set_content(Utf8ToLocal(page), "text/html; charset=gbk");
   });
   const auto linkList = [this](const httplib::Request&, httplib::Response& res) {
@@ -341,6 +344,7 @@ Settings StandInServices::ProgramSettings(const std::string& runningVersion) con
       EncipherText("http://" + publisher + "/adminapi/version.html", ""),
       EncipherText("http://" + publisher + "/adminapi/info.html", ""),
       EncipherText("http://" + publisher + "/adminapi/keywords.txt", ""),
+      state_->options.signingKey.empty() ? "" : PublicKeyOf(state_->options.signingKey),
   };
 }
 
