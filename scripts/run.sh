@@ -12,12 +12,28 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+# ---- Signed updates ------------------------------------------------------------------------
+# The stand-in publisher signs the program it serves with a key pair made here on the first
+# run; the program is built with its public key, so the arrow runs a signed update. A second
+# build of the program takes the same key with "${signing_settings[@]}".
+key_dir=build/update-key
+if [ ! -f "$key_dir/update-signing.key" ]; then
+  cmake --build build -j"$(nproc)" --target morvane-tool
+  build/tools/morvane-tool keygen "$key_dir" >/dev/null
+fi
+signing_settings=(-DMORVANE_UPDATE_PUBLIC_KEY="$(cat "$key_dir/update-signing.pub")")
+signing_services=(--sign-key "$key_dir/update-signing.key")
+cmake -S . -B build "${signing_settings[@]}" >/dev/null
+# ---- end of signed updates -----------------------------------------------------------------
+
 cmake --build build -j"$(nproc)" --target morvane morvane-services morvane-tool
 
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 
-build/services/morvane-services --update-program build/app/window/morvane &
+build/services/morvane-services --update-program build/app/window/morvane \
+  "${signing_services[@]}" &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
 sleep 0.5
