@@ -11,8 +11,8 @@
 
 #include "services/Catalogue.h"
 #include "services/Pages.h"
-#include "services/ReleaseSigning.h"
 #include "services/PlainHttpServer.h"
+#include "services/ReleaseSigning.h"
 #include "services/SelfSignedCertificate.h"
 #include "update/Cipher.h"
 #include "update/UpdateSignature.h"
@@ -120,8 +120,7 @@ void StandInServices::State::SetUpPublisher() {
   s.Get("/adminapi/version.html", [this](const httplib::Request&, httplib::Response& res) {
     const std::string page = "<p>2：http://" + host(Service::Publisher) + "/download/" +
                              options.updateName + "</p>\r\n<p>3：" + options.updateName +
-                             "</p>\r\n" +
-                             SignatureLine(options.signingKey, options.updateProgram);
+                             "</p>\r\n" + SignatureLine(options.signingKey, options.updateProgram);
     res.set_content(Utf8ToLocal(page), "text/html; charset=gbk");
   });
   const auto linkList = [this](const httplib::Request&, httplib::Response& res) {

@@ -59,8 +59,7 @@ int main(int argc, char** argv) {
     } else if (flag == "--sign-key") {
       const auto key = morvane::ReadWholeFile(value);
       if (!key || morvane::PublicKeyOf(*key).empty()) {
-        std::fprintf(stderr, "morvane-services: %s holds no Ed25519 private key\n",
-                     value.c_str());
+        std::fprintf(stderr, "morvane-services: %s holds no Ed25519 private key\n", value.c_str());
         return 2;
       }
       options.signingKey = *key;

@@ -156,13 +156,13 @@ void RunUpdate(Program& program) {
     digest.emplace();
     written = [&digest](const char* data, std::size_t size) { digest->Add(data, size); };
   }
-  const DownloadOutcome outcome =
-      DownloadToFile(program, address, temporary,
-                     [&program](std::int64_t total, std::int64_t received, std::int64_t elapsed,
-                                std::int64_t fresh) {
-                       ShowDownloadProgress(program, total, received, elapsed, fresh);
-                     },
-                     written);
+  const DownloadOutcome outcome = DownloadToFile(
+      program, address, temporary,
+      [&program](std::int64_t total, std::int64_t received, std::int64_t elapsed,
+                 std::int64_t fresh) {
+        ShowDownloadProgress(program, total, received, elapsed, fresh);
+      },
+      written);
   if (outcome != DownloadOutcome::Complete) return;
   // Nothing unsigned is put in place or started.
   if (digest && !DownloadAccepted(publicKey, digest->Finish(), signature)) {

@@ -75,7 +75,9 @@ Sha256::Sha256() : context_(new Context) {
       context_->md && EVP_DigestInit_ex(context_->md.get(), EVP_sha256(), nullptr) == 1;
 }
 
-Sha256::~Sha256() { delete context_; }
+Sha256::~Sha256() {
+  delete context_;
+}
 
 void Sha256::Add(const void* data, std::size_t size) {
   if (context_->usable && EVP_DigestUpdate(context_->md.get(), data, size) != 1)
@@ -182,8 +184,7 @@ std::string Base64Encode(std::string_view bytes) {
 std::optional<std::string> Base64Decode(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   std::size_t padding = 0;
-  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=')
-    ++padding;
+  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
   std::string bytes;
   bytes.reserve(text.size() / 4 * 3);
   std::uint32_t group = 0;
@@ -215,8 +216,8 @@ std::optional<SigningKeyPair> GenerateSigningKey() {
   PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), EVP_PKEY_free);
   if (!key) return std::nullopt;
   BioPtr bio(BIO_new(BIO_s_mem()), BIO_free);
-  if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                       nullptr) != 1)
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
     return std::nullopt;
   char* data = nullptr;
   const long size = BIO_get_mem_data(bio.get(), &data);
@@ -252,9 +253,9 @@ bool VerifyMessage(std::string_view publicKey, std::string_view message,
   if (!rawKey || rawKey->size() != kPublicKeySize || !rawSignature ||
       rawSignature->size() != kSignatureSize)
     return false;
-  const PkeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, Bytes(*rawKey),
-                                                rawKey->size()),
-                    EVP_PKEY_free);
+  const PkeyPtr key(
+      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, Bytes(*rawKey), rawKey->size()),
+      EVP_PKEY_free);
   MdCtxPtr md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   return key && md && EVP_DigestVerifyInit(md.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
          EVP_DigestVerify(md.get(), Bytes(*rawSignature), rawSignature->size(), Bytes(message),

@@ -142,12 +142,12 @@ class UpdateRoadTest : public QObject {
     if (error) QVERIFY(QFile::copy(QStringLiteral("/proc/self/exe"), old));
 
     const Settings settings = Services().ProgramSettings();
-    QVERIFY2(!settings.updatePublicKey.empty(), "the publisher's key is missing: the road is unsigned");
+    QVERIFY2(!settings.updatePublicKey.empty(),
+             "the publisher's key is missing: the road is unsigned");
     QProcess program;
     program.setWorkingDirectory(directory);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(old,
-                  QStringList{kUpdateRoadFlag} + SettingsArguments(settings));
+    program.start(old, QStringList{kUpdateRoadFlag} + SettingsArguments(settings));
     QVERIFY(program.waitForStarted());
     QVERIFY(program.waitForFinished(100000));
     const QStringList lines =

@@ -30,8 +30,8 @@ namespace {
 using testing::Eventually;
 using testing::LocalServer;
 using testing::ReadFile;
-using testing::RunToEnd;
 using testing::RecordingControls;
+using testing::RunToEnd;
 using testing::ScratchDirectory;
 using Names = std::set<std::string>;
 

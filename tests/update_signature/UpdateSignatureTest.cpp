@@ -32,9 +32,9 @@ TEST(Sha256, MatchesTheStandardVectorsWhateverThePieces) {
   const std::string million(1000000, 'a');
   const std::string kMillionDigest =
       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
-  for (std::size_t piece : {std::size_t{1} << 18, (std::size_t{1} << 18) - 1,
-                            (std::size_t{1} << 18) + 1, std::size_t{10240}, std::size_t{7},
-                            million.size()}) {
+  for (std::size_t piece :
+       {std::size_t{1} << 18, (std::size_t{1} << 18) - 1, (std::size_t{1} << 18) + 1,
+        std::size_t{10240}, std::size_t{7}, million.size()}) {
     SCOPED_TRACE(piece);
     BackgroundSha256 background;
     Sha256 plain;
@@ -72,14 +72,14 @@ TEST(Base64, DecodesOnlyCanonicalPaddedText) {
       {"Zm9v", "foo"},
       {"Zm9vYmFy", "foobar"},
       {"+/+/", "\xfb\xff\xbf"},
-      {"Zg", std::nullopt},        // unpadded
-      {"Zh==", std::nullopt},      // bits beyond the byte set
-      {"Zm9=", std::nullopt},      // bits beyond the two bytes set
-      {"Zg=a", std::nullopt},      // padding inside
+      {"Zg", std::nullopt},    // unpadded
+      {"Zh==", std::nullopt},  // bits beyond the byte set
+      {"Zm9=", std::nullopt},  // bits beyond the two bytes set
+      {"Zg=a", std::nullopt},  // padding inside
       {"====", std::nullopt},
-      {"Zm9v\n", std::nullopt},    // line break
+      {"Zm9v\n", std::nullopt},  // line break
       {"Zm 9", std::nullopt},
-      {"Zm-_", std::nullopt},      // the URL alphabet
+      {"Zm-_", std::nullopt},  // the URL alphabet
       {"Zm9vYg===", std::nullopt},
   };
   for (const auto& c : cases) {
@@ -93,11 +93,11 @@ TEST(Base64, DecodesOnlyCanonicalPaddedText) {
 // RFC 8032, section 7.1, test 2: checks the key and signature encodings against an outside
 // reference rather than against our own signing.
 TEST(Signature, VerifiesTheStandardEd25519Vector) {
-  const std::string key = Base64Encode(
-      FromHex("3d4017c3e843895a92b70aa74d1b7ebc9c982ccf2ec4968cc0cd55f12af4660c"));
-  const std::string signature = Base64Encode(
-      FromHex("92a009a9f0d4cab8720e820b5f642540a2b27b5416503f8fb3762223ebdb69da"
-              "085ac1e43e15996e458f3613d0f11d8c387b2eaeb4302aeeb00d291612bb0c00"));
+  const std::string key =
+      Base64Encode(FromHex("3d4017c3e843895a92b70aa74d1b7ebc9c982ccf2ec4968cc0cd55f12af4660c"));
+  const std::string signature =
+      Base64Encode(FromHex("92a009a9f0d4cab8720e820b5f642540a2b27b5416503f8fb3762223ebdb69da"
+                           "085ac1e43e15996e458f3613d0f11d8c387b2eaeb4302aeeb00d291612bb0c00"));
   EXPECT_TRUE(VerifyMessage(key, "\x72", signature));
   EXPECT_TRUE(VerifyMessage(key, "\x72", "\r\n " + signature + "\n"));
   EXPECT_FALSE(VerifyMessage(key, "\x73", signature));
