@@ -70,14 +70,12 @@ struct Sha256::Context {
   bool usable = false;
 };
 
-Sha256::Sha256() : context_(new Context) {
+Sha256::Sha256() : context_(std::make_unique<Context>()) {
   context_->usable =
       context_->md && EVP_DigestInit_ex(context_->md.get(), EVP_sha256(), nullptr) == 1;
 }
 
-Sha256::~Sha256() {
-  delete context_;
-}
+Sha256::~Sha256() = default;
 
 void Sha256::Add(const void* data, std::size_t size) {
   if (context_->usable && EVP_DigestUpdate(context_->md.get(), data, size) != 1)
