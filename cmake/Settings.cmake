@@ -1,5 +1,5 @@
-# Build settings: the addresses of the outside services, the running version, and the caps
-# and deadlines of requests.
+# Build settings: the addresses of the outside services, the running version, the caps and
+# deadlines of requests, and the publisher's update key.
 # They reach the code through one generated header (settings/BuildSettings.h in the
 # build tree). The three stored addresses of the publisher's server are enciphered
 # while building, so only their stored form is compiled into the program.
@@ -22,6 +22,20 @@ set(MORVANE_KEYWORD_LIST_ADDRESS "http://${MORVANE_PUBLISHER_HOST}/adminapi/keyw
 set(MORVANE_MOST_PAGE_BYTES "67108864" CACHE STRING "Longest page body read, in bytes (64 MiB)")
 set(MORVANE_PAGE_DEADLINE_SECONDS "120" CACHE STRING "Whole-request deadline of a page request, in seconds")
 set(MORVANE_MOST_DOWNLOAD_BYTES "2147483648" CACHE STRING "Largest update download, in bytes (2 GiB)")
+
+# The publisher's Ed25519 public key, base64 of its 32 bytes as `morvane-tool keygen` writes
+# it. Set, the update puts a new program in place only when the version page carries a
+# valid signature of its bytes; empty, the update takes what it downloads.
+set(MORVANE_UPDATE_PUBLIC_KEY "" CACHE STRING "Publisher's Ed25519 public key for updates (base64)")
+# 32 bytes are 43 base64 characters (the last carries 4 bits and 2 zero bits) and one "=".
+# CMake's expressions know no counts, so the length is checked apart.
+string(LENGTH "${MORVANE_UPDATE_PUBLIC_KEY}" _morvane_key_length)
+if(NOT MORVANE_UPDATE_PUBLIC_KEY STREQUAL "" AND
+   (NOT _morvane_key_length EQUAL 44 OR
+    NOT MORVANE_UPDATE_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/]+[AEIMQUYcgkosw048]=$"))
+  message(FATAL_ERROR "MORVANE_UPDATE_PUBLIC_KEY is no Ed25519 public key: "
+                      "give the base64 text that morvane-tool keygen writes")
+endif()
 
 set(MORVANE_SETTINGS_DIR ${CMAKE_BINARY_DIR}/generated)
 set(MORVANE_SETTINGS_HEADER ${MORVANE_SETTINGS_DIR}/settings/BuildSettings.h)

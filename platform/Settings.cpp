@@ -13,6 +13,7 @@ Settings BuildSettings() {
       build_settings::kInfoPageStored,  build_settings::kKeywordListStored,
       build_settings::kMostPageBytes,   std::chrono::seconds(build_settings::kPageDeadlineSeconds),
       build_settings::kMostDownloadBytes,
+      build_settings::kUpdatePublicKey,
   };
 }
 

@@ -26,6 +26,9 @@ struct Settings {
   std::size_t mostPageBytes = std::size_t{64} << 20;  // a longer page body is unreachable
   std::chrono::milliseconds pageDeadline{120000};     // whole page request; 0: none
   std::uint64_t mostDownloadBytes = std::uint64_t{2} << 30;  // the update's stored file
+  // The publisher's Ed25519 public key (base64) that signs new programs; "" when the
+  // publisher does not sign and a downloaded program is taken as it comes.
+  std::string updatePublicKey;
 };
 
 Settings BuildSettings();

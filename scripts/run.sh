@@ -20,9 +20,24 @@ fi
 newer_version=v4.1.8
 newer_name=Morvane-$newer_version
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+# ---- Signed updates ------------------------------------------------------------------------
+# The stand-in publisher signs the program it serves with a key pair made here on the first
+# run; the program is built with its public key, so the arrow runs a signed update. A second
+# build of the program takes the same key with "${signing_settings[@]}".
+key_dir=build/update-key
+if [ ! -f "$key_dir/update-signing.key" ]; then
+  cmake --build build -j"$(nproc)" --target morvane-tool
+  build/tools/morvane-tool keygen "$key_dir" >/dev/null
+fi
+signing_settings=(-DMORVANE_UPDATE_PUBLIC_KEY="$(cat "$key_dir/update-signing.pub")")
+signing_services=(--sign-key "$key_dir/update-signing.key")
+cmake -S . -B build "${signing_settings[@]}" >/dev/null
+# ---- end of signed updates -----------------------------------------------------------------
+
 cmake --build build -j"$(nproc)" --target morvane morvane-services morvane-tool
 cmake -S . -B build-update -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVANE_RUNNING_VERSION="$newer_version" >/dev/null
+  -DMORVANE_RUNNING_VERSION="$newer_version" "${signing_settings[@]}" >/dev/null
 cmake --build build-update -j"$(nproc)" --target morvane
 
 # --- The run folder ----------------------------------------------------------------------
@@ -39,7 +54,7 @@ build/services/morvane-services --write-torrents build/torrents
 
 # --- The stand-in services ---------------------------------------------------------------
 build/services/morvane-services --latest-version "$newer_version" --update-name "$newer_name" \
-  --update-program build-update/app/window/morvane &
+  --update-program build-update/app/window/morvane "${signing_services[@]}" &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
 sleep 0.5

@@ -16,8 +16,10 @@
 #include "services/Catalogue.h"
 #include "services/Pages.h"
 #include "services/PlainHttpServer.h"
+#include "services/ReleaseSigning.h"
 #include "services/SelfSignedCertificate.h"
 #include "update/Cipher.h"
+#include "update/UpdateSignature.h"
 #include "web/Text.h"
 
 namespace morvane::services {
@@ -127,7 +129,7 @@ void StandInServices::State::SetUpPublisher() {
   s.Get("/adminapi/version.html", [this](const httplib::Request&, httplib::Response& res) {
     const std::string page = "<p>2：http://" + host(Service::Publisher) + "/download/" +
                              options.updateName + "</p>\r\n<p>3：" + options.updateName +
-                             "</p>\r\n";
+                             "</p>\r\n" + SignatureLine(options.signingKey, options.updateProgram);
     res.set_content(Utf8ToLocal(page), "text/html; charset=gbk");
   });
   const auto linkList = [this](const httplib::Request&, httplib::Response& res) {
@@ -363,7 +365,7 @@ std::string StandInServices::Host(Service service) const { return state_->host(s
 
 Settings StandInServices::ProgramSettings(const std::string& runningVersion) const {
   const std::string publisher = Host(Service::Publisher);
-  return Settings{
+  Settings settings{
       publisher,
       "http://" + Host(Service::FirstSite),
       "http://" + Host(Service::SecondSite),
@@ -375,6 +377,9 @@ Settings StandInServices::ProgramSettings(const std::string& runningVersion) con
       EncipherText("http://" + publisher + "/adminapi/info.html", ""),
       EncipherText("http://" + publisher + "/adminapi/keywords.txt", ""),
   };
+  if (!state_->options.signingKey.empty())
+    settings.updatePublicKey = PublicKeyOf(state_->options.signingKey);
+  return settings;
 }
 
 bool StandInServices::WriteTorrents(const std::string& dir) const {

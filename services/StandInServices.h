@@ -21,6 +21,9 @@ struct ServicesOptions {
   std::string latestVersion = "v4.1.8";
   std::string updateProgram;  // file served as the newer program; "" serves none
   std::string updateName = "Morvane-v4.1.8";
+  // PEM Ed25519 private key that signs the served program on the version page; "" leaves
+  // the page unsigned.
+  std::string signingKey;
   std::ostream* log = nullptr;  // access log, one line per request; nullptr: none
 };
 

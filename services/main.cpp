@@ -7,7 +7,9 @@
 #include <iostream>
 #include <string>
 
+#include "platform/Files.h"
 #include "services/StandInServices.h"
+#include "update/UpdateSignature.h"
 
 namespace {
 
@@ -15,9 +17,12 @@ int Usage() {
   std::fprintf(stderr,
                "usage: morvane-services [--port-base N] [--catalogue DIR] [--media DIR]\n"
                "                        [--latest-version V] [--update-program FILE]\n"
-               "                        [--update-name NAME] [--write-torrents DIR]\n"
+               "                        [--update-name NAME] [--sign-key FILE]\n"
+               "                        [--write-torrents DIR]\n"
                "Ports: publisher N, first site N+1, second site N+2, resolution N+3,\n"
-               "player (HTTPS) N+4, live TV N+5; N defaults to 47080.\n");
+               "player (HTTPS) N+4, live TV N+5; N defaults to 47080.\n"
+               "--sign-key: the publisher's private key (as morvane-tool keygen writes it);\n"
+               "the version page then carries the served program's signature.\n");
   return 2;
 }
 
@@ -51,6 +56,13 @@ int main(int argc, char** argv) {
       options.updateProgram = value;
     } else if (flag == "--update-name") {
       options.updateName = value;
+    } else if (flag == "--sign-key") {
+      const auto key = morvane::ReadWholeFile(value);
+      if (!key || morvane::PublicKeyOf(*key).empty()) {
+        std::fprintf(stderr, "morvane-services: %s holds no Ed25519 private key\n", value.c_str());
+        return 2;
+      }
+      options.signingKey = *key;
     } else if (flag == "--write-torrents") {
       torrentDir = value;
     } else {

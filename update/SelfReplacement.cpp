@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "app/HistoryFile.h"
 #include "platform/Process.h"
 #include "platform/Worker.h"
 #include "update/UpdateDownload.h"
+#include "update/UpdateSignature.h"
 #include "web/Text.h"
 
 namespace morvane {
@@ -162,10 +164,12 @@ void RunUpdate(Program& program) {
   UpdateState& update = program.update;
   std::string address;
   std::string name;
+  std::string signature;
   {
     std::lock_guard lock(update.mutex);
     address = update.downloadAddress;
     name = update.programName;
+    signature = update.signature;
   }
   const std::string programPath = ProgramPathOf(program);
   const PathParts self = SplitPath(programPath);
@@ -193,13 +197,28 @@ void RunUpdate(Program& program) {
     return;
   }
 
-  const DownloadOutcome outcome =
-      DownloadToFile(program, address, temporary,
-                     [&program](std::int64_t total, std::int64_t received, std::int64_t elapsed,
-                                std::int64_t fresh) {
-                       ShowDownloadProgress(program, total, received, elapsed, fresh);
-                     });
+  // A build with the publisher's key digests the new program while it arrives.
+  const std::string& publicKey = program.settings.updatePublicKey;
+  std::optional<BackgroundSha256> digest;
+  WrittenBytes written;
+  if (!publicKey.empty()) {
+    digest.emplace();
+    written = [&digest](const char* data, std::size_t size) { digest->Add(data, size); };
+  }
+  const DownloadOutcome outcome = DownloadToFile(
+      program, address, temporary,
+      [&program](std::int64_t total, std::int64_t received, std::int64_t elapsed,
+                 std::int64_t fresh) {
+        ShowDownloadProgress(program, total, received, elapsed, fresh);
+      },
+      written);
   if (outcome != DownloadOutcome::Complete) return;
+  // Nothing unsigned is put in place or started.
+  if (digest && !DownloadAccepted(publicKey, digest->Finish(), signature)) {
+    DeleteFileIfPresent(temporary);
+    RefuseUpdate(program);
+    return;
+  }
 
   program.ui.SetVisible("标签_下载速度", false);
   program.ui.SetVisible("标签_总大小", false);

@@ -55,11 +55,13 @@ const char* MessageFor(Failure failure) {
 
 class Transfer {
  public:
-  Transfer(Program& program, CURL* curl, const std::string& path, const DownloadProgress& progress)
+  Transfer(Program& program, CURL* curl, const std::string& path, const DownloadProgress& progress,
+           const WrittenBytes& written)
       : program_(program),
         curl_(curl),
         path_(path),
         progress_(progress),
+        written_(written),
         mostBytes_(program.settings.mostDownloadBytes) {}
   ~Transfer() { CloseFile(); }
 
@@ -165,6 +167,7 @@ class Transfer {
       data += n;
       left -= static_cast<std::size_t>(n);
     }
+    if (written_) written_(buffer_, filled_);
     received_ += static_cast<std::int64_t>(filled_);
     filled_ = 0;
     std::int64_t elapsed = static_cast<std::uint32_t>(TickCount() - start_);
@@ -177,6 +180,7 @@ class Transfer {
   CURL* curl_;
   const std::string& path_;
   const DownloadProgress& progress_;
+  const WrittenBytes& written_;
   int fd_ = -1;
   bool fileOpen_ = false;
   Failure failure_ = Failure::None;
@@ -211,7 +215,8 @@ DownloadOutcome Abandon(Program& program, const std::string& path, Failure failu
 }  // namespace
 
 DownloadOutcome DownloadToFile(Program& program, const std::string& address,
-                               const std::string& path, const DownloadProgress& progress) {
+                               const std::string& path, const DownloadProgress& progress,
+                               const WrittenBytes& written) {
   if (program.update.abortRequested.load()) {
     DeleteFileIfPresent(path);
     return DownloadOutcome::Aborted;
@@ -235,7 +240,7 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
     return Abandon(program, path, Failure::Connection);
   }
 
-  Transfer transfer(program, curl, path, progress);
+  Transfer transfer(program, curl, path, progress, written);
   const std::string agent = "Agent" + std::to_string(TickCount());
   const FetchTimeouts timeouts = GetFetchTimeouts();
   curl_easy_setopt(curl, CURLOPT_URL, address.c_str());

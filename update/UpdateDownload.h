@@ -21,10 +21,14 @@ enum class DownloadOutcome {
   Aborted,   // the update was called off: file removed, nothing shown
 };
 
+// Sees every byte of the body as it is written to the file, in order.
+using WrittenBytes = std::function<void(const char* data, std::size_t size)>;
+
 // Downloads `address` into the existing or new file `path`, replacing its content. Every
 // failure is final: it names the failure in a message box and ends the program.
 DownloadOutcome DownloadToFile(Program& program, const std::string& address,
-                               const std::string& path, const DownloadProgress& progress);
+                               const std::string& path, const DownloadProgress& progress,
+                               const WrittenBytes& written = {});
 
 // Writes the figures into the update window's bar and labels without waiting for it.
 void ShowDownloadProgress(Program& program, std::int64_t total, std::int64_t received,

@@ -12,6 +12,9 @@ struct UpdateState {
   std::mutex mutex;
   std::string downloadAddress;  // UpdateDownloadAddress
   std::string programName;      // UpdateProgramName
+  // The publisher's signature of the new program (the version page's "4：" field); checked
+  // only when the build carries the publisher's key.
+  std::string signature;
   // The private file the new program is being downloaded into; "" while there is none.
   std::string temporaryFile;
   // The program file that the update replaces; "" means the running program. Tests point

@@ -36,6 +36,11 @@ void CheckVersion(Program& program) {
 
   const std::string address = TakeBetween(page, Local("2："), "</p>");
   const std::string name = TakeBetween(page, Local("3："), "</p>");
+  const std::string signature = TakeBetween(page, Local("4："), "</p>");
+  {
+    std::lock_guard lock(program.update.mutex);
+    program.update.signature = signature;
+  }
   // The update ends the program, so nothing shows the main window again.
   program.ui.SetMainWindowVisible(false);
   OpenUpdateWindow(program, address, name);

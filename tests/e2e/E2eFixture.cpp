@@ -17,6 +17,7 @@
 #include "app/window/FormControls.h"
 #include "app/window/UpdateWindow.h"
 #include "update/RemoteTexts.h"
+#include "update/UpdateSignature.h"
 #include "web/Text.h"
 
 namespace morvane::e2e {
@@ -46,6 +47,9 @@ services::StandInServices& Services() {
     options.catalogueDir = MORVANE_SOURCE_DIR "/services/catalogue";
     options.mediaDir = MORVANE_SOURCE_DIR "/services/media";
     options.updateProgram = NEW_PROGRAM;
+    // The publisher signs the program it offers, so the program settings carry its public
+    // key and the update road is a signed one, as in the run command.
+    if (const auto key = GenerateSigningKey()) options.signingKey = key->privateKeyPem;
     // Never destroyed: browser processes may still be fetching media when the run ends.
     auto* s = new services::StandInServices(options);
     if (!s->Start()) qFatal("the stand-in services did not start");

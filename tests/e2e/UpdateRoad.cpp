@@ -1,6 +1,8 @@
 // The update road: with a newer version on the publisher's server, the arrow, the question,
 // the update window with its progress and countdown, the new program put beside the old one
-// and started, the old one removed, and the process ended.
+// and started, the old one removed, and the process ended. The program carries the
+// publisher's key and the version page the signature of the new program, so the road goes
+// through the signature check.
 
 #include "tests/e2e/UpdateRoad.h"
 
@@ -32,7 +34,7 @@
 namespace morvane::e2e {
 namespace {
 
-constexpr int kSettingsFields = 10;
+constexpr int kSettingsFields = 11;
 constexpr const char* kNewName = "Morvane-v4.1.8";
 
 QStringList SettingsArguments(const Settings& s) {
@@ -40,14 +42,16 @@ QStringList SettingsArguments(const Settings& s) {
   for (const std::string* field :
        {&s.publisherHost, &s.firstSiteBase, &s.secondSiteBase, &s.resolutionHost, &s.playerHost,
         &s.liveTvHost, &s.runningVersion, &s.versionPageStored, &s.infoPageStored,
-        &s.keywordListStored})
+        &s.keywordListStored, &s.updatePublicKey})
     list << QString::fromStdString(*field);
   return list;
 }
 
 Settings SettingsFromArguments(char** fields) {
-  return Settings{fields[0], fields[1], fields[2], fields[3], fields[4],
-                  fields[5], fields[6], fields[7], fields[8], fields[9]};
+  Settings settings{fields[0], fields[1], fields[2], fields[3], fields[4],
+                    fields[5], fields[6], fields[7], fields[8], fields[9]};
+  settings.updatePublicKey = fields[10];
+  return settings;
 }
 
 void Report(const QString& line) {
@@ -139,11 +143,13 @@ class UpdateRoadTest : public QObject {
                                       old.toStdString(), error);
     if (error) QVERIFY(QFile::copy(QStringLiteral("/proc/self/exe"), old));
 
+    const Settings settings = Services().ProgramSettings();
+    QVERIFY2(!settings.updatePublicKey.empty(),
+             "the publisher's key is missing: the road is unsigned");
     QProcess program;
     program.setWorkingDirectory(directory);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(old,
-                  QStringList{kUpdateRoadFlag} + SettingsArguments(Services().ProgramSettings()));
+    program.start(old, QStringList{kUpdateRoadFlag} + SettingsArguments(settings));
     QVERIFY(program.waitForStarted());
     QVERIFY(program.waitForFinished(100000));
     const QStringList lines =

@@ -2,7 +2,8 @@
 // update window stays open (or is closed after the first progress) and whose program end
 // ends this process for real. It notes messages and its end in a log file.
 //
-// update_test_old_program VERSION_PAGE_ADDRESS (update|abort) LOG_FILE
+// update_test_old_program VERSION_PAGE_ADDRESS (update|abort) LOG_FILE [PUBLIC_KEY]
+// PUBLIC_KEY: the publisher's key the program is built with; none when absent.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -84,13 +85,14 @@ class EndingControls : public testing::RecordingControls {
 
 int main(int argc, char** argv) {
   using namespace morvane;
-  if (argc != 4) return 2;
+  if (argc != 4 && argc != 5) return 2;
   alarm(120);  // never outlive a broken test
   // As the program does at start: work in its own directory.
   if (chdir(SplitPath(RunningProgramPath()).directory.c_str()) != 0) return 2;
   EndingControls ui(argv[3], std::string(argv[2]) == "abort");
   Settings settings;
   settings.versionPageStored = EncipherText(argv[1], "");
+  if (argc == 5) settings.updatePublicKey = argv[4];
   Program program(ui, settings);
   ui.SetText("透明标签2", Local("v4.1.7"));
   ui.SetText("透明标签6", Local("v4.1.8"));

@@ -21,26 +21,21 @@
 
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
+#include "tests/update_replace/ChildProcess.h"
 #include "tests/update_replace/ScratchDirectory.h"
 #include "update/Cipher.h"
 #include "web/Text.h"
 
-extern char** environ;
-
 namespace morvane {
 namespace {
 
+using testing::Eventually;
 using testing::LocalServer;
+using testing::ReadFile;
 using testing::RecordingControls;
+using testing::RunToEnd;
 using testing::ScratchDirectory;
 using Names = std::set<std::string>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -49,30 +44,6 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 bool IsExecutable(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) != 0;
-}
-
-// Runs a program to its end; its exit code, or -1.
-int RunToEnd(const std::string& program, const std::vector<std::string>& arguments) {
-  std::vector<std::string> owned{program};
-  owned.insert(owned.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : owned) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-// Things the detached script and the new program do happen after the old program ended.
-bool Eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 TEST(UsableProgramName, KeepsTheOldProgramSafe) {
@@ -417,13 +388,7 @@ struct ChildUpdate {
   int Run(const std::string& mode) {
     return RunToEnd(old, {server.Address("/version.html"), mode, log});
   }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(log));
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind("text 透明标签", 0) != 0) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> Log() const { return testing::LogLines(log); }
 };
 
 TEST(SelfReplacement, TheNewProgramTakesThePlaceOfTheOldOne) {
