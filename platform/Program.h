@@ -4,12 +4,13 @@
 // and workers take it by reference.
 
 #include <atomic>
+#include <functional>
 
-#include "app/ProgramTexts.h"
 #include "platform/Controls.h"
+#include "platform/ProgramTexts.h"
+#include "platform/SearchState.h"
 #include "platform/Settings.h"
-#include "search/SearchState.h"
-#include "update/UpdateState.h"
+#include "platform/UpdateState.h"
 
 namespace morvane {
 
@@ -24,5 +25,9 @@ struct Program {
   SearchState search;
   UpdateState update;
 };
+
+// A routine of a higher layer that a lower one must start (playback, the history, a search).
+// The caller hands it down, so the lower layer never includes the higher one.
+using ProgramStep = std::function<void(Program&)>;
 
 }  // namespace morvane

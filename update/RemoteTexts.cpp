@@ -2,11 +2,8 @@
 
 #include <string>
 
-#include "app/HistoryFile.h"
-#include "app/Playback.h"
 #include "platform/Clock.h"
 #include "platform/Worker.h"
-#include "search/SearchController.h"
 #include "update/Cipher.h"
 #include "update/RandomDraw.h"
 #include "web/FetchPage.h"
@@ -22,7 +19,7 @@ std::uint32_t SeedNow(Program& program) {
 
 }  // namespace
 
-void LoadInfoPage(Program& program) {
+void LoadInfoPage(Program& program, const ProgramStep& loadHistory) {
   const std::string page = FetchPage(DecipherText(program.settings.infoPageStored, ""));
   program.texts.Set(ProgramText::InformationPage, page);
   // Only a page that begins with the marker in lower case is ours; the cuts below ignore
@@ -34,10 +31,10 @@ void LoadInfoPage(Program& program) {
   }
   program.texts.Set(ProgramText::PlayerPagePrefix, DecipherText(TextBetween(page, "lj", "lj"), ""));
   program.ui.SetText("透明标签6", TextBetween(page, Local("1："), "</p>"));
-  StartWorker([&program] { LoadHistory(program); });
+  StartWorker([&program, loadHistory] { loadHistory(program); });
 }
 
-void PlayRandomLink(Program& program) {
+void PlayRandomLink(Program& program, const ProgramStep& play) {
   const std::uint32_t seed = SeedNow(program);
   const std::string page =
       FetchPage("http://" + program.settings.publisherHost + "//adminapi/sjlj.txt");
@@ -46,17 +43,17 @@ void PlayRandomLink(Program& program) {
   auto line = DrawRandomLine(page, seed);
   if (!line) return;
   program.ui.SetText("编辑框1", *line);
-  StartPlayback(program);
+  play(program);
 }
 
-void SearchRandomKeyword(Program& program) {
+void SearchRandomKeyword(Program& program, const ProgramStep& search) {
   const std::uint32_t seed = SeedNow(program);
   const std::string page = FetchPage(DecipherText(program.settings.keywordListStored, ""));
   auto line = DrawRandomLine(page, seed);
   if (!line) return;
   program.ui.SetText("编辑框_种子关键字", *line);
   // Straight to the search: an empty keyword drawn from the list is searched as it is.
-  StartWorker([&program] { SearchWorker(program); });
+  StartWorker([&program, search] { search(program); });
 }
 
 void ShowPlaceholderPage(Program& program, std::string_view browser) {

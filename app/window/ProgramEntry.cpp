@@ -10,12 +10,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Program.h"
+#include "app/HistoryFile.h"
 #include "app/window/Bindings.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Pictures.h"
 #include "app/window/Shell.h"
 #include "app/window/UpdateWindow.h"
+#include "platform/Program.h"
 #include "platform/Settings.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
   window->show();
   // The created event: reading the information page holds up the window thread, so the
   // window is painted first.
-  QTimer::singleShot(0, window, [program] { LoadInfoPage(*program); });
+  QTimer::singleShot(0, window, [program] { LoadInfoPage(*program, LoadHistory); });
   app.exec();
 
   ui->Close();

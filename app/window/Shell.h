@@ -6,7 +6,7 @@
 #include <QSystemTrayIcon>
 #include <functional>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "tests/app/ResolutionService.h"
 #include "tests/support/RecordingControls.h"
 

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "app/HistoryFile.h"
+#include "app/Playback.h"
 #include "platform/Files.h"
 #include "search/ResultRows.h"
+#include "search/SearchController.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
 #include "update/Cipher.h"
@@ -139,7 +141,7 @@ TEST_F(RemoteTextsTest, InformationPage) {
     publisher_.Serve("/info.html", c.page);
     RecordingControls ui;
     Program program(ui, settings_);
-    LoadInfoPage(program);
+    LoadInfoPage(program, LoadHistory);
 
     EXPECT_EQ(program.texts.Get(ProgramText::PlayerPagePrefix), c.prefix);
     EXPECT_EQ(program.texts.Get(ProgramText::InformationPage), c.page);
@@ -159,7 +161,7 @@ TEST_F(RemoteTextsTest, InformationPage) {
     // Had the rejected read started a history load, its rows would come on top of the
     // ones the accepted read below brings.
     publisher_.Serve("/info.html", goodPage);
-    LoadInfoPage(program);
+    LoadInfoPage(program, LoadHistory);
     ASSERT_TRUE(WaitForHistoryRows(ui, 2));
     EXPECT_EQ(ui.Rows("超级列表框3").size(), 2u);
   }
@@ -190,7 +192,7 @@ TEST_F(RemoteTextsTest, RandomLink) {
     RecordingControls ui;
     Program program(ui, settings_);
     ui.SetText("编辑框1", "typed before");
-    PlayRandomLink(program);
+    PlayRandomLink(program, StartPlayback);
 
     const auto requests = publisher_.Targets();
     ASSERT_EQ(requests.size(), requestsBefore + 1);
@@ -216,7 +218,7 @@ TEST_F(RemoteTextsTest, RandomLinkClicksDrawAcrossTheList) {
   constexpr int kClicks = 20;
   std::set<std::string> drawn;
   for (int n = 0; n < kClicks; ++n) {
-    PlayRandomLink(program);
+    PlayRandomLink(program, StartPlayback);
     drawn.insert(ui.Text("编辑框1"));
   }
   ASSERT_TRUE(WaitForHistoryRows(ui, kClicks));
@@ -245,7 +247,7 @@ TEST_F(RemoteTextsTest, RandomKeyword) {
     const auto siteRequestsBefore = site_.Targets().size();
     RecordingControls ui;
     Program program(ui, settings_);
-    SearchRandomKeyword(program);
+    SearchRandomKeyword(program, SearchWorker);
 
     EXPECT_EQ(publisher_.Targets().back(), "/lists/keywords.txt");
     if (!c.draws) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "app/window/Bindings.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Shell.h"

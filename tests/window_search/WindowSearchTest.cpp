@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <mutex>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "app/window/Bindings.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Shell.h"
