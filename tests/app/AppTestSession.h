@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Program.h"
-#include "tests/app/ResolutionService.h"
+#include "tests/support/ResolutionService.h"
 #include "tests/support/RecordingControls.h"
 
 namespace morvane::testing {

@@ -9,7 +9,7 @@
 #include "app/ResultActions.h"
 #include "platform/Files.h"
 #include "tests/app/AppTestSession.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "web/Text.h"
 
 namespace morvane::testing {
@@ -53,7 +53,7 @@ TEST(HistoryFile, SavedRowsLoadBackInOrder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory dir;
+    ScratchFolder dir;
     auto& saver = NewSession();
     saver.ui.AppendRows(kHistory, Column0(c.rows));
     SaveHistoryIn(saver.program, dir.path());
@@ -89,7 +89,7 @@ TEST(HistoryFile, LoadSplitsAtCrLfAndAppendsAfterListedRows) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory dir;
+    ScratchFolder dir;
     if (c.bytes) PutFile(dir.path() + "/配置.ini", *c.bytes);
     auto& s = NewSession();
     s.ui.AppendRows(kHistory, Column0({"played"}));
@@ -99,7 +99,7 @@ TEST(HistoryFile, LoadSplitsAtCrLfAndAppendsAfterListedRows) {
 }
 
 TEST(HistoryFile, SaveAfterDeleteMakesTheDeletionPermanent) {
-  TempDirectory dir;
+  ScratchFolder dir;
   auto& s = NewSession();
   s.ui.AppendRows(kHistory, Column0({"a", "b", "c"}));
   SaveHistoryIn(s.program, dir.path());
@@ -118,7 +118,7 @@ TEST(HistoryFile, SaveAfterDeleteMakesTheDeletionPermanent) {
 // to fail instead by a directory standing where the file should be, by a missing directory,
 // and by a file size limit that cuts the write short half way.
 TEST(HistoryFile, AFailedSaveKeepsTheOldFileAndSaysNothing) {
-  TempDirectory dir;
+  ScratchFolder dir;
   const std::string file = dir.path() + "/配置.ini";
   const std::string old = "old1\r\nold2\r\n";
 

@@ -9,7 +9,7 @@
 #include "app/Playback.h"
 #include "platform/Worker.h"
 #include "tests/app/AppTestSession.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace morvane::testing {
 namespace {
@@ -74,7 +74,7 @@ TEST(PlaybackConcurrency, SimultaneousHistoryWritersNeverShareARow) {
 }
 
 TEST(PlaybackConcurrency, HistoryLoadWhilePlayingKeepsPlayedLinksOnTop) {
-  TempDirectory dir;
+  ScratchFolder dir;
   std::string file;
   std::vector<Row> loaded;
   for (int i = 0; i < 300; ++i) {

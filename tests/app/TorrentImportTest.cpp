@@ -6,7 +6,8 @@
 #include "app/TorrentImport.h"
 #include "tests/app/AppTestSession.h"
 #include "tests/support/ReferenceSha1.h"
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "web/Text.h"
 
 namespace morvane::testing {
@@ -36,7 +37,7 @@ void Import(AppSession& s, const std::string& choice) {
 TEST(ImportTorrentFile, PutsTheMagnetLinkOfTheInfoHashIntoTheLinkBoxAndPlaysIt) {
   ResolutionService service([](const std::string&) { return "<file>http://m.test/v.mp4</file>"; });
   auto& s = NewSession(ServiceSettings(service.host()));
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string info =
       "d6:lengthi5e4:name5:a.txt12:piece lengthi16384e6:pieces20:" + std::string(20, '\xAB') + "e";
   const std::string canonical =

@@ -4,13 +4,13 @@
 #include <filesystem>
 
 #include "platform/Files.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace morvane::testing {
 namespace {
 
 TEST(Files, ReadGivesEveryByteOrNothing) {
-  TempDirectory dir;
+  ScratchFolder dir;
   const std::string binary("a\0\r\n\xFF", 5);
   ASSERT_TRUE(WriteWholeFile(dir.path() + "/f", binary));
   EXPECT_EQ(ReadWholeFile(dir.path() + "/f"), binary);
@@ -19,7 +19,7 @@ TEST(Files, ReadGivesEveryByteOrNothing) {
 }
 
 TEST(Files, ReplacingKeepsThePermissionsOfTheOldFile) {
-  TempDirectory dir;
+  ScratchFolder dir;
   const std::string path = dir.path() + "/f";
   ASSERT_TRUE(WriteWholeFile(path, "one"));
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);

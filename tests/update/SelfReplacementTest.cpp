@@ -19,7 +19,7 @@
 
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
-#include "tests/update_replace/ScratchDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "update/Cipher.h"
 #include "web/Text.h"
 
@@ -30,7 +30,7 @@ namespace {
 
 using testing::LocalServer;
 using testing::RecordingControls;
-using testing::ScratchDirectory;
+using testing::ScratchFolder;
 using Names = std::set<std::string>;
 
 std::string ReadFile(const std::string& path) {
@@ -109,7 +109,7 @@ TEST(CleanupScript, DeletesTheOldProgramAndItselfWhateverTheName) {
   };
   for (const char* name : names) {
     SCOPED_TRACE(name);
-    ScratchDirectory dir;
+    ScratchFolder dir{MORVANE_SCRATCH_ROOT};
     const std::string old = dir.path() + "/" + name;
     WriteFile(old, "old program");
     WriteFile(dir.path() + "/bystander", "stays");
@@ -178,7 +178,7 @@ class PublisherServer {
 struct InProcess {
   RecordingControls ui;
   Program program{ui, Settings{}};
-  ScratchDirectory dir;
+  ScratchFolder dir{MORVANE_SCRATCH_ROOT};
   std::string old = dir.path() + "/morvane-old";
   InProcess(const std::string& address, const std::string& name) {
     WriteFile(old, "old program");
@@ -287,7 +287,7 @@ struct ChildUpdate {
     std::filesystem::permissions(old, std::filesystem::perms::owner_all);
   }
   PublisherServer server;
-  ScratchDirectory dir;
+  ScratchFolder dir{MORVANE_SCRATCH_ROOT};
   std::string old = dir.path() + "/morvane-old";
   std::string log = dir.path() + ".log";
   ~ChildUpdate() { std::filesystem::remove(log); }

@@ -10,7 +10,7 @@
 
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
-#include "tests/update_replace/ScratchDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "update/UpdateDownload.h"
 #include "web/Text.h"
 
@@ -19,7 +19,7 @@ namespace {
 
 using testing::LocalServer;
 using testing::RecordingControls;
-using testing::ScratchDirectory;
+using testing::ScratchFolder;
 
 struct Call {
   std::int64_t total, received, elapsed, fresh;
@@ -41,7 +41,7 @@ std::string ReadFile(const std::string& path) {
 struct Download {
   RecordingControls ui;
   Program program{ui, Settings{}};
-  ScratchDirectory dir;
+  ScratchFolder dir{MORVANE_SCRATCH_ROOT};
   std::string path = dir.path() + "/download";
   std::vector<Call> calls;
   DownloadOutcome Run(const std::string& address) {

@@ -11,7 +11,7 @@
 
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
-#include "tests/update_replace/ScratchDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "update/Cipher.h"
 #include "web/Text.h"
 
@@ -46,7 +46,7 @@ struct Check {
   LocalServer server;
   std::atomic<int> pageReads{0};
   std::unique_ptr<Program> program;
-  testing::ScratchDirectory scratch;
+  testing::ScratchFolder scratch{MORVANE_SCRATCH_ROOT};
 
   Check(const std::string& latest, const std::string& page) {
     server.server().Get("/version.html",

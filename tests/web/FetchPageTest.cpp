@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/support/LocalServer.h"
-#include "tests/web_fetch/RawServer.h"
+#include "tests/support/RawServer.h"
 #include "web/FetchPage.h"
 
 namespace morvane {

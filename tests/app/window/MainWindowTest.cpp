@@ -14,7 +14,7 @@
 
 #include "app/window/FormControls.h"
 #include "platform/ControlNames.h"
-#include "tests/window/WindowFixture.h"
+#include "tests/app/window/WindowFixture.h"
 
 namespace morvane::testing {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "app/window/FormControls.h"
 #include "platform/qt/DesignFonts.h"
-#include "tests/app/ResolutionService.h"
-#include "tests/window/WindowFixture.h"
+#include "tests/support/ResolutionService.h"
+#include "tests/app/window/WindowFixture.h"
 
 namespace morvane::testing {
 namespace {
@@ -98,13 +98,8 @@ class PlaybackWindowTest : public QObject {
 
 }  // namespace morvane::testing
 
-int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);
-  app.setFont(morvane::DefaultFont());
-  morvane::testing::PlaybackWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+QObject* NewPlaybackWindowTest() {
+  return new morvane::testing::PlaybackWindowTest;
 }
 
 #include "PlaybackWindowTest.moc"

@@ -16,7 +16,7 @@
 
 #include "platform/Worker.h"
 #include "platform/qt/LoopbackCertificates.h"
-#include "tests/window/WindowFixture.h"
+#include "tests/app/window/WindowFixture.h"
 
 namespace morvane::testing {
 namespace {

@@ -24,7 +24,7 @@
 
 namespace morvane {
 
-class WindowSearchTest : public QObject {
+class SearchWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -92,13 +92,8 @@ class WindowSearchTest : public QObject {
 
 }  // namespace morvane
 
-int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);
-  app.setFont(morvane::DefaultFont());
-  morvane::WindowSearchTest test;
-  return QTest::qExec(&test, argc, argv);
+QObject* NewSearchWindowTest() {
+  return new morvane::SearchWindowTest;
 }
 
-#include "WindowSearchTest.moc"
+#include "SearchWindowTest.moc"

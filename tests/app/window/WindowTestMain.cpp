@@ -7,6 +7,8 @@
 
 QObject* NewMainWindowTest();
 QObject* NewQtControlsTest();
+QObject* NewPlaybackWindowTest();
+QObject* NewSearchWindowTest();
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -14,7 +16,8 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   app.setFont(morvane::DefaultFont());
   int failed = 0;
-  for (QObject* test : {NewMainWindowTest(), NewQtControlsTest()}) {
+  for (QObject* test : {NewMainWindowTest(), NewQtControlsTest(), NewPlaybackWindowTest(),
+                         NewSearchWindowTest()}) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }

@@ -1,4 +1,4 @@
-// The mailbox behind PostText/PostProgress, and the forum link: both without a display.
+// The mailbox behind PostText/PostProgress, without a display.
 
 #include "platform/qt/PostBox.h"
 
@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/Forum.h"
-#include "tests/support/RecordingControls.h"
 
 namespace morvane {
 namespace {
@@ -74,15 +72,6 @@ TEST(PostBoxTest, WritersAndATakerTogether) {
   drain();
   for (int w = 0; w < kWriters; ++w) EXPECT_EQ(last[w], kWrites);
   EXPECT_LE(flushRequests.load(), takes);
-}
-
-TEST(ForumTest, OpensThePublishersHostWithoutPath) {
-  testing::RecordingControls ui;
-  Settings settings;
-  settings.publisherHost = "127.0.0.1:47080";
-  Program program(ui, settings);
-  OpenForum(program);
-  EXPECT_EQ(ui.OpenedExternally(), std::vector<std::string>{"http://127.0.0.1:47080"});
 }
 
 }  // namespace
