@@ -35,7 +35,7 @@ void SaveHistoryIn(Program& program, const std::string& directory) {
   }
   // A failed save keeps the old file and says nothing.
   if (!WriteWholeFile(HistoryFilePath(directory), text)) return;
-  program.ui.ShowMessage(Local("保存成功"), Local("信息："), MessageButtons::Ok,
+  program.ui.ShowMessage(Gbk("保存成功"), Gbk("信息："), MessageButtons::Ok,
                          MessageIcon::Information);
 }
 

@@ -25,12 +25,12 @@ void LoadInfoPage(Program& program, const ProgramStep& loadHistory) {
   // Only a page that begins with the marker in lower case is ours; the cuts below ignore
   // case, this test does not.
   if (FindText(page, "lj") != 1) {
-    program.ui.ShowMessage(Local("网络连接失败"), Local("信息："), MessageButtons::Ok,
+    program.ui.ShowMessage(Gbk("网络连接失败"), Gbk("信息："), MessageButtons::Ok,
                            MessageIcon::None);
     return;
   }
   program.texts.Set(ProgramText::PlayerPagePrefix, DecipherText(TextBetween(page, "lj", "lj"), ""));
-  program.ui.SetText("透明标签6", TextBetween(page, Local("1："), "</p>"));
+  program.ui.SetText("透明标签6", TextBetween(page, Gbk("1："), "</p>"));
   StartWorker([&program, loadHistory] { loadHistory(program); });
 }
 

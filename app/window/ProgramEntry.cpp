@@ -16,6 +16,7 @@
 #include "app/window/Pictures.h"
 #include "app/window/Shell.h"
 #include "app/window/UpdateWindow.h"
+#include "platform/Files.h"
 #include "platform/Program.h"
 #include "platform/Settings.h"
 #include "platform/qt/DesignFonts.h"
@@ -40,8 +41,7 @@ void FreeGlobals() {
 // The history file and the update's files live beside the program.
 void ChangeToProgramDirectory() {
   std::error_code error;
-  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) std::filesystem::current_path(program.parent_path(), error);
+  std::filesystem::current_path(ProgramDirectory(), error);
 }
 
 }  // namespace

@@ -61,8 +61,8 @@ TEST(HistoryFile, SavedRowsLoadBackInOrder) {
     EXPECT_EQ(FileBytes(dir.path() + "/配置.ini"), c.bytes);
     EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"配置.ini"});
     ASSERT_EQ(saver.ui.Messages().size(), 1u);
-    EXPECT_EQ(saver.ui.Messages()[0].text, Local("保存成功"));
-    EXPECT_EQ(saver.ui.Messages()[0].caption, Local("信息："));
+    EXPECT_EQ(saver.ui.Messages()[0].text, Gbk("保存成功"));
+    EXPECT_EQ(saver.ui.Messages()[0].caption, Gbk("信息："));
     EXPECT_EQ(saver.ui.Messages()[0].icon, MessageIcon::Information);
     EXPECT_EQ(saver.ui.Messages()[0].buttons, MessageButtons::Ok);
 

@@ -87,8 +87,8 @@ TEST(Playback, FollowsTheAnswerOfTheResolutionService) {
     EXPECT_EQ(s.program.texts.Get(ProgramText::ResolvedAddress), c.resolved);
     if (c.rejected) {
       ASSERT_EQ(s.ui.Messages().size(), 1u);
-      EXPECT_EQ(s.ui.Messages()[0].text, Local("种子链接失效了,请更换种子链接"));
-      EXPECT_EQ(s.ui.Messages()[0].caption, Local("信息："));
+      EXPECT_EQ(s.ui.Messages()[0].text, Gbk("种子链接失效了,请更换种子链接"));
+      EXPECT_EQ(s.ui.Messages()[0].caption, Gbk("信息："));
       EXPECT_EQ(s.ui.Messages()[0].buttons, MessageButtons::Ok);
       EXPECT_EQ(s.ui.SelectedIndex(kPages), 1);
       EXPECT_EQ(s.ui.Navigations(kPlayer), std::vector<std::string>{kNotice});

@@ -54,11 +54,11 @@ TEST(ImportTorrentFile, PutsTheMagnetLinkOfTheInfoHashIntoTheLinkBoxAndPlaysIt) 
     bool plays;
   } steps[] = {
       {"cancel before any choice", "", "", false},
-      {"canonical torrent", Local(canonical), kPrefix + Sha1Hex(info), true},
+      {"canonical torrent", Gbk(canonical), kPrefix + Sha1Hex(info), true},
       {"cancel imports the last choice again", "", kPrefix + Sha1Hex(info), true},
-      {"torrent without info", Local(noInfo), kPrefix + Sha1Hex("de"), true},
-      {"no bencode: the bare prefix still plays", Local(garbage), kPrefix, true},
-      {"a GBK file name", Local(chinese), kPrefix + Sha1Hex(info), true},
+      {"torrent without info", Gbk(noInfo), kPrefix + Sha1Hex("de"), true},
+      {"no bencode: the bare prefix still plays", Gbk(garbage), kPrefix, true},
+      {"a GBK file name", Gbk(chinese), kPrefix + Sha1Hex(info), true},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
@@ -78,7 +78,7 @@ TEST(ImportTorrentFile, PutsTheMagnetLinkOfTheInfoHashIntoTheLinkBoxAndPlaysIt) 
   }
   const auto filters = s.ui.Filters();
   ASSERT_EQ(filters.size(), std::size(steps));
-  EXPECT_EQ(filters[0], Local("种子文件(*.torrent)|*.torrent"));
+  EXPECT_EQ(filters[0], Gbk("种子文件(*.torrent)|*.torrent"));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace morvane {
 namespace {
 
 std::string Hint(const std::string& name) {
-  return Local("【双击播放】") + name;
+  return Gbk("【双击播放】") + name;
 }
 
 TEST(ResultRows, OneRowPerHashWithEmptyCellsForMissingFields) {

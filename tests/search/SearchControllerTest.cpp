@@ -46,7 +46,7 @@ class Sites {
             Arrived(req);
             const std::string keyword = req.matches[1];
             const int page = std::atoi(std::string(req.matches[2]).c_str());
-            res.set_content(Local(testing::SecondSitePage(Results(keyword, page), base())),
+            res.set_content(Gbk(testing::SecondSitePage(Results(keyword, page), base())),
                             "text/html; charset=gbk");
           });
     s.set_logger([this](const httplib::Request& req, const httplib::Response&) {
@@ -138,7 +138,7 @@ class SearchRoad : public ::testing::Test {
   World& w = NewWorld();
 
   void Type(const std::string& keywordUtf8, int site) {
-    w.ui.SetText("编辑框_种子关键字", Local(keywordUtf8));
+    w.ui.SetText("编辑框_种子关键字", Gbk(keywordUtf8));
     w.ui.SetSelectedIndex("组合框1", site);
   }
   int Finished() {
@@ -157,8 +157,8 @@ class SearchRoad : public ::testing::Test {
     std::vector<Row> rows;
     for (int page : pages) {
       for (const auto& r : testing::NumberedResults(Tag(keywordUtf8), page, kResultsPerPage)) {
-        rows.push_back({std::to_string(rows.size() + 1), Local("【双击播放】" + r.name),
-                        "magnet:?xt=urn:btih:" + r.hash, Local(r.size)});
+        rows.push_back({std::to_string(rows.size() + 1), Gbk("【双击播放】" + r.name),
+                        "magnet:?xt=urn:btih:" + r.hash, Gbk(r.size)});
       }
     }
     return rows;

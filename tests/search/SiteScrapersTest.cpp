@@ -130,7 +130,7 @@ std::vector<ScrapeCase> Cases() {
 TEST(SiteScrapers, CutFieldsOutOfResultPages) {
   for (const auto& c : Cases()) {
     SCOPED_TRACE(c.what);
-    const std::string page = Local(c.page);
+    const std::string page = Gbk(c.page);
     const ScrapedFields f =
         c.site == kFirstSite ? ScrapeFirstSite(page) : ScrapeSecondSite(page, kBase);
     EXPECT_EQ(ToUtf8(f.names), c.names);
@@ -156,7 +156,7 @@ TEST(SiteScrapers, RequestAddresses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keyword);
-    const std::string encoded = EncodeKeyword(Local(c.keyword));
+    const std::string encoded = EncodeKeyword(Gbk(c.keyword));
     EXPECT_EQ(FirstSiteAddress("http://a", encoded, c.page), c.first);
     EXPECT_EQ(SecondSiteAddress("http://b", encoded, c.page), c.second);
   }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "tests/support/RecordingControls.h"
 #include "update/Cipher.h"
@@ -92,8 +93,8 @@ int main(int argc, char** argv) {
   Settings settings;
   settings.versionPageStored = EncipherText(argv[1], "");
   Program program(ui, settings);
-  ui.SetText("透明标签2", Local("v4.1.7"));
-  ui.SetText("透明标签6", Local("v4.1.8"));
+  ui.SetText("透明标签2", Gbk("v4.1.7"));
+  ui.SetText("透明标签6", Gbk("v4.1.8"));
   CheckVersion(program);
   return 3;  // the update always ends the process before this
 }

@@ -38,9 +38,9 @@ TEST(ShowDownloadProgress, FillsBarAndLabels) {
     Program program(ui, Settings{});
     // The window's initial state.
     ui.SetProgress("进度条1", -1);
-    ui.SetText("标签_已完成百分比", Local("已完成：0%"));
+    ui.SetText("标签_已完成百分比", Gbk("已完成：0%"));
     ui.SetText("标签_总大小", "0.00MB");
-    ui.SetText("标签_下载速度", Local("0 KB/秒"));
+    ui.SetText("标签_下载速度", Gbk("0 KB/秒"));
     ShowDownloadProgress(program, c.total, c.received, c.elapsed, c.fresh);
     EXPECT_EQ(ui.Progress("进度条1"), c.bar);
     EXPECT_EQ(LocalToUtf8(ui.Text("标签_已完成百分比")), c.percent);
@@ -62,7 +62,7 @@ TEST(ShowDownloadProgress, PostsOnlyWhatChanged) {
   ShowDownloadProgress(program, 100 << 20, 204800, 2000, 204800);
   const auto calls = ui.Calls();
   ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(calls[4], "SetText 标签_下载速度 " + Local("100KB/秒"));
+  EXPECT_EQ(calls[4], "SetText 标签_下载速度 " + Gbk("100KB/秒"));
   EXPECT_EQ(calls[5], "SetProgress 进度条1 19");
 }
 

@@ -116,7 +116,7 @@ class HistoryFileBeside {
 TEST_F(RemoteTextsTest, InformationPage) {
   const HistoryFileBeside history("first\r\nsecond\r\n");
   const std::string stored = EncipherText(kPlayerPrefix, "");
-  const std::string goodPage = "lj" + stored + "lj<p>" + Local("最新版本1：") + "v4.2.0</p>";
+  const std::string goodPage = "lj" + stored + "lj<p>" + Gbk("最新版本1：") + "v4.2.0</p>";
   struct Case {
     const char* name;
     std::string page;
@@ -126,14 +126,14 @@ TEST_F(RemoteTextsTest, InformationPage) {
   };
   const std::vector<Case> cases = {
       {"regular page", goodPage, true, kPlayerPrefix, "v4.2.0"},
-      {"closing marker in capitals", "lj" + stored + "LJ" + Local("<p>1：v4.2.0</p>"), true,
+      {"closing marker in capitals", "lj" + stored + "LJ" + Gbk("<p>1：v4.2.0</p>"), true,
        kPlayerPrefix, "v4.2.0"},
-      {"no second marker", "lj" + stored + Local("<p>1：v5.0.0</p>"), true, "", "v5.0.0"},
+      {"no second marker", "lj" + stored + Gbk("<p>1：v5.0.0</p>"), true, "", "v5.0.0"},
       {"no version", "lj" + stored + "lj", true, kPlayerPrefix, ""},
       {"half-width colon", "lj" + stored + "lj<p>1:v5.0.0</p>", true, kPlayerPrefix, ""},
-      {"leading marker in capitals", "LJ" + stored + "lj" + Local("<p>1：v4.2.0</p>"), false, "",
+      {"leading marker in capitals", "LJ" + stored + "lj" + Gbk("<p>1：v4.2.0</p>"), false, "",
        ""},
-      {"marker not at the start", " lj" + stored + "lj" + Local("<p>1：v4.2.0</p>"), false, "", ""},
+      {"marker not at the start", " lj" + stored + "lj" + Gbk("<p>1：v4.2.0</p>"), false, "", ""},
       {"empty page", "", false, "", ""},
   };
   for (const auto& c : cases) {
@@ -153,8 +153,8 @@ TEST_F(RemoteTextsTest, InformationPage) {
       continue;
     }
     ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].text, Local("网络连接失败"));
-    EXPECT_EQ(ui.Messages()[0].caption, Local("信息："));
+    EXPECT_EQ(ui.Messages()[0].text, Gbk("网络连接失败"));
+    EXPECT_EQ(ui.Messages()[0].caption, Gbk("信息："));
     EXPECT_EQ(ui.Messages()[0].buttons, MessageButtons::Ok);
     EXPECT_EQ(ui.Messages()[0].icon, MessageIcon::None);
     EXPECT_EQ(ui.Calls().size(), 1u) << "nothing but the message";
@@ -237,7 +237,7 @@ TEST_F(RemoteTextsTest, RandomKeyword) {
     std::string query;    // as the first site receives it
   };
   const std::vector<Case> cases = {
-      {"one keyword", Local("电影") + "\r\n", true, Local("电影"), "/?s=%E7%94%B5%E5%BD%B1&p=1"},
+      {"one keyword", Gbk("电影") + "\r\n", true, Gbk("电影"), "/?s=%E7%94%B5%E5%BD%B1&p=1"},
       {"an empty keyword is searched all the same", "\r\n", true, "", "/?s=&p=1"},
       {"empty list", "", false, "", ""},
   };

@@ -129,7 +129,7 @@ class PublisherServer {
     auto& s = server_.server();
     s.Get("/version.html", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(
-          Local("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ + "</p><p>3：morvane-new</p>"),
+          Gbk("<p>1：v4.1.8</p><p>2：" + server_.base() + path_ + "</p><p>3：morvane-new</p>"),
           "text/html");
     });
     s.Get("/files/new", [this](const httplib::Request&, httplib::Response& res) {
@@ -194,7 +194,7 @@ TEST(RunUpdate, RefusesANameThatWouldHarmTheOldProgram) {
   const std::string names[] = {"", ".", "..", "sub/x", "morvane-old", std::string("a\0b", 3)};
   for (const auto& name : names) {
     SCOPED_TRACE(name);
-    InProcess run(server.Address("/files/new"), Local(name));
+    InProcess run(server.Address("/files/new"), Gbk(name));
     RunUpdate(run.program);
     ASSERT_EQ(run.ui.Messages().size(), 1u);
     EXPECT_EQ(LocalToUtf8(run.ui.Messages()[0].text), "不能打开本地的文件!");
@@ -224,9 +224,9 @@ TEST(RunUpdate, CountsDownThenReplacesAnExistingFileAndStartsIt) {
   const std::vector<std::string> expected = {
       "SetVisible 标签_下载速度 0",
       "SetVisible 标签_总大小 0",
-      countdown + Local("更新完毕，等待3秒自动运行新版本……"),
-      countdown + Local("更新完毕，等待2秒自动运行新版本……"),
-      countdown + Local("更新完毕，等待1秒自动运行新版本……"),
+      countdown + Gbk("更新完毕，等待3秒自动运行新版本……"),
+      countdown + Gbk("更新完毕，等待2秒自动运行新版本……"),
+      countdown + Gbk("更新完毕，等待1秒自动运行新版本……"),
   };
   EXPECT_EQ(window, expected);
   EXPECT_TRUE(run.ui.Messages().empty());
@@ -259,7 +259,7 @@ TEST(ConfirmAbortUpdate, OkDuringTheCountdownStartsNothing) {
   run.ui.AnswerMessages({MessageAnswer::Cancel, MessageAnswer::Ok});
   std::thread worker([&] { RunUpdate(run.program); });
   ASSERT_TRUE(run.ui.WaitUntil([&] {
-    return run.ui.Text("标签_已完成百分比") == Local("更新完毕，等待3秒自动运行新版本……");
+    return run.ui.Text("标签_已完成百分比") == Gbk("更新完毕，等待3秒自动运行新版本……");
   }));
   ConfirmAbortUpdate(run.program);
   EXPECT_FALSE(run.program.update.abortRequested);

@@ -35,7 +35,7 @@ TEST(TakeBetween, CutsTheFieldOutAsItStands) {
       {"</p>2：x</p>", "2：", "</p>", "x"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(TakeBetween(Local(c.text), Local(c.start), c.end), Local(c.field)) << c.text;
+    EXPECT_EQ(TakeBetween(Gbk(c.text), Gbk(c.start), c.end), Gbk(c.field)) << c.text;
 }
 
 // One check through the recording port against a local version page. The objects live
@@ -55,7 +55,7 @@ struct Check {
                           std::string text = page;
                           if (auto at = text.find("{base}"); at != std::string::npos)
                             text.replace(at, 6, server.base());
-                          res.set_content(Local(text), "text/html");
+                          res.set_content(Gbk(text), "text/html");
                         });
     server.server().Get("/files/new",
                         [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
@@ -64,8 +64,8 @@ struct Check {
     settings.versionPageStored = EncipherText(server.base() + "/version.html", "");
     program = std::make_unique<Program>(ui, settings);
     program->update.programPath = scratch.path() + "/morvane";
-    ui.SetText("透明标签2", Local("v4.1.7"));
-    ui.SetText("透明标签6", Local(latest));
+    ui.SetText("透明标签2", Gbk("v4.1.7"));
+    ui.SetText("透明标签6", Gbk(latest));
   }
   static Check& Make(const std::string& latest, const std::string& page) {
     // Never destroyed, not even at exit, where a detached worker may still be ending.

@@ -58,7 +58,7 @@ TEST(GbkText, ConvertsKnownTexts) {
     EXPECT_EQ(Utf8ToLocal(utf8), gbk) << utf8;
     EXPECT_EQ(LocalToUtf8(gbk), utf8) << utf8;
   }
-  EXPECT_EQ(Local("搜索"), "\xCB\xD1\xCB\xF7");
+  EXPECT_EQ(Gbk("搜索"), "\xCB\xD1\xCB\xF7");
 }
 
 TEST(Utf8ToLocal, GivesAQuestionMarkForEveryBadSequence) {

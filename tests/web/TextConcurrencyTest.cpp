@@ -35,7 +35,7 @@ TEST(TextConcurrency, WorkersConvertAndExtractAtOnce) {
       for (int round = 0; round < 30; ++round) {
         if (LocalToUtf8(page) != result.utf8) ++result.mismatches;
         if (ExtractAll(page, "<TD>", "</TD>") != result.values) ++result.mismatches;
-        if (PercentEncode(Local("中文 " + std::to_string(w)), true, true) !=
+        if (PercentEncode(Gbk("中文 " + std::to_string(w)), true, true) !=
             "%E4%B8%AD%E6%96%87%20" + std::to_string(w))
           ++result.mismatches;
       }

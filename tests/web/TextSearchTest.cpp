@@ -258,9 +258,9 @@ TEST(TextBetween, CutsOutOneValue) {
       {"not trimmed", "a= 1 ;", "a=", ";", 1, false, " 1 "},
       {"empty value", "a=;", "a=", ";", 1, false, ""},
       {"left marker at the end", "xa=", "a=", ";", 1, false, ""},
-      {"quote placeholder", "title=\"x\"", Local("title=#引号"), Local("#引号"), 1, false, "x"},
-      {"two placeholders", "f(\"a\",\"b\")", Local("#引号,#引号"), Local("#引号)"), 1, false, "b"},
-      {"markers with a placeholder ignore case", "<p>\"q\"", Local("<P>#引号"), Local("#引号"), 1,
+      {"quote placeholder", "title=\"x\"", Gbk("title=#引号"), Gbk("#引号"), 1, false, "x"},
+      {"two placeholders", "f(\"a\",\"b\")", Gbk("#引号,#引号"), Gbk("#引号)"), 1, false, "b"},
+      {"markers with a placeholder ignore case", "<p>\"q\"", Gbk("<P>#引号"), Gbk("#引号"), 1,
        false, "q"},
   };
   for (const auto& c : cases)

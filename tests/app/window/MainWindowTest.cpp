@@ -157,7 +157,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(results->headerItem()->text(2), QStringLiteral("种子连接"));
     const QList<int> widths{30, 535, 0, 70};
     for (int i = 0; i < 4; ++i) QCOMPARE(results->header()->sectionSize(i), widths[i]);
-    f->ui.AppendRows("超级列表框1", {{"1", Local("名称"), "magnet:?xt=urn:btih:AB", "1GB"}});
+    f->ui.AppendRows("超级列表框1", {{"1", Gbk("名称"), "magnet:?xt=urn:btih:AB", "1GB"}});
     QCOMPARE(f->ui.Cell("超级列表框1", 0, 2), std::string("magnet:?xt=urn:btih:AB"));
 
     auto* history = Window().Control<ReportList>("超级列表框3");
@@ -242,19 +242,17 @@ class MainWindowTest : public QObject {
     QTest::mousePress(Window().Control("透明标签3"), Qt::LeftButton);
     QVERIFY(Window().isHidden());
 
-    for (int nothing : {Shell::kDoubleClick, 0, 4}) {
-      f->shell.OnTrayEvent(nothing);
-      QVERIFY(Window().isHidden());
-    }
+    f->shell.OnTrayEvent(Shell::TrayEvent::DoubleClick);
+    QVERIFY(Window().isHidden());
 
-    f->shell.OnTrayEvent(Shell::kLeftButtonReleased);
+    f->shell.OnTrayEvent(Shell::TrayEvent::LeftButtonReleased);
     QVERIFY(Window().isVisible());
     QVERIFY(!(Window().windowState() & Qt::WindowMinimized));
     QVERIFY(f->shell.Tray().isVisible());  // the icon stays
 
     QMenu* menu = Window().Menu("菜单设置");
     QCursor::setPos(500, 400);
-    f->shell.OnTrayEvent(Shell::kRightButtonReleased);
+    f->shell.OnTrayEvent(Shell::TrayEvent::RightButtonReleased);
     QTRY_VERIFY(menu->isVisible());
     const QPoint expected = Shell::TrayMenuPosition(QCursor::pos(), menu->sizeHint());
     QCOMPARE(menu->pos(), expected);

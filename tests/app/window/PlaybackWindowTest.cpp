@@ -28,7 +28,7 @@ struct PlaybackWindow {
     ui.AddWindow(&window);
     BindEvents(window, shell, program);
     program.texts.Set(ProgramText::PlayerPagePrefix, kPrefix);
-    ui.AppendRows("超级列表框1", {{"1", Local("【双击播放】影片"), kMagnet, "1.2 GB"}});
+    ui.AppendRows("超级列表框1", {{"1", Gbk("【双击播放】影片"), kMagnet, "1.2 GB"}});
     window.show();
   }
   static Settings SettingsFor(const std::string& resolutionHost) {

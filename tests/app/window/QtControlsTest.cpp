@@ -101,20 +101,20 @@ class QtControlsTest : public QObject {
   void appendRowsInOneBatch() {
     std::vector<Row> rows;
     for (int i = 0; i < 2000; ++i)
-      rows.push_back({std::to_string(i + 1), Local("种子") + std::to_string(i),
+      rows.push_back({std::to_string(i + 1), Gbk("种子") + std::to_string(i),
                       "magnet:?xt=urn:btih:" + std::to_string(i), "1MB"});
     rows.push_back({"short"});
     rows.push_back({"1", "2", "3", "4", "5"});
     Ui().AppendRows("超级列表框1", rows);
     QCOMPARE(Ui().RowCount("超级列表框1"), 2002);
-    QCOMPARE(Ui().Cell("超级列表框1", 1999, 1), Local("种子1999"));
+    QCOMPARE(Ui().Cell("超级列表框1", 1999, 1), Gbk("种子1999"));
     QCOMPARE(Ui().Cell("超级列表框1", 2000, 0), std::string("short"));
     QCOMPARE(Ui().Cell("超级列表框1", 2000, 3), std::string());
     QCOMPARE(Ui().Cell("超级列表框1", 2001, 3), std::string("4"));
   }
 
   void textsCrossTheBorderAsGbk() {
-    const std::string local = Local("中国合伙人 € ×");
+    const std::string local = Gbk("中国合伙人 € ×");
     Ui().SetText("编辑框_种子关键字", local);
     QCOMPARE(Ui().Text("编辑框_种子关键字"), local);
     QCOMPARE(f->window.Control<QLineEdit>("编辑框_种子关键字")->text(),
@@ -139,7 +139,7 @@ class QtControlsTest : public QObject {
     Ui().SetSelectedIndex("高级选择夹1", 9);  // no such page: unchanged
     QCOMPARE(Ui().SelectedIndex("高级选择夹1"), 3);
     Ui().SetSelectedIndex("组合框1", 1);
-    QCOMPARE(Ui().Text("组合框1"), Local("BP搜索(推荐)"));
+    QCOMPARE(Ui().Text("组合框1"), Gbk("BP搜索(推荐)"));
   }
 
   // Only a server on this machine may show a certificate that no authority signed.
@@ -175,7 +175,7 @@ class QtControlsTest : public QObject {
     for (int w = 0; w < kWorkers; ++w) {
       StartWorker([&, w] {
         for (int i = 0; i < kRounds; ++i) {
-          Ui().SetText(labels[w], Local("第") + std::to_string(i));
+          Ui().SetText(labels[w], Gbk("第") + std::to_string(i));
           Ui().AppendRows("超级列表框1", {{std::to_string(w), "a"}, {std::to_string(w), "b"}});
           const int row = Ui().InsertRow("超级列表框3", 0);
           Ui().SetCell("超级列表框3", row, 0, std::to_string(w));
@@ -192,7 +192,7 @@ class QtControlsTest : public QObject {
     QCOMPARE(Ui().RowCount("超级列表框1"), kWorkers * kRounds * 2);
     QCOMPARE(Ui().RowCount("超级列表框3"), kWorkers * kRounds);
     for (auto* label : labels)
-      QCOMPARE(Ui().Text(label), Local("第") + std::to_string(kRounds - 1));
+      QCOMPARE(Ui().Text(label), Gbk("第") + std::to_string(kRounds - 1));
     // Posted texts reach the control with the next display frame.
     QTRY_COMPARE_WITH_TIMEOUT(Ui().Text("透明标签9"), std::to_string(kRounds - 1), 5000);
     QVERIFY(ticks > 0);
@@ -214,7 +214,7 @@ class QtControlsTest : public QObject {
     std::atomic<bool> otherWorkerDone{false};
     {
       Worker asker([&] {
-        got = Ui().ShowMessage(Local("退出后将无法更新完成，是否退出？"), Local("询问"),
+        got = Ui().ShowMessage(Gbk("退出后将无法更新完成，是否退出？"), Gbk("询问"),
                                MessageButtons::OkCancel, MessageIcon::Question);
       });
       QTRY_VERIFY(OpenMessageBox() != nullptr);
@@ -239,7 +239,7 @@ class QtControlsTest : public QObject {
 
   void messageBoxOnTheWindowThreadGoesThroughTheHook() {
     f->messages.answers = {MessageAnswer::Cancel};
-    QCOMPARE(Ui().ShowMessage(Local("网络连接失败"), Local("信息："), MessageButtons::OkCancel,
+    QCOMPARE(Ui().ShowMessage(Gbk("网络连接失败"), Gbk("信息："), MessageButtons::OkCancel,
                               MessageIcon::None),
              MessageAnswer::Cancel);
     QCOMPARE(f->messages.shown.size(), std::size_t{1});
@@ -276,13 +276,13 @@ class QtControlsTest : public QObject {
       choices.erase(choices.begin());
       return choice;
     });
-    const std::string filter = Local("种子文件|*.torrent");
-    QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));
-    QCOMPARE(Ui().ShowOpenFileDialog(filter), Local("/tmp/种子.torrent"));  // cancelled
+    const std::string filter = Gbk("种子文件|*.torrent");
+    QCOMPARE(Ui().ShowOpenFileDialog(filter), Gbk("/tmp/种子.torrent"));
+    QCOMPARE(Ui().ShowOpenFileDialog(filter), Gbk("/tmp/种子.torrent"));  // cancelled
     QCOMPARE(filters, QStringList(2, QStringLiteral("种子文件 (*.torrent)")));
     choices = {std::nullopt};
-    QCOMPARE(Ui().ShowOpenFileDialog(Local("种子文件(*.torrent)|*.torrent")),
-             Local("/tmp/种子.torrent"));
+    QCOMPARE(Ui().ShowOpenFileDialog(Gbk("种子文件(*.torrent)|*.torrent")),
+             Gbk("/tmp/种子.torrent"));
     QCOMPARE(filters.back(), QStringLiteral("种子文件(*.torrent)"));
   }
 
@@ -315,9 +315,9 @@ class QtControlsTest : public QObject {
       Worker progress([&] {
         Ui().PostProgress("进度条1", 5000);
         Ui().PostText("标签_总大小", "1MB");
-        Ui().PostText("标签_已完成百分比", Local("已完成：50%"));
+        Ui().PostText("标签_已完成百分比", Gbk("已完成：50%"));
         // A direct write after a posted one for the same label is the one that stays.
-        Ui().SetText("标签_已完成百分比", Local("更新完毕，等待3秒自动运行新版本……"));
+        Ui().SetText("标签_已完成百分比", Gbk("更新完毕，等待3秒自动运行新版本……"));
       });
       QTRY_VERIFY(progress.Done());
     }
