@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/ControlNames.h"
 #include "platform/Files.h"
 #include "web/Text.h"
 
 namespace morvane {
 namespace {
 
-constexpr std::string_view kHistory = "超级列表框3";
 constexpr std::string_view kLineEnd = "\r\n";
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/ControlNames.h"
 #include "platform/Worker.h"
 #include "web/FetchPage.h"
 #include "web/Text.h"
@@ -9,11 +10,6 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view kLinkBox = "编辑框1";
-constexpr std::string_view kPlayer = "超文本浏览框1";
-constexpr std::string_view kHistory = "超级列表框3";
-constexpr std::string_view kResults = "超级列表框1";
-constexpr std::string_view kPages = "高级选择夹1";
 constexpr int kPlaybackPage = 0;
 constexpr int kSearchPage = 1;
 

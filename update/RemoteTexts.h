@@ -10,11 +10,15 @@ namespace morvane {
 // The steps each routine ends with come from the shell: `loadHistory` is started on a
 // worker once the information page is read, `play` plays the drawn link, `search` is
 // started on a worker with the drawn keyword.
-void LoadInfoPage(Program& program, const ProgramStep& loadHistory);  // window thread, the main window's created event
-void PlayRandomLink(Program& program, const ProgramStep& play);       // window thread, 超级按钮2
-void SearchRandomKeyword(Program& program, const ProgramStep& search);  // worker, 超级按钮6
+// Window thread, once the main window exists: the notice text and the player page prefix.
+void LoadInfoPage(Program& program, const ProgramStep& loadHistory);
+// Window thread: plays a link drawn from the publisher's list (the random-link button).
+void PlayRandomLink(Program& program, const ProgramStep& play);
+// Worker: searches a keyword drawn from the publisher's list (the random-keyword button).
+void SearchRandomKeyword(Program& program, const ProgramStep& search);
 // The close buttons: sends `browser` to the placeholder page.
 void ShowPlaceholderPage(Program& program, std::string_view browser);
-void SwitchTab(Program& program, int index);  // 工具条1
+// Shows page `index` of the main window, as the toolbar's buttons (工具条1) do.
+void SwitchTab(Program& program, int index);
 
 }  // namespace morvane

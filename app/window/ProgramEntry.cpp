@@ -41,7 +41,7 @@ void FreeGlobals() {
 // The history file and the update's files live beside the program.
 void ChangeToProgramDirectory() {
   std::error_code error;
-  std::filesystem::current_path(ProgramDirectory(), error);
+  std::filesystem::current_path(morvane::ProgramDirectory(), error);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "app/HistoryFile.h"
 #include "app/ResultActions.h"
+#include "platform/ControlNames.h"
 #include "platform/Files.h"
 #include "tests/app/AppTestSession.h"
 #include "tests/support/ScratchFolder.h"
@@ -14,8 +15,6 @@
 
 namespace morvane::testing {
 namespace {
-
-constexpr std::string_view kHistory = "超级列表框3";
 
 std::vector<Row> Column0(const std::vector<std::string>& links) {
   std::vector<Row> rows;

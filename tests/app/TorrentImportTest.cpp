@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/TorrentImport.h"
+#include "platform/ControlNames.h"
 #include "tests/app/AppTestSession.h"
 #include "tests/support/ReferenceSha1.h"
 #include "tests/support/ScratchFolder.h"
@@ -13,9 +14,6 @@
 namespace morvane::testing {
 namespace {
 
-constexpr std::string_view kLinkBox = "编辑框1";
-constexpr std::string_view kPlayer = "超文本浏览框1";
-constexpr std::string_view kHistory = "超级列表框3";
 const std::string kPrefix = "magnet:?xt=urn:btih:";
 const std::string kNotice = "publisher.test:8080/adminapi/vexapi/gg/ada.html";
 using testing::Sha1Hex;

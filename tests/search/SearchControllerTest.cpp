@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 
+#include "platform/ControlNames.h"
 #include "search/ResultRows.h"
 #include "search/SearchController.h"
 #include "tests/search/SitePages.h"
@@ -22,7 +23,6 @@ namespace morvane {
 namespace {
 
 constexpr int kResultsPerPage = 20;
-constexpr const char* kList = "超级列表框1";
 
 // Both sites on one local server: the first site's pages under "/?s=..&p=..", the second's
 // under "/search/../currentPage/..". Each page holds 20 results named "[<keyword>] 第<p>页 <i>";
@@ -179,18 +179,18 @@ TEST_F(SearchRoad, PagesNumberOnAndANewSearchStartsAgain) {
     Type("中国", site);
 
     Click(StartSearch);
-    EXPECT_EQ(w.ui.Rows(kList), Expected("中国", {1}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1}));
     ExpectSearchEnded();
     Click(StartLoadMore);
-    EXPECT_EQ(w.ui.Rows(kList), Expected("中国", {1, 2}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1, 2}));
     Click(StartLoadMore);
-    EXPECT_EQ(w.ui.Rows(kList), Expected("中国", {1, 2, 3}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1, 2, 3}));
     ExpectSearchEnded();
 
     Click(StartSearch);
-    EXPECT_EQ(w.ui.Rows(kList), Expected("中国", {1}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1}));
     Click(StartLoadMore);
-    EXPECT_EQ(w.ui.Rows(kList), Expected("中国", {1, 2}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1, 2}));
 
     const auto requests = w.sites.Requests();
     EXPECT_EQ(std::vector<std::string>(requests.begin() + before, requests.end()),
@@ -215,7 +215,7 @@ TEST_F(SearchRoad, KeywordTravelsPercentEncodedAsUtf8) {
     Type(c.keyword, c.site);
     Click(StartSearch);
     EXPECT_EQ(w.sites.Requests().back(), c.target);
-    EXPECT_EQ(w.ui.Rows(kList), Expected(c.keyword, {1}));
+    EXPECT_EQ(w.ui.Rows(kResults), Expected(c.keyword, {1}));
   }
 }
 
@@ -225,7 +225,7 @@ TEST_F(SearchRoad, LoadMoreReadsKeywordAndSiteAnew) {
   Type("new", 1);
   Click(StartLoadMore);
   EXPECT_EQ(w.sites.Requests().back(), "/search/new/currentPage/2");
-  auto rows = w.ui.Rows(kList);
+  auto rows = w.ui.Rows(kResults);
   ASSERT_EQ(rows.size(), 2u * kResultsPerPage);
   EXPECT_EQ(rows[20], Expected("new", {1, 2})[20]);
 }
@@ -234,14 +234,14 @@ TEST_F(SearchRoad, NoResultsOrNoAnswerStillEndTheSearch) {
   for (int site : {0, 1}) {
     Type("中国", site);
     Click(StartSearch);
-    ASSERT_EQ(w.ui.Rows(kList).size(), static_cast<std::size_t>(kResultsPerPage));
+    ASSERT_EQ(w.ui.Rows(kResults).size(), static_cast<std::size_t>(kResultsPerPage));
 
     Type("none", site);
     Click(StartSearch);
-    EXPECT_TRUE(w.ui.Rows(kList).empty());
+    EXPECT_TRUE(w.ui.Rows(kResults).empty());
     ExpectSearchEnded();
     Click(StartLoadMore);
-    EXPECT_TRUE(w.ui.Rows(kList).empty());
+    EXPECT_TRUE(w.ui.Rows(kResults).empty());
     ExpectSearchEnded();
   }
 
@@ -257,14 +257,14 @@ TEST_F(SearchRoad, NoResultsOrNoAnswerStillEndTheSearch) {
   StartSearch(unreachable.program);
   ASSERT_TRUE(unreachable.ui.WaitUntil(
       [&] { return unreachable.ui.Text("种子结果标签") == EndOfSearchStatus(); }));
-  EXPECT_TRUE(unreachable.ui.Rows(kList).empty());
+  EXPECT_TRUE(unreachable.ui.Rows(kResults).empty());
   EXPECT_FALSE(unreachable.ui.Visible("标签5"));
 }
 
 TEST_F(SearchRoad, EmptyKeywordIsRefusedAndTheListStays) {
   Type("中国", 0);
   Click(StartSearch);
-  const auto rows = w.ui.Rows(kList);
+  const auto rows = w.ui.Rows(kResults);
   const auto calls = w.ui.Calls().size();
   const auto requests = w.sites.Requests().size();
 
@@ -277,7 +277,7 @@ TEST_F(SearchRoad, EmptyKeywordIsRefusedAndTheListStays) {
   EXPECT_EQ(LocalToUtf8(messages[0].caption), "信息：");
   EXPECT_EQ(messages[0].buttons, MessageButtons::Ok);
   EXPECT_EQ(w.ui.Calls().size(), calls + 2);  // the keyword box write, the message
-  EXPECT_EQ(w.ui.Rows(kList), rows);
+  EXPECT_EQ(w.ui.Rows(kResults), rows);
   EXPECT_EQ(w.sites.Requests().size(), requests);
 }
 
@@ -295,7 +295,7 @@ TEST_F(SearchRoad, PageOfAReplacedSearchIsNotListed) {
   w.sites.OpenGate();
   w.sites.WaitForAnswer("/?s=old&p=2");
   Click(StartLoadMore);
-  EXPECT_EQ(w.ui.Rows(kList), Expected("new", {1, 2}));
+  EXPECT_EQ(w.ui.Rows(kResults), Expected("new", {1, 2}));
 }
 
 // Searches and load-mores clicked in quick succession on both sites. At every moment the
@@ -306,7 +306,7 @@ TEST_F(SearchRoad, OverlappingSearchesAndLoadMoresKeepTheListWhole) {
   std::mt19937 random(7);
   std::size_t clicks = 0;
   auto checkWhole = [&] {
-    const auto rows = w.ui.Rows(kList);
+    const auto rows = w.ui.Rows(kResults);
     ASSERT_EQ(rows.size() % kResultsPerPage, 0u);
     std::set<std::string> pages;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -337,7 +337,7 @@ TEST_F(SearchRoad, OverlappingSearchesAndLoadMoresKeepTheListWhole) {
   auto listedAndEnded = [&](const std::vector<Row>& rows) {
     return w.ui.WaitUntil([&] {
       const auto calls = w.ui.Calls();
-      return w.ui.Rows(kList) == rows && calls.back().starts_with("SetText 种子结果标签");
+      return w.ui.Rows(kResults) == rows && calls.back().starts_with("SetText 种子结果标签");
     });
   };
   Type("last", 1);

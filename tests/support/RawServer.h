@@ -29,13 +29,14 @@ class RawServer {
   using Responder = std::function<RawReply(const std::string& request)>;
 
   explicit RawServer(Responder responder) : responder_(std::move(responder)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Close-on-exec: tests that start programs must not hand them the listening socket.
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 16) != 0 ||
+        ::listen(listener_, 64) != 0 ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       std::abort();
     }
@@ -64,7 +65,7 @@ class RawServer {
     while (!stopping_) {
       pollfd waiting{listener_, POLLIN, 0};
       if (::poll(&waiting, 1, 20) <= 0) continue;
-      const int connection = ::accept(listener_, nullptr, nullptr);
+      const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (connection < 0) continue;
       const std::string request = ReadRequest(connection);
       {
