@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/ControlNames.h"
 #include "platform/Files.h"
 #include "web/Text.h"
 
 namespace morvane {
 namespace {
 
-constexpr std::string_view kHistory = "超级列表框3";
 constexpr std::string_view kLineEnd = "\r\n";
 // Far more than any play history grows to (a million long links); a larger file is not
 // read, so a stray file of gigabytes cannot take the memory of the program.
@@ -18,7 +18,7 @@ constexpr std::size_t kLargestHistoryFile = 64u << 20;
 }  // namespace
 
 std::string HistoryFilePath(const std::string& directory) {
-  return directory + "/配置.ini";
+  return directory + "/" + kHistoryFileName;
 }
 
 void SaveHistory(Program& program) {
@@ -38,7 +38,7 @@ void SaveHistoryIn(Program& program, const std::string& directory) {
   }
   // A failed save keeps the old file and says nothing.
   if (!WriteWholeFile(HistoryFilePath(directory), text)) return;
-  program.ui.ShowMessage(Local("保存成功"), Local("信息："), MessageButtons::Ok,
+  program.ui.ShowMessage(Gbk("保存成功"), Gbk("信息："), MessageButtons::Ok,
                          MessageIcon::Information);
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/ControlNames.h"
 #include "platform/Worker.h"
 #include "web/FetchPage.h"
 #include "web/Text.h"
@@ -9,11 +10,6 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view kLinkBox = "编辑框1";
-constexpr std::string_view kPlayer = "超文本浏览框1";
-constexpr std::string_view kHistory = "超级列表框3";
-constexpr std::string_view kResults = "超级列表框1";
-constexpr std::string_view kPages = "高级选择夹1";
 constexpr int kPlaybackPage = 0;
 constexpr int kSearchPage = 1;
 
@@ -29,20 +25,8 @@ std::mutex historyInsertMutex;
 }  // namespace
 
 std::string ResolutionAddress(const Settings& settings, std::string_view link) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string address = "http://" + settings.resolutionHost + "/xml.php?url=";
-  address.reserve(address.size() + link.size());
-  for (const char c : link) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F) {
-      address += '%';
-      address += kHex[byte >> 4];
-      address += kHex[byte & 0x0F];
-    } else {
-      address += c;
-    }
-  }
-  return address;
+  return "http://" + settings.resolutionHost + "/xml.php?url=" +
+         PercentEscape(link, [](unsigned char byte) { return byte <= 0x20 || byte >= 0x7F; });
 }
 
 void StartPlayback(Program& program) {
@@ -79,7 +63,7 @@ void ShowPlayerPage(Program& program) {
   // resolution decides.
   const std::string address = program.texts.Get(ProgramText::ResolvedAddress);
   if (FindText(address, "resp") != -1) {
-    program.ui.ShowMessage(Local("种子链接失效了,请更换种子链接"), Local("信息："),
+    program.ui.ShowMessage(Gbk("种子链接失效了,请更换种子链接"), Gbk("信息："),
                            MessageButtons::Ok, MessageIcon::None);
     program.ui.SetSelectedIndex(kPages, kSearchPage);
     return;

@@ -4,19 +4,21 @@
 #include <string>
 #include <string_view>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 
-void StartPlayback(Program& program);         // plays the content of 编辑框1
-void PlaySelectedResult(Program& program);    // the selected row of 超级列表框1
-void PlaySelectedHistory(Program& program);   // the selected row of 超级列表框3
-void PlayLibraryPage(Program& program);       // 编辑框_高清影库 through the player service
+void StartPlayback(Program& program);         // plays the link in the link box (编辑框1)
+void PlaySelectedResult(Program& program);    // the chosen search result (超级列表框1)
+void PlaySelectedHistory(Program& program);   // the chosen history row (超级列表框3)
+// The HD-library address the user typed (编辑框_高清影库), through the player service.
+void PlayLibraryPage(Program& program);
 
 // The steps after StartPlayback, public for the routines that start a playback their own way.
-void ResolveLink(Program& program);     // worker: asks the resolution service for 编辑框1
+void ResolveLink(Program& program);     // worker: asks the resolution service for the link box
 void ShowPlayerPage(Program& program);  // worker: the player page, or the rejection message
-void RecordHistory(Program& program);   // 编辑框1, untrimmed, as the top row of 超级列表框3
+// The link box's text, untrimmed, as the newest row of the play history.
+void RecordHistory(Program& program);
 
 // The resolution service's query for a link. Bytes that cannot stand in a request line
 // (space, control bytes, bytes above 0x7F) travel as %XX; every other byte goes as typed.

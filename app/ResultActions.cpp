@@ -1,10 +1,10 @@
 #include "app/ResultActions.h"
 
+#include "platform/ControlNames.h"
+
 namespace morvane {
 namespace {
 
-constexpr std::string_view kResults = "超级列表框1";
-constexpr std::string_view kHistory = "超级列表框3";
 constexpr int kLinkColumn = 2;
 
 // A menu belongs to a row: none for an empty list, no selection, or an empty row.

@@ -1,7 +1,7 @@
 #pragma once
 // The popup menus of the two lists and their entries.
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

@@ -16,7 +16,7 @@ void ImportTorrentFile(Program& program) {
   // Confirmed or cancelled, the dialog's name is used: after a cancel it is the last
   // confirmed choice, which imports that file again; before any choice it is "".
   const std::string fileName =
-      program.ui.ShowOpenFileDialog(Local("种子文件(*.torrent)|*.torrent"));
+      program.ui.ShowOpenFileDialog(Gbk("种子文件(*.torrent)|*.torrent"));
   if (fileName.empty()) {
     program.ui.SetText("编辑框1", "");
     return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

@@ -34,7 +34,7 @@ const std::string& Page(bool first) {
 std::vector<std::string> LeftMarkers(bool first) {
   if (first)
     return {"</a>\n</p>\n<div class=\"m-files\">", "m-title\"><a href=\"/hash/",
-            morvane::Local("大小:")};
+            morvane::Gbk("大小:")};
   return {"class=\"btn\" title=\"",
           std::string("<td class=\"action\"><a href=\"") + kSecondBase + "/magnet/detail/hash/",
           "<td class=\"files-size\">"};

@@ -40,15 +40,13 @@ endif()
 set(MORVANE_SETTINGS_DIR ${CMAKE_BINARY_DIR}/generated)
 set(MORVANE_SETTINGS_HEADER ${MORVANE_SETTINGS_DIR}/settings/BuildSettings.h)
 
-# A library from every .cpp file of the calling folder (an interface library while the
-# folder holds none yet).
+# morvane_library(<name> SOURCES <files of the calling folder> LINKS <libraries>): a static
+# library. The sources are named one by one, so adding a file is a visible, reviewed step.
 function(morvane_library name)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PUBLIC ${ARGN})
-  else()
-    add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LINKS")
+  if(NOT arg_SOURCES OR arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "morvane_library(${name} SOURCES ... LINKS ...): name the sources")
   endif()
+  add_library(${name} STATIC ${arg_SOURCES})
+  target_link_libraries(${name} PUBLIC ${arg_LINKS})
 endfunction()

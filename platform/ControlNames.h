@@ -79,6 +79,13 @@ inline constexpr std::array kControlNames = {
     ControlName{"标签_下载速度", ControlKind::Label},
 };
 
+// The controls that many routines and their tests name, each name written once.
+inline constexpr std::string_view kLinkBox = "编辑框1";       // the link that plays
+inline constexpr std::string_view kPlayer = "超文本浏览框1";  // the embedded player
+inline constexpr std::string_view kResults = "超级列表框1";   // the search results
+inline constexpr std::string_view kHistory = "超级列表框3";   // the play history
+inline constexpr std::string_view kPages = "高级选择夹1";     // the main window's pages
+
 inline constexpr std::array<std::string_view, 3> kMenuNames = {"菜单", "菜单设置", "小菜单"};
 
 constexpr bool IsControlName(std::string_view name) {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <random>
-#include <vector>
+#include <system_error>
 
 namespace morvane {
 namespace {
@@ -19,18 +19,6 @@ std::string ParentDirectory(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // A name beside `path` that no other writer (another thread, another run) picks at the
@@ -96,16 +84,26 @@ std::optional<std::string> FollowLinks(std::string path) {
 
 }  // namespace
 
+std::string RunningProgramPath() {
+  std::error_code error;
+  std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  return error ? std::string() : path;
+}
+
 std::string ProgramDirectory() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return ".";
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      return ParentDirectory(std::string(buffer.data(), static_cast<std::size_t>(n)));
-    }
-    buffer.resize(buffer.size() * 2);
+  const std::string program = RunningProgramPath();
+  return program.empty() ? "." : ParentDirectory(program);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    // A write that takes nothing would never end the loop.
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
+  return true;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {

@@ -1,5 +1,5 @@
 #pragma once
-// Whole-file reads and writes, and the directory the program runs from.
+// Whole-file reads and writes, and the program's own file and the directory it runs from.
 
 #include <cstddef>
 #include <optional>
@@ -8,9 +8,19 @@
 
 namespace morvane {
 
-// The directory holding the running program (from /proc/self/exe), without a trailing "/";
-// "." when it cannot be found out.
+// The play history's file name, beside the program (a data file the update never replaces).
+inline constexpr char kHistoryFileName[] = "配置.ini";
+
+// Full path of the running program file (from /proc/self/exe); "" when it cannot be read.
+std::string RunningProgramPath();
+
+// The directory holding the running program, without a trailing "/"; "." when it cannot be
+// found out.
 std::string ProgramDirectory();
+
+// Writes every byte to the open file `fd`, going on after partial writes and interrupted
+// calls. False when a write fails; how much reached the file is then unknown.
+bool WriteAll(int fd, std::string_view bytes);
 
 inline constexpr std::size_t kNoSizeLimit = static_cast<std::size_t>(-1);
 

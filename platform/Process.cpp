@@ -9,8 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "platform/Files.h"
 
 namespace morvane {
 
@@ -24,26 +28,7 @@ int RetryOnInterrupt(auto call) {
   return result;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
-
-std::string RunningProgramPath() {
-  std::string path(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return "";
-  path.resize(static_cast<std::size_t>(n));
-  return path;
-}
 
 PathParts SplitPath(const std::string& path) {
   auto slash = path.rfind('/');
@@ -141,7 +126,7 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ok = false;
     if (n <= 0) break;
-    if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
+    if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n)))) {
       ok = false;
       break;
     }
@@ -153,23 +138,33 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  std::error_code error;
+  std::filesystem::rename(from, to, error);
+  if (!error) return true;
   if (!CopyFileReplacing(from, to)) return false;
-  unlink(from.c_str());
+  std::filesystem::remove(from, error);
   return true;
 }
 
 bool FileExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
 bool DeleteFileIfPresent(const std::string& path) {
-  return unlink(path.c_str()) == 0 || errno == ENOENT;
+  std::error_code error;
+  std::filesystem::remove(path, error);
+  return !error;
 }
 
 bool MakeExecutable(const std::string& path) {
-  return chmod(path.c_str(), 0755) == 0;
+  using std::filesystem::perms;
+  std::error_code error;
+  std::filesystem::permissions(path,
+                               perms::owner_all | perms::group_read | perms::group_exec |
+                                   perms::others_read | perms::others_exec,
+                               error);
+  return !error;
 }
 
 }  // namespace morvane

@@ -1,15 +1,12 @@
 #pragma once
-// The running program's own file, starting programs that outlive this one, and the file
-// operations of the self-update. File names are UTF-8 paths; none of these routines
+// Starting programs that outlive this one, and the file operations of the self-update
+// (the running program's own file is in platform/Files.h). File names are UTF-8 paths; none of these routines
 // shows anything.
 
 #include <string>
 #include <vector>
 
 namespace morvane {
-
-// Full path of the running program file (from /proc/self/exe); "" when it cannot be read.
-std::string RunningProgramPath();
 
 // "dir/name" split at the last "/": the directory without a trailing "/" ("/" for a file
 // in the root) and the bare name.

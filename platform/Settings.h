@@ -17,7 +17,7 @@ struct Settings {
   std::string resolutionHost;  // host[:port] of the video resolution service
   std::string playerHost;      // host[:port] of the online player service
   std::string liveTvHost;      // host[:port] of the live TV site
-  std::string runningVersion;  // caption of 透明标签2
+  std::string runningVersion;  // shown in the status strip (透明标签2)
   // Stored (enciphered, empty key) addresses on the publisher's server.
   std::string versionPageStored;
   std::string infoPageStored;

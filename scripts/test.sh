@@ -37,10 +37,8 @@ cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   run_suite "concurrency tests under ThreadSanitizer" build-tsan -L concurrency
 
-if [ -x scripts/fuzz.sh ]; then
-  echo "=== fuzzing"
-  bash scripts/fuzz.sh || failed+=("fuzzing")
-fi
+echo "=== fuzzing"
+bash scripts/fuzz.sh || failed+=("fuzzing")
 
 if ((${#failed[@]})); then
   echo "FAILED: ${failed[*]}"

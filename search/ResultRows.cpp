@@ -7,7 +7,7 @@ namespace morvane {
 namespace {
 
 const std::string& PlayHint() {
-  static const std::string hint = Local("【双击播放】");
+  static const std::string hint = Gbk("【双击播放】");
   return hint;
 }
 
@@ -20,7 +20,7 @@ const std::string& MagnetPrefix() {
 
 const std::string& EndOfSearchStatus() {
   static const std::string status =
-      Local("搜索完毕,鼠标右键选择播放或者下载,点击\"加载更多\"可以显示更多");
+      Gbk("搜索完毕,鼠标右键选择播放或者下载,点击\"加载更多\"可以显示更多");
   return status;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "search/SiteScrapers.h"
 
 namespace morvane {

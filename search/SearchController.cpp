@@ -46,7 +46,7 @@ std::string PageText(std::string bytes) {
 
 void StartSearch(Program& program) {
   if (program.ui.Text("编辑框_种子关键字").empty()) {
-    program.ui.ShowMessage(Local("请先输入您想要搜索的关键字"), Local("信息："), MessageButtons::Ok,
+    program.ui.ShowMessage(Gbk("请先输入您想要搜索的关键字"), Gbk("信息："), MessageButtons::Ok,
                            MessageIcon::None);
     return;
   }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

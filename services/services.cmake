@@ -1,7 +1,7 @@
 find_package(OpenSSL REQUIRED)
-set(MORVANE_SERVICES_LIB_SOURCES ${MORVANE_SERVICES_SOURCES})
-list(REMOVE_ITEM MORVANE_SERVICES_LIB_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-add_library(morvane_services STATIC ${MORVANE_SERVICES_LIB_SOURCES})
+add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp Pages.cpp PlainHttpServer.cpp
+                                    ReleaseSigning.cpp
+                                    SelfSignedCertificate.cpp StandInServices.cpp)
 target_link_libraries(morvane_services PUBLIC morvane_update morvane_web morvane_port
                       PkgConfig::HTTPLIB OpenSSL::SSL
                       OpenSSL::Crypto Threads::Threads)

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "web/Text.h"
+
 namespace morvane {
 
 namespace {
@@ -65,11 +67,9 @@ std::string DecipherText(std::string_view stored, std::string_view key) {
 }
 
 std::string EncipherText(std::string_view plain, std::string_view key) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string stored;
   for (unsigned char b : ApplyKeystream(plain, key)) {
-    stored.push_back(kHex[b >> 4]);
-    stored.push_back(kHex[b & 15]);
+    AppendHexByte(stored, b);
     stored.push_back(',');
   }
   return stored;

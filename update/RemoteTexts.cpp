@@ -3,11 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "app/HistoryFile.h"
-#include "app/Playback.h"
 #include "platform/Clock.h"
 #include "platform/Worker.h"
-#include "search/SearchController.h"
 #include "update/Cipher.h"
 #include "update/RandomDraw.h"
 #include "web/FetchPage.h"
@@ -34,24 +31,24 @@ std::uint32_t SeedNow(Program& program) {
 
 }  // namespace
 
-void LoadInfoPage(Program& program) {
+void LoadInfoPage(Program& program, const ProgramStep& loadHistory) {
   const std::string page = FetchRemoteText(DecipherText(program.settings.infoPageStored, ""));
   program.texts.Set(ProgramText::InformationPage, page);
   // The history file is local: it loads whatever the publisher's server answered, so that
   // a later "全部保存" cannot replace it with this run's plays alone.
-  StartWorker([&program] { LoadHistory(program); });
+  StartWorker([&program, loadHistory] { loadHistory(program); });
   // Only a page that begins with the marker in lower case is ours; the cuts below ignore
   // case, this test does not.
   if (FindText(page, "lj") != 1) {
-    program.ui.ShowMessage(Local("网络连接失败"), Local("信息："), MessageButtons::Ok,
+    program.ui.ShowMessage(Gbk("网络连接失败"), Gbk("信息："), MessageButtons::Ok,
                            MessageIcon::None);
     return;
   }
   program.texts.Set(ProgramText::PlayerPagePrefix, DecipherText(TextBetween(page, "lj", "lj"), ""));
-  program.ui.SetText("透明标签6", TextBetween(page, Local("1："), "</p>"));
+  program.ui.SetText("透明标签6", TextBetween(page, Gbk("1："), "</p>"));
 }
 
-void PlayRandomLink(Program& program) {
+void PlayRandomLink(Program& program, const ProgramStep& play) {
   const std::uint32_t seed = SeedNow(program);
   const std::string page =
       FetchRemoteText("http://" + program.settings.publisherHost + "//adminapi/sjlj.txt");
@@ -60,10 +57,10 @@ void PlayRandomLink(Program& program) {
   auto line = DrawRandomLine(page, seed);
   if (!line) return;
   program.ui.SetText("编辑框1", *line);
-  StartPlayback(program);
+  play(program);
 }
 
-void SearchRandomKeyword(Program& program) {
+void SearchRandomKeyword(Program& program, const ProgramStep& search) {
   const std::uint32_t seed = SeedNow(program);
   const std::string page =
       FetchRemoteText(DecipherText(program.settings.keywordListStored, ""));
@@ -71,7 +68,7 @@ void SearchRandomKeyword(Program& program) {
   if (!line) return;
   program.ui.SetText("编辑框_种子关键字", *line);
   // Straight to the search: an empty keyword drawn from the list is searched as it is.
-  StartWorker([&program] { SearchWorker(program); });
+  StartWorker([&program, search] { search(program); });
 }
 
 void ShowPlaceholderPage(Program& program, std::string_view browser) {

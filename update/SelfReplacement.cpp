@@ -13,7 +13,7 @@
 #include <optional>
 #include <thread>
 
-#include "app/HistoryFile.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Worker.h"
 #include "update/UpdateDownload.h"
@@ -55,7 +55,7 @@ std::string ShellQuoted(const std::string& text) {
 
 // The old program stays as it is and the user learns that the update did not happen.
 void RefuseUpdate(Program& program) {
-  program.ui.ShowMessage(Local("不能打开本地的文件!"), Local("信息："), MessageButtons::Ok,
+  program.ui.ShowMessage(Gbk("不能打开本地的文件!"), Gbk("信息："), MessageButtons::Ok,
                          MessageIcon::None);
   program.ui.EndProgram(0);
 }
@@ -78,14 +78,9 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
   unlink(path.c_str());
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0700);
   if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      close(fd);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+  if (!WriteAll(fd, bytes)) {
+    close(fd);
+    return false;
   }
   return close(fd) == 0;
 }
@@ -115,7 +110,7 @@ bool HoldsProgram(int fd) {
 bool ReplaceableByNewProgram(const std::string& path) {
   const PathParts parts = SplitPath(path);
   // The program's own files are never a program's place.
-  if (parts.name == SplitPath(HistoryFilePath(parts.directory)).name ||
+  if (parts.name == kHistoryFileName ||
       parts.name == kScriptName || parts.name.rfind(kDownloadPrefix, 0) == 0)
     return false;
   // O_NOFOLLOW refuses a symlink, O_NONBLOCK keeps a FIFO from holding the update up.
@@ -224,7 +219,7 @@ void RunUpdate(Program& program) {
   program.ui.SetVisible("标签_总大小", false);
   for (int n = 3; n >= 1; --n) {
     program.ui.SetText("标签_已完成百分比",
-                       Local("更新完毕，等待") + std::to_string(n) + Local("秒自动运行新版本……"));
+                       Gbk("更新完毕，等待") + std::to_string(n) + Gbk("秒自动运行新版本……"));
     if (!WaitStep(program)) return;
   }
 
@@ -262,7 +257,7 @@ void WriteCleanupScript(Program& program) {
 
 void ConfirmAbortUpdate(Program& program) {
   const MessageAnswer answer =
-      program.ui.ShowMessage(Local("退出后将无法更新完成，是否退出？"), Local("询问"),
+      program.ui.ShowMessage(Gbk("退出后将无法更新完成，是否退出？"), Gbk("询问"),
                              MessageButtons::OkCancel, MessageIcon::Question);
   if (answer != MessageAnswer::Ok) return;
   std::string temporary;

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "web/CurlSession.h"
 #include "web/FetchPage.h"
@@ -24,12 +26,19 @@ namespace morvane {
 namespace {
 
 // The body is taken in reads of this size into one fixed buffer; each full read is
-// written and reported before the next begins.
+// written and reported before the next begins. One buffer for the whole download keeps
+// memory flat however large the program, and a read this small refreshes the progress
+// labels several times a second even on a slow link.
 constexpr std::size_t kReadSize = 10240;
 // What the connection hands over at a time. It is larger than a read: taking the socket
 // in 10240-byte slices costs about a fifth of the transfer speed on a fast link, and the
 // reads above are cut from these pieces all the same.
 constexpr long kReceiveSize = 128 * 1024;
+
+// The elapsed time, in milliseconds, counted for a read that lands in the same millisecond
+// as the start: the speed figure divides by it, and a system tick clock would not have
+// moved for about this long either.
+constexpr std::int64_t kElapsedWithinOneTick = 10;
 
 constexpr const char* kRequestHeaders[] = {
     "Accept: */*",
@@ -129,7 +138,7 @@ class Transfer {
     // The announced length is that of the encoded body; the file's own size is then unknown.
     total_ = encoded_ ? 0 : announced_;
     if (static_cast<std::uint64_t>(announced_) > mostBytes_) return Fail(Failure::Reading);
-    start_ = TickCount();
+    start_ = std::chrono::steady_clock::now();
     return true;
   }
 
@@ -158,20 +167,14 @@ class Transfer {
   }
 
   bool WriteRead() {
-    const char* data = buffer_;
-    std::size_t left = filled_;
-    while (left > 0) {
-      ssize_t n = write(fd_, data, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Fail(Failure::Reading);
-      data += n;
-      left -= static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(fd_, std::string_view(buffer_, filled_))) return Fail(Failure::Reading);
     if (written_) written_(buffer_, filled_);
     received_ += static_cast<std::int64_t>(filled_);
     filled_ = 0;
-    std::int64_t elapsed = static_cast<std::uint32_t>(TickCount() - start_);
-    if (elapsed == 0) elapsed = 10;
+    std::int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start_)
+                               .count();
+    if (elapsed == 0) elapsed = kElapsedWithinOneTick;
     if (progress_) progress_(total_, received_, elapsed, received_);
     return true;
   }
@@ -189,7 +192,7 @@ class Transfer {
   bool encoded_ = false;        // Content-Encoding other than identity
   std::int64_t total_ = 0;      // what the progress figures call total
   std::int64_t received_ = 0;
-  std::uint32_t start_ = 0;
+  std::chrono::steady_clock::time_point start_;
   std::size_t filled_ = 0;
   char buffer_[kReadSize];
 };
@@ -206,7 +209,7 @@ int CheckCallOff(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 DownloadOutcome Abandon(Program& program, const std::string& path, Failure failure) {
   DeleteFileIfPresent(path);
   if (program.update.abortRequested.load()) return DownloadOutcome::Aborted;
-  program.ui.ShowMessage(Local(MessageFor(failure)), Local("信息："), MessageButtons::Ok,
+  program.ui.ShowMessage(Gbk(MessageFor(failure)), Gbk("信息："), MessageButtons::Ok,
                          MessageIcon::None);
   program.ui.EndProgram(0);
   return DownloadOutcome::Failed;
@@ -223,29 +226,26 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
   }
   // curl's process-wide set-up must not race with another thread's first request.
   EnsureCurlReady();
-  CURL* curl = curl_easy_init();
-  curl_slist* headers = nullptr;
+  EasyHandle easy(curl_easy_init());
+  HeaderList headers;
   for (const char* line : kRequestHeaders) {
-    curl_slist* grown = curl_slist_append(headers, line);
+    curl_slist* grown = curl_slist_append(headers.get(), line);
     if (!grown) {
-      curl_slist_free_all(headers);
-      headers = nullptr;
+      headers.reset();
       break;
     }
-    headers = grown;
+    (void)headers.release();
+    headers.reset(grown);
   }
-  if (!curl || !headers) {
-    if (curl) curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
-    return Abandon(program, path, Failure::Connection);
-  }
+  if (!easy || !headers) return Abandon(program, path, Failure::Connection);
+  CURL* const curl = easy.get();
 
   Transfer transfer(program, curl, path, progress, written);
   const std::string agent = "Agent" + std::to_string(TickCount());
   const FetchTimeouts timeouts = GetFetchTimeouts();
   curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   // The request admits gzip and deflate, so what the server encoded is decoded: the file is
   // the program. curl's own Accept-Encoding line gives way to the one of the header block.
   curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
@@ -274,8 +274,8 @@ DownloadOutcome DownloadToFile(Program& program, const std::string& address,
   } else {
     complete = transfer.Finish();
   }
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(headers);
+  easy.reset();
+  headers.reset();
   transfer.CloseFile();
 
   if (program.update.abortRequested.load()) {
@@ -299,8 +299,8 @@ std::string NumberText(double value) {
 
 void ShowDownloadProgress(Program& program, std::int64_t total, std::int64_t received,
                           std::int64_t elapsed, std::int64_t fresh) {
-  static const std::string kSpeedUnit = Local("KB/秒");
-  static const std::string kDone = Local("已完成：");
+  static const std::string kSpeedUnit = Gbk("KB/秒");
+  static const std::string kDone = Gbk("已完成：");
   UpdateState::ShownProgress& shown = program.update.shownProgress;
   // Only what changed goes to the window: every post may wake the window thread, and
   // most reads change the speed alone.

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

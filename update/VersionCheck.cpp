@@ -24,19 +24,19 @@ void CheckVersion(Program& program) {
   const std::string latest = program.ui.Text("透明标签6");
 
   if (running == latest) {
-    program.ui.ShowMessage(Local("本版本是最新版本"), Local("版本更新："), MessageButtons::Ok,
+    program.ui.ShowMessage(Gbk("本版本是最新版本"), Gbk("版本更新："), MessageButtons::Ok,
                            MessageIcon::Information);
     return;
   }
   // Any difference counts: versions have no order.
   const MessageAnswer answer = program.ui.ShowMessage(
-      Local("发现新版本：") + latest + Local("，是否更新？"), Local("发现新版本"),
+      Gbk("发现新版本：") + latest + Gbk("，是否更新？"), Gbk("发现新版本"),
       MessageButtons::OkCancel, MessageIcon::Information);
   if (answer != MessageAnswer::Ok) return;
 
-  const std::string address = TakeBetween(page, Local("2："), "</p>");
-  const std::string name = TakeBetween(page, Local("3："), "</p>");
-  const std::string signature = TakeBetween(page, Local("4："), "</p>");
+  const std::string address = TakeBetween(page, Gbk("2："), "</p>");
+  const std::string name = TakeBetween(page, Gbk("3："), "</p>");
+  const std::string signature = TakeBetween(page, Gbk("4："), "</p>");
   {
     std::lock_guard lock(program.update.mutex);
     program.update.signature = signature;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

@@ -5,9 +5,24 @@
 
 #include <curl/curl.h>
 
+#include <memory>
 #include <string>
 
 namespace morvane {
+
+// Owners of curl's handles, so that every way out of a request frees them.
+struct EasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct UrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
+using ParsedUrl = std::unique_ptr<CURLU, UrlCleanup>;
 
 void EnsureCurlReady();
 

@@ -26,10 +26,14 @@ constexpr std::string_view kDefaultUserAgent =
     "3.0.04506.648; .NET CLR 3.5.21022)";
 constexpr std::string_view kUserAgentLabel = "User-Agent:";
 // The raw header text has to fit, with its terminating NUL, into a buffer of this size;
-// a longer one is read as this many spaces.
+// a longer one is read as this many spaces. The servers the program talks to send a few
+// hundred bytes of headers; an answer with more is not one of theirs, and blanking it means
+// no cookie, redirect or charset is taken from it.
 constexpr std::size_t kRawHeaderBuffer = 5000;
 constexpr std::string_view kUtf8Marker = "utf-8";
-// The marker counts in the body when it starts at a 1-based position below 500.
+// The marker counts in the body when it starts at a 1-based position below 500: near the
+// top it is the page's own declaration in its head, further down it is text of the page
+// that happens to mention the charset.
 constexpr std::size_t kMarkerStarts = 499;
 // A chain of 301 answers that the routine follows itself ends after this many repeats.
 constexpr int kMostMovedRepeats = 10;
@@ -44,19 +48,6 @@ std::atomic<long long> gConnectMilliseconds{FetchTimeouts{}.connect.count()};
 std::atomic<long long> gStallMilliseconds{FetchTimeouts{}.stall.count()};
 std::atomic<std::size_t> gMostBodyBytes{FetchLimits{}.mostBodyBytes};
 std::atomic<long long> gDeadlineMilliseconds{FetchLimits{}.deadline.count()};
-
-struct EasyCleanup {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListCleanup {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-struct UrlCleanup {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
-using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
-using ParsedUrl = std::unique_ptr<CURLU, UrlCleanup>;
 
 // What one transfer has received so far.
 struct Reception {
@@ -187,21 +178,10 @@ HeaderList RequestHeaderList(std::string_view headerText) {
 // itself in lower case; both are escaped here as a browser does. Everything else, the
 // query above all, is sent as written.
 std::string EscapePath(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   const std::size_t queryAt = std::min(path.find('?'), path.size());
-  std::string escaped;
-  escaped.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (byte == ' ' || (byte >= 0x80 && i < queryAt)) {
-      escaped += '%';
-      escaped += kHex[byte >> 4];
-      escaped += kHex[byte & 0x0F];
-    } else {
-      escaped += path[i];
-    }
-  }
-  return escaped;
+  return PercentEscape(path.substr(0, queryAt),
+                       [](unsigned char byte) { return byte == ' ' || byte >= 0x80; }) +
+         PercentEscape(path.substr(queryAt), [](unsigned char byte) { return byte == ' '; });
 }
 
 // The address curl is given, built from the address parts so that host, port and path are

@@ -52,6 +52,32 @@ struct ExtractOptions {
 TextList ExtractAll(std::string_view source, std::string_view left, std::string_view right,
                     const ExtractOptions& options = {});
 
+// A byte as two upper-case hex digits, appended to `out`: the spelling that percent-escapes
+// and the stored addresses share.
+inline void AppendHexByte(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out.push_back(kHex[byte >> 4]);
+  out.push_back(kHex[byte & 0x0F]);
+}
+
+// `bytes` with every byte for which `escape(byte)` holds written as %XX. Each kind of
+// address decides which bytes it escapes; this is the one place that writes the escapes.
+template <typename EscapeByte>
+std::string PercentEscape(std::string_view bytes, EscapeByte escape) {
+  std::string escaped;
+  escaped.reserve(bytes.size());
+  for (const char ch : bytes) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (escape(byte)) {
+      escaped.push_back('%');
+      AppendHexByte(escaped, byte);
+    } else {
+      escaped.push_back(ch);
+    }
+  }
+  return escaped;
+}
+
 // Percent-encoding. With keepUnreserved, "-", ".", digits and ASCII letters stay; every
 // other byte becomes %XX (upper case). With viaUtf8 the GBK text is converted to UTF-8
 // first.
@@ -67,7 +93,7 @@ std::string EncodePlayerLink(std::string_view link);
 std::string Utf8ToLocal(std::string_view utf8);
 std::string LocalToUtf8(std::string_view local);
 
-// A UTF-8 literal of the sources as the program's GBK text: Local("信息：").
-inline std::string Local(std::string_view utf8) { return Utf8ToLocal(utf8); }
+// A UTF-8 literal of the sources as the program's GBK text: Gbk("信息：").
+inline std::string Gbk(std::string_view utf8) { return Utf8ToLocal(utf8); }
 
 }  // namespace morvane

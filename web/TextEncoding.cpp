@@ -12,20 +12,9 @@ bool IsUnreserved(unsigned char c) {
 }
 
 std::string Encode(std::string_view bytes, bool keepUnreserved, bool keepUnderscore) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(bytes.size() * 3);
-  for (const char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((keepUnreserved && IsUnreserved(c)) || (keepUnderscore && c == '_')) {
-      encoded.push_back(ch);
-    } else {
-      encoded.push_back('%');
-      encoded.push_back(kHex[c >> 4]);
-      encoded.push_back(kHex[c & 0x0F]);
-    }
-  }
-  return encoded;
+  return PercentEscape(bytes, [keepUnreserved, keepUnderscore](unsigned char c) {
+    return !((keepUnreserved && IsUnreserved(c)) || (keepUnderscore && c == '_'));
+  });
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ void BindEvents(MainWindow& window, Shell& shell, Program& program) {
 
   // Page 0, online playback, and the play history with its menu "小菜单".
   OnClick(window, "超级按钮1", [p] { StartPlayback(*p); });
-  OnClick(window, "超级按钮2", [p] { PlayRandomLink(*p); });
+  OnClick(window, "超级按钮2", [p] { PlayRandomLink(*p, StartPlayback); });
   OnClick(window, "超级按钮3", [p] { ImportTorrentFile(*p); });
   OnClick(window, "超级按钮8", [p] { ShowPlaceholderPage(*p, "超文本浏览框1"); });
   OnDoubleClick(window, "超级列表框3", [p] { PlaySelectedHistory(*p); });
@@ -84,7 +84,7 @@ void BindEvents(MainWindow& window, Shell& shell, Program& program) {
 
   // Page 1, torrent search, and the result menu "菜单".
   OnClick(window, "超级按钮5", [p] { StartSearch(*p); });
-  OnClick(window, "超级按钮6", [p] { StartWorker([p] { SearchRandomKeyword(*p); }); });
+  OnClick(window, "超级按钮6", [p] { StartWorker([p] { SearchRandomKeyword(*p, SearchWorker); }); });
   OnClick(window, "超级按钮7", [p] { StartLoadMore(*p); });
   OnDoubleClick(window, "超级列表框1", [p] { PlaySelectedResult(*p); });
   OnList(window, "超级列表框1", &ReportList::rightClicked, [p] { ShowResultMenu(*p); });

@@ -1,7 +1,7 @@
 #pragma once
 // Which event of which control runs which routine, on which thread.
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 

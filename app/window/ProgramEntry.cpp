@@ -9,13 +9,15 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Program.h"
+#include "app/HistoryFile.h"
 #include "app/window/Bindings.h"
 #include "app/window/FirstPaint.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Pictures.h"
 #include "app/window/Shell.h"
 #include "app/window/UpdateWindow.h"
+#include "platform/Files.h"
+#include "platform/Program.h"
 #include "platform/Settings.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"
@@ -40,8 +42,7 @@ void FreeGlobals() {
 // The history file and the update's files live beside the program.
 void ChangeToProgramDirectory() {
   std::error_code error;
-  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) std::filesystem::current_path(program.parent_path(), error);
+  std::filesystem::current_path(morvane::ProgramDirectory(), error);
 }
 
 }  // namespace
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
 
   // The created event: reading the information page holds up the window thread, so the
   // window is on the screen first.
-  ShowThenRunAfterFirstPaint(*window, [program] { LoadInfoPage(*program); });
+  ShowThenRunAfterFirstPaint(*window, [program] { LoadInfoPage(*program, LoadHistory); });
   app.exec();
 
   ui->Close();

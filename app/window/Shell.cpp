@@ -15,13 +15,13 @@ Shell::Shell(MainWindow& window, Program& program) : window_(window), program_(p
           [this](QSystemTrayIcon::ActivationReason reason) {
             switch (reason) {
               case QSystemTrayIcon::Trigger:
-                OnTrayEvent(kLeftButtonReleased);
+                OnTrayEvent(TrayEvent::LeftButtonReleased);
                 break;
               case QSystemTrayIcon::DoubleClick:
-                OnTrayEvent(kDoubleClick);
+                OnTrayEvent(TrayEvent::DoubleClick);
                 break;
               case QSystemTrayIcon::Context:
-                OnTrayEvent(kRightButtonReleased);
+                OnTrayEvent(TrayEvent::RightButtonReleased);
                 break;
               default:
                 break;
@@ -31,7 +31,7 @@ Shell::Shell(MainWindow& window, Program& program) : window_(window), program_(p
 
 void Shell::AskExit() {
   const MessageAnswer answer =
-      program_.ui.ShowMessage(Local("是否退出Morvane"), Local("信息："), MessageButtons::OkCancel,
+      program_.ui.ShowMessage(Gbk("是否退出Morvane"), Gbk("信息："), MessageButtons::OkCancel,
                               MessageIcon::Information);
   if (answer == MessageAnswer::Ok) ExitProgram();
 }
@@ -64,13 +64,13 @@ void Shell::OnMainWindowResized() {
   tray_.show();
 }
 
-void Shell::OnTrayEvent(int kind) {
-  if (kind == kLeftButtonReleased) {
+void Shell::OnTrayEvent(TrayEvent event) {
+  if (event == TrayEvent::LeftButtonReleased) {
     window_.show();
     window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
     window_.raise();
     window_.activateWindow();
-  } else if (kind == kRightButtonReleased) {
+  } else if (event == TrayEvent::RightButtonReleased) {
     window_.raise();
     window_.activateWindow();
     if (QMenu* menu = window_.Menu("菜单设置"))

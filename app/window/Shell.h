@@ -6,7 +6,7 @@
 #include <QSystemTrayIcon>
 #include <functional>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 
 namespace morvane {
 
@@ -15,10 +15,12 @@ class MainWindow;
 class Shell : public QObject {
   Q_OBJECT
  public:
-  // Notification-area event kinds.
-  static constexpr int kLeftButtonReleased = 1;
-  static constexpr int kDoubleClick = 2;
-  static constexpr int kRightButtonReleased = 3;
+  // What happened on the notification-area icon.
+  enum class TrayEvent {
+    LeftButtonReleased,   // shows the main window again
+    DoubleClick,          // does nothing
+    RightButtonReleased,  // opens the menu "菜单设置" beside the mouse
+  };
 
   Shell(MainWindow& window, Program& program);
 
@@ -26,13 +28,13 @@ class Shell : public QObject {
   void ExitProgram();
   void MinimizeToTray();
   void OnMainWindowResized();
-  void OnTrayEvent(int kind);
+  void OnTrayEvent(TrayEvent event);
   void ShowMainWindow();
 
   QSystemTrayIcon& Tray() { return tray_; }
   // Whether the desktop has a notification area to hide in (replaceable for tests).
   std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-  // Where OnTrayEvent(3) puts the menu "菜单设置" for a mouse position: its right edge 5
+  // Where OnTrayEvent(RightButtonReleased) puts the menu "菜单设置" for a mouse position: its right edge 5
   // pixels left of the mouse, its top edge 5 pixels above it.
   static QPoint TrayMenuPosition(QPoint mouse, QSize menuSize);
 

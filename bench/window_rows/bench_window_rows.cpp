@@ -16,7 +16,7 @@
 #include <map>
 #include <thread>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "app/window/MainWindow.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Program.h"
-#include "tests/app/ResolutionService.h"
+#include "platform/Program.h"
+#include "tests/support/ResolutionService.h"
 #include "tests/support/RecordingControls.h"
 
 namespace morvane::testing {

@@ -9,15 +9,14 @@
 
 #include "app/HistoryFile.h"
 #include "app/ResultActions.h"
+#include "platform/ControlNames.h"
 #include "platform/Files.h"
 #include "tests/app/AppTestSession.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "web/Text.h"
 
 namespace morvane::testing {
 namespace {
-
-constexpr std::string_view kHistory = "超级列表框3";
 
 std::vector<Row> Column0(const std::vector<std::string>& links) {
   std::vector<Row> rows;
@@ -55,7 +54,7 @@ TEST(HistoryFile, SavedRowsLoadBackInOrder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory dir;
+    ScratchFolder dir;
     auto& saver = NewSession();
     saver.ui.AppendRows(kHistory, Column0(c.rows));
     SaveHistoryIn(saver.program, dir.path());
@@ -63,8 +62,8 @@ TEST(HistoryFile, SavedRowsLoadBackInOrder) {
     EXPECT_EQ(FileBytes(dir.path() + "/配置.ini"), c.bytes);
     EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"配置.ini"});
     ASSERT_EQ(saver.ui.Messages().size(), 1u);
-    EXPECT_EQ(saver.ui.Messages()[0].text, Local("保存成功"));
-    EXPECT_EQ(saver.ui.Messages()[0].caption, Local("信息："));
+    EXPECT_EQ(saver.ui.Messages()[0].text, Gbk("保存成功"));
+    EXPECT_EQ(saver.ui.Messages()[0].caption, Gbk("信息："));
     EXPECT_EQ(saver.ui.Messages()[0].icon, MessageIcon::Information);
     EXPECT_EQ(saver.ui.Messages()[0].buttons, MessageButtons::Ok);
 
@@ -91,7 +90,7 @@ TEST(HistoryFile, LoadSplitsAtCrLfAndAppendsAfterListedRows) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory dir;
+    ScratchFolder dir;
     if (c.bytes) PutFile(dir.path() + "/配置.ini", *c.bytes);
     auto& s = NewSession();
     s.ui.AppendRows(kHistory, Column0({"played"}));
@@ -101,7 +100,7 @@ TEST(HistoryFile, LoadSplitsAtCrLfAndAppendsAfterListedRows) {
 }
 
 TEST(HistoryFile, SaveAfterDeleteMakesTheDeletionPermanent) {
-  TempDirectory dir;
+  ScratchFolder dir;
   auto& s = NewSession();
   s.ui.AppendRows(kHistory, Column0({"a", "b", "c"}));
   SaveHistoryIn(s.program, dir.path());
@@ -120,7 +119,7 @@ TEST(HistoryFile, SaveAfterDeleteMakesTheDeletionPermanent) {
 // to fail instead by a directory standing where the file should be, by a missing directory,
 // and by a file size limit that cuts the write short half way.
 TEST(HistoryFile, AFailedSaveKeepsTheOldFileAndSaysNothing) {
-  TempDirectory dir;
+  ScratchFolder dir;
   const std::string file = dir.path() + "/配置.ini";
   const std::string old = "old1\r\nold2\r\n";
 
@@ -192,7 +191,7 @@ TEST(HistoryFile, LoadReadsOnlyARegularFileOfAtMost64MB) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory dir;
+    ScratchFolder dir;
     const std::string file = dir.path() + "/配置.ini";
     c.make(file);
     struct stat before {};
@@ -210,7 +209,7 @@ TEST(HistoryFile, LoadReadsOnlyARegularFileOfAtMost64MB) {
 
 // A history file that is a link to a file elsewhere is saved there, and the link stays.
 TEST(HistoryFile, SaveGoesThroughALinkedHistoryFile) {
-  TempDirectory dir;
+  ScratchFolder dir;
   std::filesystem::create_directory(dir.path() + "/program");
   std::filesystem::create_directory(dir.path() + "/data");
   const std::string target = dir.path() + "/data/history.txt";
@@ -228,7 +227,7 @@ TEST(HistoryFile, SaveGoesThroughALinkedHistoryFile) {
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(FileBytes(target), "new\r\nold\r\n");
   ASSERT_EQ(s.ui.Messages().size(), 1u);
-  EXPECT_EQ(s.ui.Messages()[0].text, Local("保存成功"));
+  EXPECT_EQ(s.ui.Messages()[0].text, Gbk("保存成功"));
 }
 
 }  // namespace

@@ -7,16 +7,13 @@
 
 #include "app/HistoryFile.h"
 #include "app/Playback.h"
+#include "platform/ControlNames.h"
 #include "platform/Worker.h"
 #include "tests/app/AppTestSession.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace morvane::testing {
 namespace {
-
-constexpr std::string_view kLinkBox = "编辑框1";
-constexpr std::string_view kPlayer = "超文本浏览框1";
-constexpr std::string_view kHistory = "超级列表框3";
 
 // The service answers each link with a media address of its own.
 std::string AnswerFor(const std::string& target) {
@@ -74,7 +71,7 @@ TEST(PlaybackConcurrency, SimultaneousHistoryWritersNeverShareARow) {
 }
 
 TEST(PlaybackConcurrency, HistoryLoadWhilePlayingKeepsPlayedLinksOnTop) {
-  TempDirectory dir;
+  ScratchFolder dir;
   std::string file;
   std::vector<Row> loaded;
   for (int i = 0; i < 300; ++i) {

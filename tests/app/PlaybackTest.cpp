@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "app/Playback.h"
+#include "platform/ControlNames.h"
 #include "tests/app/AppTestSession.h"
 #include "web/Text.h"
 
 namespace morvane::testing {
 namespace {
 
-constexpr std::string_view kLinkBox = "编辑框1";
-constexpr std::string_view kPlayer = "超文本浏览框1";
-constexpr std::string_view kHistory = "超级列表框3";
-constexpr std::string_view kResults = "超级列表框1";
-constexpr std::string_view kPages = "高级选择夹1";
 const std::string kNotice = "publisher.test:8080/adminapi/vexapi/gg/ada.html";
 
 // Waits until the playback started last has ended: its link written into a new top row of
@@ -87,8 +83,8 @@ TEST(Playback, FollowsTheAnswerOfTheResolutionService) {
     EXPECT_EQ(s.program.texts.Get(ProgramText::ResolvedAddress), c.resolved);
     if (c.rejected) {
       ASSERT_EQ(s.ui.Messages().size(), 1u);
-      EXPECT_EQ(s.ui.Messages()[0].text, Local("种子链接失效了,请更换种子链接"));
-      EXPECT_EQ(s.ui.Messages()[0].caption, Local("信息："));
+      EXPECT_EQ(s.ui.Messages()[0].text, Gbk("种子链接失效了,请更换种子链接"));
+      EXPECT_EQ(s.ui.Messages()[0].caption, Gbk("信息："));
       EXPECT_EQ(s.ui.Messages()[0].buttons, MessageButtons::Ok);
       EXPECT_EQ(s.ui.SelectedIndex(kPages), 1);
       EXPECT_EQ(s.ui.Navigations(kPlayer), std::vector<std::string>{kNotice});

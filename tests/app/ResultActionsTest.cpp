@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "app/ResultActions.h"
+#include "platform/ControlNames.h"
 #include "tests/app/AppTestSession.h"
 
 namespace morvane::testing {
 namespace {
-
-constexpr std::string_view kResults = "超级列表框1";
-constexpr std::string_view kHistory = "超级列表框3";
 
 void FillLists(AppSession& s) {
   s.ui.AppendRows(kResults, {{"1", "n1", "magnet:?xt=urn:btih:R1", "1 MB"},

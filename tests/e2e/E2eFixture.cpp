@@ -13,6 +13,7 @@
 #include <QWebEnginePage>
 #include <optional>
 
+#include "app/HistoryFile.h"
 #include "app/window/Bindings.h"
 #include "app/window/FormControls.h"
 #include "app/window/UpdateWindow.h"
@@ -126,7 +127,7 @@ ProgramWindow::~ProgramWindow() {
 bool ProgramWindow::Start() {
   window_->show();
   if (!QTest::qWaitForWindowExposed(window_.get())) return false;
-  LoadInfoPage(*program_);
+  LoadInfoPage(*program_, LoadHistory);
   return !Text("透明标签6").isEmpty();
 }
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Program.h"
+#include "platform/Program.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Shell.h"
 #include "platform/qt/MessageBoxes.h"

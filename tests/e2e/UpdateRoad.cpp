@@ -20,11 +20,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/Program.h"
+#include "app/HistoryFile.h"
 #include "app/window/Bindings.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Shell.h"
 #include "app/window/UpdateWindow.h"
+#include "platform/Program.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/QtControls.h"
@@ -119,7 +120,7 @@ int RunUpdateRoadProgram(int argc, char** argv) {
   });
 
   window->show();
-  LoadInfoPage(*program);
+  LoadInfoPage(*program, LoadHistory);
   Report(QStringLiteral("latest ") + window->Control<QLabel>("透明标签6")->text());
   UpdateWatcher watcher(*ui, *window);
   QTimer::singleShot(0, window, [window] {

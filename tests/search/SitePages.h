@@ -1,6 +1,6 @@
 #pragma once
 // Result pages in the two search sites' markup, for tests and benchmarks. Pages are built
-// in UTF-8; Local() turns one into the GBK text a scraper receives.
+// in UTF-8; Gbk() turns one into the GBK text a scraper receives.
 
 #include <cstddef>
 #include <string>
@@ -92,8 +92,8 @@ inline std::vector<SiteResult> NumberedResults(std::string_view tag, int page, i
 inline std::string LargeResultPage(bool firstSite, int count, std::size_t size,
                                    std::string_view secondBase) {
   const std::string filler =
-      Local("<div class=\"m-desc\">简介 高清 中文字幕 ") + "lorem ipsum dolor sit amet </div>\n";
-  std::string page = Local(firstSite ? FirstSitePage({}) : SecondSitePage({}, secondBase));
+      Gbk("<div class=\"m-desc\">简介 高清 中文字幕 ") + "lorem ipsum dolor sit amet </div>\n";
+  std::string page = Gbk(firstSite ? FirstSitePage({}) : SecondSitePage({}, secondBase));
   const std::size_t start = page.size();
   const std::size_t share = (size - start) / static_cast<std::size_t>(count);
   for (int i = 0; i < count; ++i) {
@@ -106,7 +106,7 @@ inline std::string LargeResultPage(bool firstSite, int count, std::size_t size,
     } else {
       AppendSecondSiteResult(one, r, secondBase);
     }
-    page += Local(one);
+    page += Gbk(one);
     const std::size_t end = start + (static_cast<std::size_t>(i) + 1) * share;
     while (page.size() + filler.size() <= end) page += filler;
     if (page.size() < end) page.append(end - page.size(), ' ');

@@ -55,7 +55,7 @@ TEST_F(ServicesTest, ResultPagesRoundTripThroughTheScrapers) {
       {kFirstSite, "no such film", {0}},
   };
   for (const auto& c : cases) {
-    const std::string keyword = EncodeKeyword(Local(c.keyword));
+    const std::string keyword = EncodeKeyword(Gbk(c.keyword));
     for (std::size_t page = 1; page <= c.pageSizes.size(); ++page) {
       SCOPED_TRACE(std::string(c.keyword) + " page " + std::to_string(page));
       const ScrapedFields fields =
@@ -71,7 +71,7 @@ TEST_F(ServicesTest, ResultPagesRoundTripThroughTheScrapers) {
       ASSERT_EQ(fields.sizes.size(), expected);
       for (std::size_t i = 0; i < expected; ++i) {
         EXPECT_EQ(fields.hashes[i].size(), 40u);
-        EXPECT_NE(FindText(fields.names[i], Local(c.keyword), 1, true), -1) << fields.names[i];
+        EXPECT_NE(FindText(fields.names[i], Gbk(c.keyword), 1, true), -1) << fields.names[i];
         EXPECT_FALSE(fields.sizes[i].empty());
       }
     }
@@ -116,12 +116,12 @@ TEST_F(ServicesTest, PublisherTextsReadAsTheProgramReadsThem) {
   ASSERT_EQ(FindText(info, "lj"), 1);
   EXPECT_EQ(DecipherText(TextBetween(info, "lj", "lj"), ""),
             "https://" + services_->Host(Service::Player) + "/player.html?url=");
-  EXPECT_EQ(TextBetween(info, Local("1："), "</p>"), "v4.1.8");
+  EXPECT_EQ(TextBetween(info, Gbk("1："), "</p>"), "v4.1.8");
 
   const std::string version = FetchPage(DecipherText(settings.versionPageStored, ""));
-  EXPECT_EQ(TextBetween(version, Local("2："), "</p>", 1, true),
+  EXPECT_EQ(TextBetween(version, Gbk("2："), "</p>", 1, true),
             Base(Service::Publisher) + "/download/Morvane-v4.1.8");
-  EXPECT_EQ(TextBetween(version, Local("3："), "</p>", 1, true), "Morvane-v4.1.8");
+  EXPECT_EQ(TextBetween(version, Gbk("3："), "</p>", 1, true), "Morvane-v4.1.8");
 
   const TextList keywords =
       SplitText(FetchPage(DecipherText(settings.keywordListStored, "")), "\r\n");

@@ -8,7 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "torrent/Atom.h"
 #include "torrent/Bencode.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 using namespace std::string_literals;
 using testing::Str;
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 AtomPtr Parse(const std::string& bytes) {
   return ParseValue(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0);
@@ -265,7 +266,7 @@ TEST(BencodeValues, ShuffleIsAPermutationDrivenByRand) {
 }
 
 TEST(BencodeFile, UnreadableOrEmptyFilesGiveNone) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string fifo = folder.Path("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string missing = folder.Path("missing.torrent");

@@ -13,7 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "torrent/Bencode.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,7 +28,7 @@
 namespace morvane {
 namespace {
 
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 
@@ -117,7 +118,7 @@ TEST(DecoderMemory, ManyValuesWithinTheLimitStillDecode) {
 }
 
 TEST(DecoderMemory, FilesBeyondTheInputLimitAreNotRead) {
-  TempFolder folder;
+  ScratchFolder folder;
   struct Case {
     std::uint64_t size;
     bool read;

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "tests/support/ReferenceSha1.h"
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "torrent/Bencode.h"
 #include "torrent/Torrent.h"
 

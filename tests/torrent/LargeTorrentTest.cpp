@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "tests/support/ReferenceSha1.h"
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "torrent/Bencode.h"
 #include "torrent/Torrent.h"
 #include "torrent/TorrentFileInfo.h"
@@ -20,7 +21,7 @@ namespace {
 
 using testing::Sha1Hex;
 using testing::Str;
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 // An info dictionary of `files` entries; `keysOutOfOrder` gives one entry in the middle
 // its keys in the wrong order, which makes the bytes differ from the encoding.
@@ -65,7 +66,7 @@ void ExpectSameRecord(const TorrentFileInfo& got, const TorrentFileInfo& want) {
 }
 
 TEST(LargeTorrent, ImportsAsThePlainRoadDoes) {
-  TempFolder folder;
+  ScratchFolder folder;
   struct Case {
     const char* what;
     std::string info;
@@ -91,7 +92,7 @@ TEST(LargeTorrent, ImportsAsThePlainRoadDoes) {
 }
 
 TEST(LargeTorrent, ALargeFileThatIsNoTorrentGivesTheInitialRecord) {
-  TempFolder folder;
+  ScratchFolder folder;
   for (const std::string& bytes : {std::string(InfoDigest::kBackgroundFrom + 10, 'x'),
                                    "l" + std::string(InfoDigest::kBackgroundFrom, 'l'),
                                    "d4:info" + std::string(InfoDigest::kBackgroundFrom, '9')}) {
@@ -102,7 +103,7 @@ TEST(LargeTorrent, ALargeFileThatIsNoTorrentGivesTheInitialRecord) {
 }
 
 TEST(LargeTorrent, TheDigestIsTheSameForEveryReader) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string info = LargeInfo(6000);
   ASSERT_GE(info.size(), 1u << 20);  // hashed on a thread of its own
   const std::string path = folder.Write("digest.torrent", LargeTorrent(info));
@@ -116,7 +117,7 @@ TEST(LargeTorrent, TheDigestIsTheSameForEveryReader) {
 }
 
 TEST(LargeTorrent, ImportsAtOnceFromSeveralThreads) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string bytes = LargeTorrent(LargeInfo(8000));
   const std::string path = folder.Write("shared.torrent", bytes);
   const TorrentFileInfo want = PlainRecord(bytes);

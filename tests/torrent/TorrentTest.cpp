@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "tests/support/ReferenceSha1.h"
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/torrent/BencodedText.h"
 #include "torrent/Torrent.h"
 #include "torrent/TorrentFileInfo.h"
 
@@ -18,11 +19,11 @@ namespace {
 
 using namespace std::string_literals;
 using testing::Str;
-using testing::TempFolder;
+using testing::ScratchFolder;
 using testing::Sha1Hex;
 
 std::unique_ptr<TorrentFileInfo> ReadBytes(const std::string& bytes) {
-  TempFolder folder;
+  ScratchFolder folder;
   return ReadTorrentFileInfo(folder.Write("t.torrent", bytes));
 }
 
@@ -172,7 +173,7 @@ TEST(TorrentInfoHash, CoversTheReencodedInfoDictionary) {
   EXPECT_NE(Sha1Hex(messyInfo), Sha1Hex("d6:lengthi5e4:name1:ae"));
   for (std::string bad : {"", "not bencode", "i5e"}) EXPECT_EQ(ReadBytes(bad)->infoHash, "") << bad;
 
-  TempFolder folder;
+  ScratchFolder folder;
   CTorrent torrent;
   ASSERT_TRUE(torrent.LoadFile(folder.Write("c", "d4:info" + canonicalInfo + "e")));
   const std::string raw = torrent.InfoHashText(false);
@@ -189,7 +190,7 @@ TEST(TorrentFileInfo, InitialStateAndRelease) {
   EXPECT_EQ(empty->creationDate, -657434.0);
   auto missing = ReadTorrentFileInfo("/nonexistent/dir/x.torrent");
   EXPECT_EQ(MembersOf(*missing), Members{});
-  TempFolder folder;
+  ScratchFolder folder;
   EXPECT_EQ(ReadTorrentFileInfo(folder.Path(""))->infoHash, "");  // a directory
 
   auto record = ReadBytes("d7:comment1:c" + Info("5:filesl" + File("i9e", "l1:fe") + "e") + "e");
