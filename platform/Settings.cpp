@@ -1,5 +1,7 @@
 #include "platform/Settings.h"
 
+#include <sstream>
+
 #include "settings/BuildSettings.h"
 
 namespace morvane {
@@ -12,6 +14,13 @@ Settings BuildSettings() {
       build_settings::kRunningVersion,  build_settings::kVersionPageStored,
       build_settings::kInfoPageStored,  build_settings::kKeywordListStored,
   };
+}
+
+std::vector<std::string> BuildExtraTrackers() {
+  std::vector<std::string> trackers;
+  std::istringstream words(build_settings::kExtraTrackers);
+  for (std::string tracker; words >> tracker;) trackers.push_back(tracker);
+  return trackers;
 }
 
 }  // namespace morvane

@@ -4,6 +4,7 @@
 // of the servers they start.
 
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -22,5 +23,7 @@ struct Settings {
 };
 
 Settings BuildSettings();
+// The announce addresses the program's own streaming service adds to every torrent.
+std::vector<std::string> BuildExtraTrackers();
 
 }  // namespace morvane

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/OwnStreamService.h"
 #include "app/Program.h"
 #include "app/window/Bindings.h"
 #include "app/window/MainWindow.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   auto* ui = new QtControls;
   auto* program = new Program(*ui, BuildSettings());
   globals = program;
+  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
   // The process ends through quick_exit (here and in EndProgram): ordinary static
   // destruction would pull the toolkit away from workers that are still running.
   std::at_quick_exit(FreeGlobals);

@@ -46,6 +46,10 @@ services::StandInServices& Services() {
     options.catalogueDir = MORVANE_SOURCE_DIR "/services/catalogue";
     options.mediaDir = MORVANE_SOURCE_DIR "/services/media";
     options.updateProgram = NEW_PROGRAM;
+    options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
+    // The roads below play through the stand-in resolution; the streaming road asks a
+    // real streaming service on a port of its own.
+    options.standInResolution = true;
     // Never destroyed: browser processes may still be fetching media when the run ends.
     auto* s = new services::StandInServices(options);
     if (!s->Start()) qFatal("the stand-in services did not start");
