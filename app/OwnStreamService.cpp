@@ -122,7 +122,7 @@ bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout
 }
 
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
-                                          const std::vector<std::string>& extraTrackers) {
+                                          const OwnServiceOptions& own) {
   const auto address = SplitHostPort(resolutionHost);
   if (!address || !IsLoopbackHost(address->host)) return OwnServiceStart::NotLoopback;
 #if MORVANE_HAVE_STREAM
@@ -134,14 +134,17 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   stream::StreamOptions options;
   options.bindAddress = address->host == "localhost" ? "127.0.0.1" : address->host;
   options.port = address->port;
-  options.extraTrackers = extraTrackers;
+  options.extraTrackers = own.extraTrackers;
+  options.cacheDir = own.cacheDir;
+  options.dht = own.publicDiscovery;
+  options.localPeerDiscovery = own.publicDiscovery;
   auto service = std::make_unique<stream::StreamService>(std::move(options));
   if (!service->Start()) return OwnServiceStart::Failed;
   ownService = service.release();
   std::at_quick_exit(StopOwnService);
   return OwnServiceStart::Started;
 #else
-  (void)extraTrackers;
+  (void)own;
   return OwnServiceStart::NotBuiltIn;
 #endif
 }
@@ -149,7 +152,7 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers) {
   StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
-    switch (StartOwnResolutionService(host, trackers)) {
+    switch (StartOwnResolutionService(host, OwnServiceOptions{trackers, {}, true})) {
       case OwnServiceStart::Started:
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
         break;

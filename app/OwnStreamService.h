@@ -33,11 +33,17 @@ enum class OwnServiceStart {
   NotBuiltIn,        // this build has no streaming service
 };
 
+struct OwnServiceOptions {
+  std::vector<std::string> extraTrackers;  // announce addresses added to every torrent
+  std::string cacheDir;                    // "": the service's default under the user's cache
+  // DHT, local peer discovery, UPnP and NAT-PMP; tests keep to the loopback swarm.
+  bool publicDiscovery = true;
+};
+
 // Decides and starts, waiting for the outcome. The service lives until the process ends;
-// a second call finds it answering. `extraTrackers` are announce addresses added to every
-// torrent streamed.
+// a second call finds it answering.
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
-                                          const std::vector<std::string>& extraTrackers);
+                                          const OwnServiceOptions& options);
 
 // The same on a worker, for the program's start-up: the window paints without waiting.
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,

@@ -14,6 +14,14 @@ fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target morvane morvane-services morvane-tool
 
+# --- The loopback swarm ----------------------------------------------------------------------
+# The catalogue's two-minute videos (ffmpeg, into build/media, made once). The services seed
+# every catalogue torrent over BitTorrent and track the swarm at 127.0.0.1:47080/announce;
+# they no longer answer /xml.php, so Morvane starts its own streaming service on the
+# resolution host (127.0.0.1:47083) and every catalogue video plays over real BitTorrent.
+bash scripts/make-media.sh build/media
+# --- end of the loopback swarm ----------------------------------------------------------------
+
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 

@@ -5,12 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/app/TempDirectory.h"
 #include "tests/support/LocalServer.h"
 
 namespace morvane {
 namespace {
 
 using namespace std::chrono_literals;
+
+// No DHT or local discovery; the cache in a folder of the test's own.
+OwnServiceOptions Offline() {
+  static const testing::TempDirectory cache;
+  return OwnServiceOptions{{}, cache.path(), false};
+}
 
 TEST(OwnStreamServiceTest, SplitsTheResolutionHostSetting) {
   struct Case {
@@ -52,12 +59,12 @@ TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
   testing::LocalServer running;
   running.Start();
   EXPECT_TRUE(SomethingAnswers({"127.0.0.1", running.port()}, 2s));
-  EXPECT_EQ(StartOwnResolutionService(running.host(), {}), OwnServiceStart::AlreadyAnswering);
-  EXPECT_EQ(StartOwnResolutionService("localhost:" + std::to_string(running.port()), {}),
+  EXPECT_EQ(StartOwnResolutionService(running.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService("localhost:" + std::to_string(running.port()), Offline()),
             OwnServiceStart::AlreadyAnswering);
-  EXPECT_EQ(StartOwnResolutionService("media.example.org:47083", {}),
+  EXPECT_EQ(StartOwnResolutionService("media.example.org:47083", Offline()),
             OwnServiceStart::NotLoopback);
-  EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", {}), OwnServiceStart::NotLoopback);
+  EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", Offline()), OwnServiceStart::NotLoopback);
 }
 
 TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
@@ -67,12 +74,12 @@ TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
   closed.Stop();
   const HostPort address{"127.0.0.1", port};
   ASSERT_FALSE(SomethingAnswers(address, 2s));
-  const OwnServiceStart outcome = StartOwnResolutionService(closed.host(), {});
+  const OwnServiceStart outcome = StartOwnResolutionService(closed.host(), Offline());
   if (outcome == OwnServiceStart::NotBuiltIn) GTEST_SKIP() << "built without a streaming service";
   ASSERT_EQ(outcome, OwnServiceStart::Started);
   EXPECT_TRUE(SomethingAnswers(address, 2s));
   // A second start finds it answering.
-  EXPECT_EQ(StartOwnResolutionService(closed.host(), {}), OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
 }
 
 }  // namespace

@@ -18,6 +18,9 @@
 
 #include "platform/qt/DesignFonts.h"
 #include "tests/e2e/UpdateRoad.h"
+#if MORVANE_E2E_STREAM
+#include "tests/e2e/StreamRoad.h"
+#endif
 
 extern char** environ;
 
@@ -68,7 +71,11 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   app.setFont(morvane::DefaultFont());
   int failed = 0;
-  for (QObject* test : {NewRoadsTest(), morvane::e2e::NewUpdateRoadTest()}) {
+  std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest()};
+#if MORVANE_E2E_STREAM
+  tests.push_back(morvane::e2e::NewStreamRoadTest());
+#endif
+  for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }

@@ -230,7 +230,7 @@ class RoadsTest : public QObject {
   void historySurvivesARestart() {
     const QString file = QString::fromStdString(HistoryFileName());
     QFile::remove(file);
-    const auto* lantern = EntryNamed("灯笼");
+    const auto* lantern = EntryNamed("灯笼 Lantern.Festival.Part");
     QVERIFY(lantern != nullptr);
     const QString first = w->PublisherPage(QStringLiteral("/media/harbor.webm"));
     const QString second = MagnetOf(*lantern);
