@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/qt/DesignFonts.h"
+#include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/UpdateRoad.h"
 #if MORVANE_E2E_STREAM
 #include "tests/e2e/StreamRoad.h"
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   app.setFont(morvane::DefaultFont());
   int failed = 0;
-  std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest()};
+  std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
+                              morvane::e2e::NewPlayerSwarmLineTest()};
 #if MORVANE_E2E_STREAM
   tests.push_back(morvane::e2e::NewStreamRoadTest());
 #endif
