@@ -157,8 +157,7 @@ void StartOwnResolutionServiceInBackground(std::string resolutionHost,
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
         break;
       case OwnServiceStart::Failed:
-        std::fprintf(stderr, "morvane: cannot start the streaming service on %s\n",
-                     host.c_str());
+        std::fprintf(stderr, "morvane: cannot start the streaming service on %s\n", host.c_str());
         break;
       case OwnServiceStart::NotBuiltIn:
         std::fprintf(stderr, "morvane: built without a streaming service; %s is asked as it is\n",

@@ -46,7 +46,9 @@ struct Seeder::Session {
 
 Seeder::Seeder() = default;
 
-Seeder::~Seeder() { Stop(); }
+Seeder::~Seeder() {
+  Stop();
+}
 
 bool Seeder::Start(const std::vector<CatalogueEntry>& entries, int uploadLimit) {
   if (session_) return false;
@@ -72,8 +74,8 @@ bool Seeder::Start(const std::vector<CatalogueEntry>& entries, int uploadLimit) 
   for (const CatalogueEntry& entry : entries) {
     lt::error_code error;
     auto info = std::make_shared<lt::torrent_info>(
-        lt::span<const char>(entry.torrent.data(), static_cast<long>(entry.torrent.size())),
-        error, lt::from_span);
+        lt::span<const char>(entry.torrent.data(), static_cast<long>(entry.torrent.size())), error,
+        lt::from_span);
     if (error) return false;
     // The tracker lists the seeder itself; it has no need to announce.
     info->clear_trackers();
@@ -93,7 +95,9 @@ bool Seeder::Start(const std::vector<CatalogueEntry>& entries, int uploadLimit) 
   return true;
 }
 
-int Seeder::Port() const { return session_ ? session_->port : 0; }
+int Seeder::Port() const {
+  return session_ ? session_->port : 0;
+}
 
 void Seeder::Stop() {
   if (!session_) return;

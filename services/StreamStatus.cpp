@@ -49,8 +49,7 @@ void RouteStreamStatus(httplib::Server& player) {
     const auto answer = client.Get("/status/" + hash);
     if (!answer) {
       res.status = 502;
-      res.set_content("{\"error\":\"the streaming service did not answer\"}",
-                      "application/json");
+      res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
       return;
     }
     res.status = answer->status;

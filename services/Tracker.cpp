@@ -41,8 +41,7 @@ long long Number(const std::string* text, long long low, long long high, long lo
 
 std::string CompactPeer(const std::string& address, int port) {
   in_addr parsed{};
-  if (port <= 0 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-    return "";
+  if (port <= 0 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return "";
   std::string compact(reinterpret_cast<const char*>(&parsed.s_addr), 4);  // network order
   compact.push_back(static_cast<char>(port >> 8));
   compact.push_back(static_cast<char>(port & 0xff));
@@ -54,8 +53,8 @@ Tracker::Tracker(std::chrono::seconds interval) : interval_(interval) {}
 void Tracker::AddPermanentPeer(const std::string& address, int port) {
   const std::string compact = CompactPeer(address, port);
   std::lock_guard lock(mutex_);
-  if (!compact.empty() && std::find(permanent_.begin(), permanent_.end(), compact) ==
-                              permanent_.end())
+  if (!compact.empty() &&
+      std::find(permanent_.begin(), permanent_.end(), compact) == permanent_.end())
     permanent_.push_back(compact);
 }
 
@@ -90,8 +89,7 @@ std::string Tracker::Announce(const Parameters& parameters, const std::string& r
   };
   for (const std::string& p : permanent_) list(p, true);
   for (const auto& [p, peer] : swarm)
-    if (std::find(permanent_.begin(), permanent_.end(), p) == permanent_.end())
-      list(p, peer.seed);
+    if (std::find(permanent_.begin(), permanent_.end(), p) == permanent_.end()) list(p, peer.seed);
   if (swarm.empty()) swarms_.erase(*hash);
   // Keys in byte order, as bencoding requires.
   return "d8:completei" + std::to_string(complete) + "e10:incompletei" +

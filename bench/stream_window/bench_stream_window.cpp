@@ -7,7 +7,8 @@
 //   - the streaming service's shutdown (target 2 s).
 // Every run starts a fresh streaming service with an empty cache, so each download is cold.
 // Prints the median of each figure beside its target. Run with a display or offscreen:
-//   QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 build/bench/stream_window/bench_stream_window
+//   QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
+//   build/bench/stream_window/bench_stream_window
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -122,14 +123,17 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
     }
     if (ok && seek) {
       // Let it play a moment, as a user would before reaching for the bar.
-      Await([&] {
-        return e2e::RunScript(view, QStringLiteral("document.querySelector('video').currentTime"))
-                   .toDouble() > 1;
-      }, 30000);
-      e2e::RunScript(view, QStringLiteral(
-                               "(() => { const v = document.querySelector('video');"
-                               " v.addEventListener('seeked', () => document.title = 'seeked',"
-                               " {once: true}); return true; })()"));
+      Await(
+          [&] {
+            return e2e::RunScript(view,
+                                  QStringLiteral("document.querySelector('video').currentTime"))
+                       .toDouble() > 1;
+          },
+          30000);
+      e2e::RunScript(view,
+                     QStringLiteral("(() => { const v = document.querySelector('video');"
+                                    " v.addEventListener('seeked', () => document.title = 'seeked',"
+                                    " {once: true}); return true; })()"));
       const auto asked = Clock::now();
       e2e::RunScript(view, QStringLiteral("(() => { const v = document.querySelector('video');"
                                           " v.currentTime = v.duration * 0.6; return true; })()"));

@@ -48,9 +48,11 @@ TEST(OwnStreamServiceTest, SplitsTheResolutionHostSetting) {
 
 TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
   const std::pair<const char*, bool> cases[] = {
-      {"127.0.0.1", true},  {"127.8.9.10", true},   {"localhost", true},
-      {"::1", true},        {"128.0.0.1", false},   {"10.0.0.1", false},
-      {"example.org", false}, {"127.0.0.1.example.org", false}, {"0.0.0.0", false},
+      {"127.0.0.1", true},    {"127.8.9.10", true},
+      {"localhost", true},    {"::1", true},
+      {"128.0.0.1", false},   {"10.0.0.1", false},
+      {"example.org", false}, {"127.0.0.1.example.org", false},
+      {"0.0.0.0", false},
   };
   for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
 }
@@ -59,12 +61,14 @@ TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
   testing::LocalServer running;
   running.Start();
   EXPECT_TRUE(SomethingAnswers({"127.0.0.1", running.port()}, 2s));
-  EXPECT_EQ(StartOwnResolutionService(running.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService(running.host(), Offline()),
+            OwnServiceStart::AlreadyAnswering);
   EXPECT_EQ(StartOwnResolutionService("localhost:" + std::to_string(running.port()), Offline()),
             OwnServiceStart::AlreadyAnswering);
   EXPECT_EQ(StartOwnResolutionService("media.example.org:47083", Offline()),
             OwnServiceStart::NotLoopback);
-  EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", Offline()), OwnServiceStart::NotLoopback);
+  EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", Offline()),
+            OwnServiceStart::NotLoopback);
 }
 
 TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {

@@ -32,10 +32,10 @@ class PlayerSwarmLineTest : public QObject {
     // Two quarters of the file buffered, with a gap between them.
     const long long quarter = video.size() / 4;
     const std::string status =
-        "{\"peers\":3,\"downloadRate\":1048576,\"bytesVerified\":" +
-        std::to_string(2 * quarter) + ",\"fileSize\":" + std::to_string(4 * quarter) +
-        ",\"bufferedRanges\":[[0," + std::to_string(quarter) + "],[" +
-        std::to_string(2 * quarter) + "," + std::to_string(3 * quarter) + "]]}";
+        "{\"peers\":3,\"downloadRate\":1048576,\"bytesVerified\":" + std::to_string(2 * quarter) +
+        ",\"fileSize\":" + std::to_string(4 * quarter) + ",\"bufferedRanges\":[[0," +
+        std::to_string(quarter) + "],[" + std::to_string(2 * quarter) + "," +
+        std::to_string(3 * quarter) + "]]}";
     streaming_.Get("/status/" + hash_, [status](const httplib::Request&, httplib::Response& res) {
       res.set_content(status, "application/json");
     });
@@ -52,7 +52,8 @@ class PlayerSwarmLineTest : public QObject {
   void swarmLineShowsTheStreamsStatus() {
     ProgramWindow w(Services().ProgramSettings());
     QVERIFY(w.Start());
-    const QString address = "https://" + QString::fromStdString(Services().Host(services::Service::Player)) +
+    const QString address = "https://" +
+                            QString::fromStdString(Services().Host(services::Service::Player)) +
                             "/player.html?url=http://127.0.0.1:" + QString::number(port_) +
                             "/stream/" + QString::fromStdString(hash_) + "/sintel-long.mp4";
     QWebEngineView* player = w.Browser("超文本浏览框1");

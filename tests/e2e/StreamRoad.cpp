@@ -8,8 +8,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
 #include <QTcpServer>
+#include <QTest>
 #include <memory>
 
 #include "app/OwnStreamService.h"
@@ -41,9 +41,9 @@ int FreePort() {
 // The clock of the page's video moves on from `from` seconds within the time limit.
 bool ClockMovesPast(QWebEngineView* view, double from, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
-  const QString script =
-      QStringLiteral("(() => { const v = document.querySelector('video');"
-                     " return v && !v.paused && !v.seeking ? v.currentTime : -1; })()");
+  const QString script = QStringLiteral(
+      "(() => { const v = document.querySelector('video');"
+      " return v && !v.paused && !v.seeking ? v.currentTime : -1; })()");
   while (!deadline.hasExpired()) {
     if (RunScript(view, script).toDouble() > from) return true;
     QTest::qWait(100);

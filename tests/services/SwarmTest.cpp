@@ -47,9 +47,8 @@ std::vector<std::string> PeersOf(const std::string& answer) {
   std::vector<std::string> peers;
   for (std::size_t i = 0; i + 6 <= compact.size(); i += 6) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(compact[i + k]); };
-    peers.push_back(std::to_string(b(0)) + "." + std::to_string(b(1)) + "." +
-                    std::to_string(b(2)) + "." + std::to_string(b(3)) + ":" +
-                    std::to_string(b(4) << 8 | b(5)));
+    peers.push_back(std::to_string(b(0)) + "." + std::to_string(b(1)) + "." + std::to_string(b(2)) +
+                    "." + std::to_string(b(3)) + ":" + std::to_string(b(4) << 8 | b(5)));
   }
   return peers;
 }
@@ -65,11 +64,12 @@ TEST(TrackerTest, AnnouncesRegisterPeersAndListTheOthers) {
     std::string hash;
     const char* remote;
     const char* port;
-    const char* event;  // "" for none
+    const char* event;    // "" for none
     const char* numwant;  // "" for the default
     std::chrono::seconds at;
     std::vector<std::string> peers;  // in the tracker's order, or {"failure"}
   };
+  // clang-format off
   const Step steps[] = {
       {"first peer sees the seeder", hash, "127.0.0.1", "7001", "started", "", 0s,
        {"127.0.0.1:6000"}},
@@ -92,6 +92,7 @@ TEST(TrackerTest, AnnouncesRegisterPeersAndListTheOthers) {
        {"failure"}},
       {"an IPv6 peer is refused", hash, "::1", "7001", "", "", 65s, {"failure"}},
   };
+  // clang-format on
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
     Tracker::Parameters parameters{{"info_hash", s.hash}, {"port", s.port}, {"left", "100"}};
@@ -175,10 +176,8 @@ TEST_F(SwarmTest, TorrentFileDownloadsFromTheSeederThroughTheTracker) {
   params.ti = std::make_shared<lt::torrent_info>(
       lt::span<const char>(torrent.data(), static_cast<long>(torrent.size())), lt::from_span);
   ASSERT_EQ(params.ti->trackers().size(), 1u);
-  EXPECT_EQ(params.ti->trackers()[0].url,
-            AnnounceAddress(services->Host(Service::Publisher)));
-  EXPECT_EQ(params.ti->files().file_name(lt::file_index_t{0}).to_string(),
-            entry.name + ".mp4");
+  EXPECT_EQ(params.ti->trackers()[0].url, AnnounceAddress(services->Host(Service::Publisher)));
+  EXPECT_EQ(params.ti->files().file_name(lt::file_index_t{0}).to_string(), entry.name + ".mp4");
 
   testing::TempDirectory folder;
   ASSERT_GT(Download(std::move(params), folder.path()).count(), 0);
@@ -190,8 +189,8 @@ TEST_F(SwarmTest, MagnetDownloadKeepsToTheSeedersUploadCap) {
   const auto services = StartServices(kCap);
   ASSERT_TRUE(services);
   const CatalogueEntry& entry = LongVideo();
-  const std::string magnet = "magnet:?xt=urn:btih:" + entry.hash + "&tr=" +
-                             AnnounceAddress(services->Host(Service::Publisher));
+  const std::string magnet = "magnet:?xt=urn:btih:" + entry.hash +
+                             "&tr=" + AnnounceAddress(services->Host(Service::Publisher));
   testing::TempDirectory folder;
   const auto took = Download(lt::parse_magnet_uri(magnet), folder.path());
   ASSERT_GT(took.count(), 0);
@@ -238,8 +237,8 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.service + " " + c.hash);
-    const auto answer = client.Get(
-        "/stream-status", httplib::Params{{"service", c.service}, {"hash", c.hash}}, {});
+    const auto answer =
+        client.Get("/stream-status", httplib::Params{{"service", c.service}, {"hash", c.hash}}, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status);
     if (c.status == 200) {
