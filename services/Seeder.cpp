@@ -1,5 +1,7 @@
 #include "services/Seeder.h"
 
+#include "services/LoopbackSession.h"
+
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/posix_disk_io.hpp>
@@ -19,14 +21,7 @@ namespace {
 constexpr auto kListenWait = std::chrono::seconds(10);
 
 lt::settings_pack SeederSettings() {
-  lt::settings_pack pack;
-  pack.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-  pack.set_bool(lt::settings_pack::enable_dht, false);
-  pack.set_bool(lt::settings_pack::enable_lsd, false);
-  pack.set_bool(lt::settings_pack::enable_upnp, false);
-  pack.set_bool(lt::settings_pack::enable_natpmp, false);
-  // Every peer of the loopback swarm comes from 127.0.0.1.
-  pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+  lt::settings_pack pack = LoopbackSessionSettings();
   // The catalogue holds far more torrents than the default number of active seeds.
   pack.set_int(lt::settings_pack::active_seeds, -1);
   pack.set_int(lt::settings_pack::active_limit, -1);

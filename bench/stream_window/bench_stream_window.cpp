@@ -51,16 +51,6 @@ int FreePort() {
   return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-template <class F>
-bool Await(F done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QTest::qWait(2);
-  }
-  return true;
-}
-
 std::unique_ptr<services::StandInServices> StartServices(int seedUploadLimit) {
   services::ServicesOptions options;
   options.portBase = 0;
@@ -103,7 +93,7 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
     w.Type("编辑框_种子关键字", QStringLiteral("sintel"));
     w.Click("超级按钮5");
     int row = -1;
-    Await([&] { return w.Rows(kList) > 0; }, 20000);
+    e2e::Await([&] { return w.Rows(kList) > 0; }, 20000);
     for (int r = 0; r < w.Rows(kList); ++r)
       if (w.Cell(kList, r, 1).contains(QStringLiteral("完整版.1080p.H264"))) row = r;
     QWebEngineView* view = w.Browser(kPlayer);
@@ -113,17 +103,17 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
     if (row >= 0) {
       const auto clicked = Clock::now();
       w.DoubleClickRow(kList, row);
-      ok = Await(
+      ok = e2e::Await(
           [&] {
             return view->url().toString(QUrl::FullyEncoded).startsWith(prefix) &&
                    view->title() == QStringLiteral("playing");
           },
-          60000);
+          60000, 2);
       if (ok) figures.firstFrame.push_back(Milliseconds(Clock::now() - clicked));
     }
     if (ok && seek) {
       // Let it play a moment, as a user would before reaching for the bar.
-      Await(
+      e2e::Await(
           [&] {
             return e2e::RunScript(view,
                                   QStringLiteral("document.querySelector('video').currentTime"))
@@ -137,7 +127,7 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
       const auto asked = Clock::now();
       e2e::RunScript(view, QStringLiteral("(() => { const v = document.querySelector('video');"
                                           " v.currentTime = v.duration * 0.6; return true; })()"));
-      if (Await([&] { return view->title() == QStringLiteral("seeked"); }, 30000))
+      if (e2e::Await([&] { return view->title() == QStringLiteral("seeked"); }, 30000, 2))
         figures.seek.push_back(Milliseconds(Clock::now() - asked));
       else
         ok = false;

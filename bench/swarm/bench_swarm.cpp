@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "services/Catalogue.h"
+#include "services/LoopbackSession.h"
 #include "services/StandInServices.h"
 
 namespace {
@@ -70,13 +71,7 @@ bool AwaitAlert(lt::session& s, Clock::time_point deadline) {
 
 bool Run(const StandInServices& services, const CatalogueEntry& entry, Figures& f) {
   const std::string folder = ScratchFolder();
-  lt::settings_pack pack;
-  pack.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-  pack.set_bool(lt::settings_pack::enable_dht, false);
-  pack.set_bool(lt::settings_pack::enable_lsd, false);
-  pack.set_bool(lt::settings_pack::enable_upnp, false);
-  pack.set_bool(lt::settings_pack::enable_natpmp, false);
-  pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+  lt::settings_pack pack = LoopbackSessionSettings();
   pack.set_int(lt::settings_pack::alert_mask,
                lt::alert_category::status | lt::alert_category::piece_progress);
   bool ok = false;

@@ -26,17 +26,6 @@ QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Keeps the event loop turning until `done` holds or the time is up.
-template <class F>
-bool Await(F done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
-
 }  // namespace
 
 services::StandInServices& Services() {

@@ -27,13 +27,6 @@ namespace {
 
 using services::Service;
 
-// Runs a step that may fail a check, and leaves the test at once when it did.
-#define STEP(call)                          \
-  do {                                      \
-    call;                                   \
-    if (QTest::currentTestFailed()) return; \
-  } while (0)
-
 QString Host(Service service) {
   return QString::fromStdString(Services().Host(service));
 }
@@ -42,9 +35,6 @@ QString PlayerPageFor(const QString& media) {
   return "https://" + Host(Service::Player) + "/player.html?url=https://" + Host(Service::Player) +
          "/media/" + media;
 }
-
-const QString kEndOfSearch =
-    QStringLiteral("搜索完毕,鼠标右键选择播放或者下载,点击\"加载更多\"可以显示更多");
 
 services::Catalogue& TheCatalogue() {
   static services::Catalogue catalogue = services::Catalogue::Load(

@@ -22,15 +22,6 @@ namespace {
 
 using services::Service;
 
-#define STEP(call)                          \
-  do {                                      \
-    call;                                   \
-    if (QTest::currentTestFailed()) return; \
-  } while (0)
-
-const QString kEndOfSearch =
-    QStringLiteral("搜索完毕,鼠标右键选择播放或者下载,点击\"加载更多\"可以显示更多");
-
 // A loopback port nobody listens on.
 int FreePort() {
   QTcpServer probe;

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "services/Catalogue.h"
+#include "services/LoopbackSession.h"
 #include "services/StandInServices.h"
 #include "services/StreamStatus.h"
 #include "services/Tracker.h"
@@ -134,13 +135,7 @@ class SwarmTest : public ::testing::Test {
   // duration when it did not finish within the limit.
   static std::chrono::milliseconds Download(lt::add_torrent_params torrent,
                                             const std::string& folder) {
-    lt::settings_pack pack;
-    pack.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-    pack.set_bool(lt::settings_pack::enable_dht, false);
-    pack.set_bool(lt::settings_pack::enable_lsd, false);
-    pack.set_bool(lt::settings_pack::enable_upnp, false);
-    pack.set_bool(lt::settings_pack::enable_natpmp, false);
-    pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+    lt::settings_pack pack = LoopbackSessionSettings();
     pack.set_int(lt::settings_pack::alert_mask, lt::alert_category::status);
     lt::session client(pack);
     torrent.save_path = folder;
