@@ -52,12 +52,6 @@ bool NumericAddress(const HostPort& address, sockaddr_storage& storage, socklen_
 #if MORVANE_HAVE_STREAM
 std::mutex serviceMutex;
 stream::StreamService* ownService = nullptr;  // never destroyed: workers may still use it
-
-void StopOwnService() {
-  std::lock_guard lock(serviceMutex);
-  // Saves what was downloaded so that the next start plays it at once.
-  if (ownService != nullptr) ownService->Stop();
-}
 #endif
 
 }  // namespace
@@ -141,11 +135,22 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   auto service = std::make_unique<stream::StreamService>(std::move(options));
   if (!service->Start()) return OwnServiceStart::Failed;
   ownService = service.release();
-  std::at_quick_exit(StopOwnService);
+  // The program ends through quick_exit, tests through exit: either way the service stops
+  // before the libraries under it are torn down.
+  std::at_quick_exit(StopOwnResolutionService);
+  std::atexit(StopOwnResolutionService);
   return OwnServiceStart::Started;
 #else
   (void)own;
   return OwnServiceStart::NotBuiltIn;
+#endif
+}
+
+void StopOwnResolutionService() {
+#if MORVANE_HAVE_STREAM
+  std::lock_guard lock(serviceMutex);
+  // Stopping saves what was downloaded, so that the next start plays it at once.
+  if (ownService != nullptr) ownService->Stop();
 #endif
 }
 

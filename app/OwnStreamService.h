@@ -45,6 +45,9 @@ struct OwnServiceOptions {
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& options);
 
+// Stops the service started above, if any; it runs by itself when the process ends.
+void StopOwnResolutionService();
+
 // The same on a worker, for the program's start-up: the window paints without waiting.
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers);
