@@ -20,12 +20,18 @@ cmake --build build -j"$(nproc)" --target morvane morvane-services morvane-tool
 # they no longer answer /xml.php, so Morvane starts its own streaming service on the
 # resolution host (127.0.0.1:47083) and every catalogue video plays over real BitTorrent.
 bash scripts/make-media.sh build/media
+# A build without the streaming library cannot stream: the services then resolve the
+# catalogue's links themselves, as before.
+swarm_flags=()
+if ! grep -q '/morvane_stream\.dir' build/CMakeFiles/TargetDirectories.txt 2>/dev/null; then
+  swarm_flags+=(--stand-in-resolution)
+fi
 # --- end of the loopback swarm ----------------------------------------------------------------
 
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 
-build/services/morvane-services --update-program build/app/window/morvane &
+build/services/morvane-services --update-program build/app/window/morvane "${swarm_flags[@]}" &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
 sleep 0.5
