@@ -10,6 +10,9 @@ set(MORVANE_RESOLUTION_HOST "127.0.0.1:47083" CACHE STRING "Video resolution ser
 set(MORVANE_PLAYER_HOST "127.0.0.1:47084" CACHE STRING "Online player service host")
 set(MORVANE_LIVE_TV_HOST "127.0.0.1:47085" CACHE STRING "Live TV site host")
 set(MORVANE_RUNNING_VERSION "v4.1.7" CACHE STRING "Running version shown in the status strip")
+set(MORVANE_EXTRA_TRACKERS "http://${MORVANE_PUBLISHER_HOST}/announce" CACHE STRING
+    "Announce addresses (a ;-list) the program's own streaming service adds to every torrent")
+string(REPLACE ";" " " MORVANE_EXTRA_TRACKERS_TEXT "${MORVANE_EXTRA_TRACKERS}")
 set(MORVANE_VERSION_PAGE_ADDRESS "http://${MORVANE_PUBLISHER_HOST}/adminapi/version.html"
     CACHE STRING "Plain address of the version page (stored enciphered)")
 set(MORVANE_INFO_PAGE_ADDRESS "http://${MORVANE_PUBLISHER_HOST}/adminapi/info.html"

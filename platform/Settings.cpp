@@ -1,5 +1,7 @@
 #include "platform/Settings.h"
 
+#include <sstream>
+
 #include "settings/BuildSettings.h"
 
 namespace morvane {
@@ -15,6 +17,13 @@ Settings BuildSettings() {
       build_settings::kMostDownloadBytes,
       build_settings::kUpdatePublicKey,
   };
+}
+
+std::vector<std::string> BuildExtraTrackers() {
+  std::vector<std::string> trackers;
+  std::istringstream words(build_settings::kExtraTrackers);
+  for (std::string tracker; words >> tracker;) trackers.push_back(tracker);
+  return trackers;
 }
 
 }  // namespace morvane

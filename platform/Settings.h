@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -32,5 +33,7 @@ struct Settings {
 };
 
 Settings BuildSettings();
+// The announce addresses the program's own streaming service adds to every torrent.
+std::vector<std::string> BuildExtraTrackers();
 
 }  // namespace morvane

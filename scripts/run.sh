@@ -49,12 +49,26 @@ mkdir -p "$run_dir"
 rm -f "$run_dir/morvane" "$run_dir/$newer_name"
 cp build/app/window/morvane "$run_dir/morvane"
 
+# --- The loopback swarm ----------------------------------------------------------------------
+# The catalogue's two-minute videos (ffmpeg, into build/media, made once). The services seed
+# every catalogue torrent over BitTorrent and track the swarm at 127.0.0.1:47080/announce;
+# they no longer answer /xml.php, so Morvane starts its own streaming service on the
+# resolution host (127.0.0.1:47083) and every catalogue video plays over real BitTorrent.
+bash scripts/make-media.sh build/media
+# A build without the streaming library cannot stream: the services then resolve the
+# catalogue's links themselves, as before.
+swarm_flags=()
+if ! grep -q '/morvane_stream\.dir' build/CMakeFiles/TargetDirectories.txt 2>/dev/null; then
+  swarm_flags+=(--stand-in-resolution)
+fi
+# --- end of the loopback swarm ----------------------------------------------------------------
+
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 
 # --- The stand-in services ---------------------------------------------------------------
 build/services/morvane-services --latest-version "$newer_version" --update-name "$newer_name" \
-  --update-program build-update/app/window/morvane "${signing_services[@]}" &
+  --update-program build-update/app/window/morvane "${signing_services[@]}" "${swarm_flags[@]}" &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
 sleep 0.5

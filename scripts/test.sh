@@ -23,6 +23,7 @@ run_suite() {  # name, build dir, ctest arguments...
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
+bash scripts/make-media.sh build/media  # the catalogue's two-minute videos
 run_suite "all tests" build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_CORE_ONLY=ON \

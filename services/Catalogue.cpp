@@ -3,6 +3,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -47,24 +48,46 @@ std::string Hex(std::string_view bytes) {
 
 }  // namespace
 
-std::string MakeTorrent(const std::string& name, const std::string& content,
-                        const std::string& announce, std::string* infoHash) {
+std::string MakeInfo(const std::string& name, const std::string& content) {
   constexpr std::size_t kPieceLength = 16384;
   std::string pieces;
   for (std::size_t at = 0; at < content.size(); at += kPieceLength)
     pieces += Sha1(std::string_view(content).substr(at, kPieceLength));
   // Keys in byte order, as a canonical encoding requires.
-  const std::string info = "d6:lengthi" + std::to_string(content.size()) + "e4:name" +
-                           ByteString(name) + "12:piece lengthi" + std::to_string(kPieceLength) +
-                           "e6:pieces" + ByteString(pieces) + "e";
-  if (infoHash) *infoHash = Hex(Sha1(info));
+  return "d6:lengthi" + std::to_string(content.size()) + "e4:name" + ByteString(name) +
+         "12:piece lengthi" + std::to_string(kPieceLength) + "e6:pieces" + ByteString(pieces) +
+         "e";
+}
+
+std::string InfoHash(const std::string& info) { return Hex(Sha1(info)); }
+
+std::string MakeTorrent(const std::string& name, const std::string& content,
+                        const std::string& announce, std::string* infoHash) {
+  const std::string info = MakeInfo(name, content);
+  if (infoHash) *infoHash = InfoHash(info);
+  return TorrentWithInfo(info, announce);
+}
+
+std::string TorrentWithInfo(const std::string& info, const std::string& announce) {
   return "d8:announce" + ByteString(announce) + "10:created by" +
          ByteString("morvane-services") + "13:creation datei1285545600e4:info" + info + "e";
 }
 
-Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir) {
+std::string AnnounceAddress(const std::string& publisherHost) {
+  return "http://" + publisherHost + "/announce";
+}
+
+Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir,
+                          const std::string& extraMediaDir, const std::string& announce) {
   Catalogue catalogue;
   std::map<std::string, std::string> media;
+  const auto findMedia = [&](const std::string& file) -> std::string {
+    if (file.empty() || file.find('/') != std::string::npos) return "";
+    for (const std::string& folder : {mediaDir, extraMediaDir})
+      if (!folder.empty() && std::filesystem::is_regular_file(folder + "/" + file))
+        return folder + "/" + file;
+    return "";
+  };
   std::ifstream in(dir + "/catalogue.tsv");
   std::string line;
   while (std::getline(in, line)) {
@@ -74,14 +97,22 @@ Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir) {
     std::stringstream cells(line);
     for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
     if (fields.size() < 3) continue;
-    CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}};
+    CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}, {}, findMedia(fields[1])};
+    if (entry.mediaPath.empty()) continue;
     auto [it, fresh] = media.try_emplace(entry.media);
-    if (fresh) it->second = ReadFile(mediaDir + "/" + entry.media);
-    entry.torrent = MakeTorrent(entry.name + ".webm", it->second,
-                                "http://tracker.invalid:6969/announce", &entry.hash);
+    if (fresh) it->second = ReadFile(entry.mediaPath);
+    // The file inside the torrent keeps the video's extension, so a player can tell its type.
+    const std::string extension = std::filesystem::path(entry.media).extension().string();
+    entry.info = MakeInfo(entry.name + extension, it->second);
+    entry.hash = InfoHash(entry.info);
+    entry.torrent = TorrentWithInfo(entry.info, announce);
     catalogue.entries_.push_back(std::move(entry));
   }
   return catalogue;
+}
+
+void Catalogue::SetAnnounce(const std::string& announce) {
+  for (auto& e : entries_) e.torrent = TorrentWithInfo(e.info, announce);
 }
 
 std::vector<const CatalogueEntry*> Catalogue::Search(std::string_view keywordUtf8) const {

@@ -8,19 +8,32 @@
 
 namespace morvane::services {
 
+// Where the catalogue's torrents announce when the publisher's server is at `publisherHost`:
+// the publisher's server is also the swarm's tracker.
+std::string AnnounceAddress(const std::string& publisherHost);
+
 struct CatalogueEntry {
-  std::string name;     // UTF-8
-  std::string media;    // file name in the media folder
-  std::string size;     // size text as the sites show it
-  std::string torrent;  // bencoded .torrent file
-  std::string hash;     // 40 lower-case hex digits: SHA-1 of the torrent's info value
+  std::string name;       // UTF-8
+  std::string media;      // file name in the media folder
+  std::string size;       // size text as the sites show it
+  std::string torrent;    // bencoded .torrent file
+  std::string hash;       // 40 lower-case hex digits: SHA-1 of the torrent's info value
+  std::string info;       // the torrent's bencoded info value
+  std::string mediaPath;  // where the video is on disk
 };
 
 class Catalogue {
  public:
-  // Reads DIR/catalogue.tsv (name, media file, size text) and the videos in MEDIA_DIR.
-  // Lines starting with "#" and lines with fewer than three fields are skipped.
-  static Catalogue Load(const std::string& dir, const std::string& mediaDir);
+  // Reads DIR/catalogue.tsv (name, media file, size text) and the videos in MEDIA_DIR, or
+  // in EXTRA_MEDIA_DIR for the videos made at set-up. Lines starting with "#", lines with
+  // fewer than three fields and lines whose video is in neither folder are skipped. The
+  // torrents announce to `announce`.
+  static Catalogue Load(const std::string& dir, const std::string& mediaDir,
+                        const std::string& extraMediaDir = {},
+                        const std::string& announce = AnnounceAddress("127.0.0.1:47080"));
+
+  // Every torrent rewritten to announce to `announce`; the info-hashes stay.
+  void SetAnnounce(const std::string& announce);
 
   const std::vector<CatalogueEntry>& entries() const { return entries_; }
   // Entries whose name contains the keyword, ASCII letters compared without case. An empty
@@ -32,8 +45,14 @@ class Catalogue {
   std::vector<CatalogueEntry> entries_;
 };
 
+// The bencoded info value of a single-file torrent of `content` named `name`, and its
+// info-hash (40 lower-case hex digits).
+std::string MakeInfo(const std::string& name, const std::string& content);
+std::string InfoHash(const std::string& info);
 // The bencoded single-file torrent of `content` named `name`, and its info-hash.
 std::string MakeTorrent(const std::string& name, const std::string& content,
                         const std::string& announce, std::string* infoHash);
+// The torrent around an info value already encoded.
+std::string TorrentWithInfo(const std::string& info, const std::string& announce);
 
 }  // namespace morvane::services

@@ -1,5 +1,7 @@
 #include "services/Pages.h"
 
+#include "services/StreamStatus.h"
+
 namespace morvane::services {
 
 namespace {
@@ -97,7 +99,8 @@ std::string PlayerPage() {
   return Document("player",
                   VideoElement("(() => { const h = location.href; const i = h.indexOf('url=');"
                                " return i < 0 ? '' : h.substring(i + 4); })()",
-                               false));
+                               false) +
+                      "\n" + StreamStatusPanel());
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {

@@ -17,7 +17,10 @@
 #include "services/Pages.h"
 #include "services/PlainHttpServer.h"
 #include "services/ReleaseSigning.h"
+#include "services/Seeder.h"
 #include "services/SelfSignedCertificate.h"
+#include "services/StreamStatus.h"
+#include "services/Tracker.h"
 #include "update/Cipher.h"
 #include "update/UpdateSignature.h"
 #include "web/Text.h"
@@ -79,6 +82,8 @@ struct StandInServices::State {
   std::array<int, kServiceCount> ports{};
   std::vector<std::thread> threads;
   std::mutex logMutex;
+  Tracker tracker;
+  Seeder seeder;
 
   httplib::Server& server(Service s) { return *servers[static_cast<int>(s)]; }
   std::string host(Service s) const {
@@ -89,8 +94,11 @@ struct StandInServices::State {
     return "https://" + host(Service::Player) + "/media/" + file;
   }
   bool mediaExists(const std::string& file) const {
-    return !file.empty() && file.find('/') == std::string::npos && file != "." && file != ".." &&
-           std::filesystem::is_regular_file(options.mediaDir + "/" + file);
+    if (file.empty() || file.find('/') != std::string::npos || file == "." || file == "..")
+      return false;
+    return std::filesystem::is_regular_file(options.mediaDir + "/" + file) ||
+           (!options.extraMediaDir.empty() &&
+            std::filesystem::is_regular_file(options.extraMediaDir + "/" + file));
   }
 
   void Log(Service s, const std::string& method, const std::string& target, int status) {
@@ -167,6 +175,8 @@ void StandInServices::State::SetUpPublisher() {
           res.set_content(e->torrent, "application/x-bittorrent");
         });
   s.set_mount_point("/media", options.mediaDir);
+  if (!options.extraMediaDir.empty()) s.set_mount_point("/media", options.extraMediaDir);
+  RouteAnnounce(s, tracker);
 }
 
 void StandInServices::State::SetUpFirstSite() {
@@ -247,11 +257,13 @@ void StandInServices::State::SetUpPlayer() {
   s.Get("/player.html", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(PlayerPage(), "text/html; charset=utf-8");
   });
+  RouteStreamStatus(s);
   s.Get("/api/play.jsp", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_content(LibraryPlayerPage(req.get_param_value("url"), "/media/lantern.webm"),
                     "text/html; charset=utf-8");
   });
   s.set_mount_point("/media", options.mediaDir);
+  if (!options.extraMediaDir.empty()) s.set_mount_point("/media", options.extraMediaDir);
 }
 
 void StandInServices::State::SetUpLiveTv() {
@@ -265,7 +277,10 @@ void StandInServices::State::SetUpLiveTv() {
 StandInServices::StandInServices(ServicesOptions options) : state_(std::make_unique<State>()) {
   State& st = *state_;
   st.options = std::move(options);
-  st.catalogue = Catalogue::Load(st.options.catalogueDir, st.options.mediaDir);
+  // Torrents written before Start() announce where the publisher's fixed port will be.
+  st.catalogue = Catalogue::Load(
+      st.options.catalogueDir, st.options.mediaDir, st.options.extraMediaDir,
+      AnnounceAddress("127.0.0.1:" + std::to_string(st.options.portBase)));
   st.keywords = ReadFile(st.options.catalogueDir + "/keywords.txt");
 }
 
@@ -276,8 +291,12 @@ bool StandInServices::Start() {
   if (st.catalogue.entries().empty() || !st.threads.empty()) return false;
   st.certificate = MakeSelfSignedCertificate();
   if (!st.certificate.cert) return false;
-  st.SetUpResolution();
+  if (st.options.standInResolution) st.SetUpResolution();
   for (int i = 0; i < kServiceCount; ++i) {
+    if (static_cast<Service>(i) == Service::Resolution && !st.options.standInResolution) {
+      st.ports[i] = st.options.portBase == 0 ? 0 : st.options.portBase + i;
+      continue;
+    }
     if (static_cast<Service>(i) == Service::Resolution) {
       const int wanted = st.options.portBase == 0 ? 0 : st.options.portBase + i;
       st.ports[i] = st.resolution->Bind(wanted);
@@ -318,6 +337,9 @@ bool StandInServices::Start() {
       st.Log(static_cast<Service>(i), req.method, req.target, res.status);
     });
   }
+  st.catalogue.SetAnnounce(AnnounceAddress(st.host(Service::Publisher)));
+  if (!st.seeder.Start(st.catalogue.entries(), st.options.seedUploadLimit)) return false;
+  st.tracker.AddPermanentPeer("127.0.0.1", st.seeder.Port());
   st.SetUpPublisher();
   st.SetUpFirstSite();
   st.SetUpSecondSite();
@@ -326,7 +348,7 @@ bool StandInServices::Start() {
   // A thread that cannot be started (the system is out of them) fails the start; a service
   // whose workers cannot be started says so and leaves the others serving.
   try {
-    st.threads.emplace_back([r = st.resolution.get()] { r->Serve(); });
+    if (st.resolution) st.threads.emplace_back([r = st.resolution.get()] { r->Serve(); });
     for (int i = 0; i < kServiceCount; ++i) {
       if (!st.servers[i]) continue;
       st.threads.emplace_back([s = st.servers[i].get(), i] {
@@ -355,11 +377,14 @@ void StandInServices::Stop() {
   for (auto& t : state_->threads)
     if (t.joinable()) t.join();
   state_->threads.clear();
+  state_->seeder.Stop();
 }
 
 int StandInServices::Port(Service service) const {
   return state_->ports[static_cast<int>(service)];
 }
+
+int StandInServices::SeederPort() const { return state_->seeder.Port(); }
 
 std::string StandInServices::Host(Service service) const { return state_->host(service); }
 

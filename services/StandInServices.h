@@ -25,6 +25,15 @@ struct ServicesOptions {
   // the page unsigned.
   std::string signingKey;
   std::ostream* log = nullptr;  // access log, one line per request; nullptr: none
+  // The videos made at set-up (scripts/make-media.sh); "" when there are none.
+  std::string extraMediaDir;
+  // Answer /xml.php for the catalogue, as a resolution service would. Off by default: a
+  // real resolution service streams the catalogue from the swarm below instead.
+  bool standInResolution = false;
+  // Every catalogue torrent is seeded over BitTorrent on loopback, the publisher's server
+  // tracking the swarm at /announce; the seeder's upload per torrent in bytes a second
+  // (0: no cap).
+  int seedUploadLimit = 0;
 };
 
 class StandInServices {
@@ -39,7 +48,11 @@ class StandInServices {
   bool Start();
   void Stop();
 
+  // The port of a service; for the resolution service without standInResolution, the port
+  // a real one is expected on (0 when the ports are free ones).
   int Port(Service service) const;
+  // The port the services' BitTorrent seeder listens on (127.0.0.1).
+  int SeederPort() const;
   std::string Host(Service service) const;  // "127.0.0.1:PORT"
   // The build settings a program needs to use these services.
   Settings ProgramSettings(const std::string& runningVersion = "v4.1.7") const;

@@ -19,8 +19,12 @@ int Usage() {
                "                        [--latest-version V] [--update-program FILE]\n"
                "                        [--update-name NAME] [--sign-key FILE]\n"
                "                        [--write-torrents DIR]\n"
-               "Ports: publisher N, first site N+1, second site N+2, resolution N+3,\n"
-               "player (HTTPS) N+4, live TV N+5; N defaults to 47080.\n"
+               "                        [--extra-media DIR] [--seed-upload-limit BYTES]\n"
+               "                        [--stand-in-resolution]\n"
+               "Ports: publisher N (also the swarm's tracker at /announce), first site N+1,\n"
+               "second site N+2, resolution N+3 (only with --stand-in-resolution), player\n"
+               "(HTTPS) N+4, live TV N+5; N defaults to 47080. The catalogue is seeded over\n"
+               "BitTorrent on loopback; --seed-upload-limit caps each torrent's upload.\n"
                "--sign-key: the publisher's private key (as morvane-tool keygen writes it);\n"
                "the version page then carries the served program's signature.\n");
   return 2;
@@ -34,9 +38,14 @@ int main(int argc, char** argv) {
   options.catalogueDir = MORVANE_SERVICES_DATA_DIR "/catalogue";
   options.mediaDir = MORVANE_SERVICES_DATA_DIR "/media";
   options.log = &std::cout;
+  options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
   std::string torrentDir;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
+    if (flag == "--stand-in-resolution") {
+      options.standInResolution = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     const std::string value = argv[++i];
     if (flag == "--port-base") {
@@ -63,6 +72,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.signingKey = *key;
+    } else if (flag == "--extra-media") {
+      options.extraMediaDir = value;
+    } else if (flag == "--seed-upload-limit") {
+      try {
+        options.seedUploadLimit = std::stoi(value);
+      } catch (...) {
+        return Usage();
+      }
+      if (options.seedUploadLimit < 0) return Usage();
     } else if (flag == "--write-torrents") {
       torrentDir = value;
     } else {
@@ -97,7 +115,9 @@ int main(int argc, char** argv) {
   std::cout << "morvane-services: publisher " << services.Host(Service::Publisher)
             << ", first site " << services.Host(Service::FirstSite) << ", second site "
             << services.Host(Service::SecondSite) << ", resolution "
-            << services.Host(Service::Resolution) << ", player https://"
+            << (options.standInResolution ? services.Host(Service::Resolution)
+                                          : std::string("not served"))
+            << ", seeder 127.0.0.1:" << services.SeederPort() << ", player https://"
             << services.Host(Service::Player) << ", live TV " << services.Host(Service::LiveTv)
             << std::endl;
   int signal = 0;

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/HistoryFile.h"
+#include "app/OwnStreamService.h"
 #include "app/window/Bindings.h"
 #include "app/window/FirstPaint.h"
 #include "app/window/MainWindow.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   auto* program = new Program(*ui, BuildSettings());
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
+  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
   // The process ends through quick_exit (here and in EndProgram): ordinary static
   // destruction would pull the toolkit away from workers that are still running.
   std::at_quick_exit(FreeGlobals);

@@ -28,17 +28,6 @@ QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Keeps the event loop turning until `done` holds or the time is up.
-template <class F>
-bool Await(F done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
-
 }  // namespace
 
 services::StandInServices& Services() {
@@ -51,6 +40,10 @@ services::StandInServices& Services() {
     // The publisher signs the program it offers, so the program settings carry its public
     // key and the update road is a signed one, as in the run command.
     if (const auto key = GenerateSigningKey()) options.signingKey = key->privateKeyPem;
+    options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
+    // The roads below play through the stand-in resolution; the streaming road asks a
+    // real streaming service on a port of its own.
+    options.standInResolution = true;
     // Never destroyed: browser processes may still be fetching media when the run ends.
     auto* s = new services::StandInServices(options);
     if (!s->Start()) qFatal("the stand-in services did not start");

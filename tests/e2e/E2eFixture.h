@@ -3,8 +3,10 @@
 // the stand-in services, plus the user's hands: clicks, typing and double clicks on the real
 // widgets, and the user's eyes on the embedded browsers.
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QWebEngineView>
 #include <atomic>
 #include <deque>
@@ -21,6 +23,28 @@
 #include "services/StandInServices.h"
 
 namespace morvane::e2e {
+
+// Runs a step that may fail a check, and leaves the test at once when it did.
+#define STEP(call)                          \
+  do {                                      \
+    call;                                   \
+    if (QTest::currentTestFailed()) return; \
+  } while (0)
+
+// The search result label once a page is listed.
+inline const QString kEndOfSearch =
+    QStringLiteral("搜索完毕,鼠标右键选择播放或者下载,点击\"加载更多\"可以显示更多");
+
+// Keeps the event loop turning until `done` holds or the time is up, looking every `pollMs`.
+template <class F>
+bool Await(F done, int timeoutMs, int pollMs = 20) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QTest::qWait(pollMs);
+  }
+  return true;
+}
 
 // The stand-in services of the whole run, started on free ports by the first caller.
 services::StandInServices& Services();

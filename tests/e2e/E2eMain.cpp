@@ -17,7 +17,11 @@
 #include <vector>
 
 #include "platform/qt/DesignFonts.h"
+#include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/UpdateRoad.h"
+#if MORVANE_E2E_STREAM
+#include "tests/e2e/StreamRoad.h"
+#endif
 
 extern char** environ;
 
@@ -68,7 +72,12 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   app.setFont(morvane::DefaultFont());
   int failed = 0;
-  for (QObject* test : {NewRoadsTest(), morvane::e2e::NewUpdateRoadTest()}) {
+  std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
+                              morvane::e2e::NewPlayerSwarmLineTest()};
+#if MORVANE_E2E_STREAM
+  tests.push_back(morvane::e2e::NewStreamRoadTest());
+#endif
+  for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }

@@ -27,6 +27,8 @@ class ServicesTest : public ::testing::Test {
     options.portBase = 0;
     options.catalogueDir = MORVANE_SERVICES_DATA_DIR "/catalogue";
     options.mediaDir = MORVANE_SERVICES_DATA_DIR "/media";
+    options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
+    options.standInResolution = true;
     services_ = new StandInServices(options);
     ASSERT_TRUE(services_->Start());
   }
@@ -48,10 +50,11 @@ struct SearchCase {
 
 TEST_F(ServicesTest, ResultPagesRoundTripThroughTheScrapers) {
   const SearchCase cases[] = {
-      {kFirstSite, "sintel", {20, 8, 0}},
+      {kFirstSite, "sintel", {20, 10, 0}},
       {kFirstSite, "SINTEL.2010.第0", {9, 0}},
-      {kSecondSite, "中国合伙人", {20, 3, 0}},
-      {kSecondSite, "Lantern", {8, 0}},
+      {kSecondSite, "中国合伙人", {20, 4, 0}},
+      {kSecondSite, "Lantern", {9, 0}},
+      {kFirstSite, "完整版", {3, 0}},
       {kFirstSite, "no such film", {0}},
   };
   for (const auto& c : cases) {
@@ -178,6 +181,8 @@ ServicesOptions FreePortOptions() {
   options.portBase = 0;
   options.catalogueDir = MORVANE_SERVICES_DATA_DIR "/catalogue";
   options.mediaDir = MORVANE_SERVICES_DATA_DIR "/media";
+  // The resolution stand-in is one of the servers under test here.
+  options.standInResolution = true;
   return options;
 }
 

@@ -1,0 +1,178 @@
+#include "app/OwnStreamService.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "platform/Worker.h"
+
+#if MORVANE_HAVE_STREAM
+#include "stream/StreamService.h"
+#endif
+
+namespace morvane {
+
+namespace {
+
+// Connecting on loopback is answered at once; the limit only matters for a filtered port.
+constexpr std::chrono::milliseconds kProbeTimeout{500};
+
+// The numeric address a host stands for, in `storage`; false for a name other than
+// "localhost".
+bool NumericAddress(const HostPort& address, sockaddr_storage& storage, socklen_t& length) {
+  std::memset(&storage, 0, sizeof storage);
+  const std::string host = address.host == "localhost" ? "127.0.0.1" : address.host;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(address.port));
+    length = sizeof *v4;
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(address.port));
+    length = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
+#if MORVANE_HAVE_STREAM
+std::mutex serviceMutex;
+stream::StreamService* ownService = nullptr;  // never destroyed: workers may still use it
+#endif
+
+}  // namespace
+
+std::optional<HostPort> SplitHostPort(const std::string& hostPort) {
+  HostPort out;
+  std::string portText;
+  if (!hostPort.empty() && hostPort.front() == '[') {
+    const auto close = hostPort.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    out.host = hostPort.substr(1, close - 1);
+    if (close + 1 < hostPort.size()) {
+      if (hostPort[close + 1] != ':') return std::nullopt;
+      portText = hostPort.substr(close + 2);
+      if (portText.empty()) return std::nullopt;
+    }
+  } else {
+    const auto colon = hostPort.find(':');
+    out.host = hostPort.substr(0, colon);
+    if (colon != std::string::npos) {
+      if (hostPort.find(':', colon + 1) != std::string::npos) return std::nullopt;
+      portText = hostPort.substr(colon + 1);
+      if (portText.empty()) return std::nullopt;
+    }
+  }
+  if (out.host.empty()) return std::nullopt;
+  if (!portText.empty()) {
+    int port = 0;
+    const auto [end, error] =
+        std::from_chars(portText.data(), portText.data() + portText.size(), port);
+    if (error != std::errc() || end != portText.data() + portText.size() || port < 1 ||
+        port > 65535)
+      return std::nullopt;
+    out.port = port;
+  }
+  return out;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1") return true;
+  in_addr v4{};
+  return ::inet_pton(AF_INET, host.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
+}
+
+bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (!NumericAddress(address, storage, length)) return false;
+  const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0;
+  if (!open && errno == EINPROGRESS) {
+    pollfd waiting{fd, POLLOUT, 0};
+    if (::poll(&waiting, 1, static_cast<int>(timeout.count())) == 1) {
+      int error = 0;
+      socklen_t size = sizeof error;
+      open = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+  }
+  ::close(fd);
+  return open;
+}
+
+OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
+                                          const OwnServiceOptions& own) {
+  const auto address = SplitHostPort(resolutionHost);
+  if (!address || !IsLoopbackHost(address->host)) return OwnServiceStart::NotLoopback;
+#if MORVANE_HAVE_STREAM
+  // Two starts at once must not both find the port free.
+  std::lock_guard lock(serviceMutex);
+#endif
+  if (SomethingAnswers(*address, kProbeTimeout)) return OwnServiceStart::AlreadyAnswering;
+#if MORVANE_HAVE_STREAM
+  stream::StreamOptions options;
+  options.bindAddress = address->host == "localhost" ? "127.0.0.1" : address->host;
+  options.port = address->port;
+  options.extraTrackers = own.extraTrackers;
+  options.cacheDir = own.cacheDir;
+  options.dht = own.publicDiscovery;
+  options.localPeerDiscovery = own.publicDiscovery;
+  auto service = std::make_unique<stream::StreamService>(std::move(options));
+  if (!service->Start()) return OwnServiceStart::Failed;
+  ownService = service.release();
+  // The program ends through quick_exit, tests through exit: either way the service stops
+  // before the libraries under it are torn down.
+  std::at_quick_exit(StopOwnResolutionService);
+  std::atexit(StopOwnResolutionService);
+  return OwnServiceStart::Started;
+#else
+  (void)own;
+  return OwnServiceStart::NotBuiltIn;
+#endif
+}
+
+void StopOwnResolutionService() {
+#if MORVANE_HAVE_STREAM
+  std::lock_guard lock(serviceMutex);
+  // Stopping saves what was downloaded, so that the next start plays it at once.
+  if (ownService != nullptr) ownService->Stop();
+#endif
+}
+
+void StartOwnResolutionServiceInBackground(std::string resolutionHost,
+                                           std::vector<std::string> extraTrackers) {
+  StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
+    switch (StartOwnResolutionService(host, OwnServiceOptions{trackers, {}, true})) {
+      case OwnServiceStart::Started:
+        std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
+        break;
+      case OwnServiceStart::Failed:
+        std::fprintf(stderr, "morvane: cannot start the streaming service on %s\n", host.c_str());
+        break;
+      case OwnServiceStart::NotBuiltIn:
+        std::fprintf(stderr, "morvane: built without a streaming service; %s is asked as it is\n",
+                     host.c_str());
+        break;
+      case OwnServiceStart::NotLoopback:
+      case OwnServiceStart::AlreadyAnswering:
+        break;
+    }
+  });
+}
+
+}  // namespace morvane

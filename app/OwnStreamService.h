@@ -1,0 +1,55 @@
+#pragma once
+// Morvane's own resolution service inside the program. When the resolution host setting
+// names a loopback address and nothing answers there yet, the program serves that address
+// itself with a streaming service (BitTorrent, played while it downloads); otherwise it uses
+// whatever answers there, for example a morvane-stream on a home server.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+struct HostPort {
+  std::string host;  // a name or an address, IPv6 without brackets
+  int port = 80;
+  bool operator==(const HostPort&) const = default;
+};
+
+// "host", "host:port" or "[v6]:port" as the resolution host setting holds it; nullopt for
+// an empty host or a port that is no number within 1-65535.
+std::optional<HostPort> SplitHostPort(const std::string& hostPort);
+// 127.0.0.0/8, ::1 and "localhost".
+bool IsLoopbackHost(const std::string& host);
+// True when a TCP connection to the address opens within `timeout`.
+bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout);
+
+enum class OwnServiceStart {
+  NotLoopback,       // the setting names another machine: it is used as it is
+  AlreadyAnswering,  // something serves the address already: it is used
+  Started,           // the program's own service now answers there
+  Failed,            // the address could not be bound
+  NotBuiltIn,        // this build has no streaming service
+};
+
+struct OwnServiceOptions {
+  std::vector<std::string> extraTrackers;  // announce addresses added to every torrent
+  std::string cacheDir;                    // "": the service's default under the user's cache
+  // DHT, local peer discovery, UPnP and NAT-PMP; tests keep to the loopback swarm.
+  bool publicDiscovery = true;
+};
+
+// Decides and starts, waiting for the outcome. The service lives until the process ends;
+// a second call finds it answering.
+OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
+                                          const OwnServiceOptions& options);
+
+// Stops the service started above, if any; it runs by itself when the process ends.
+void StopOwnResolutionService();
+
+// The same on a worker, for the program's start-up: the window paints without waiting.
+void StartOwnResolutionServiceInBackground(std::string resolutionHost,
+                                           std::vector<std::string> extraTrackers);
+
+}  // namespace morvane

@@ -1,0 +1,110 @@
+#include "services/StreamStatus.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace morvane::services {
+
+namespace {
+
+constexpr time_t kStatusTimeoutSeconds = 2;
+
+}  // namespace
+
+bool IsServiceAddress(const std::string& hostPort) {
+  const auto colon = hostPort.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == hostPort.size() ||
+      hostPort.size() - colon - 1 > 5)
+    return false;
+  const std::string host = hostPort.substr(0, colon);
+  const std::string port = hostPort.substr(colon + 1);
+  const auto hostChar = [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '-'; };
+  const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+  return std::all_of(host.begin(), host.end(), hostChar) &&
+         std::all_of(port.begin(), port.end(), digit) && std::stoi(port) > 0 &&
+         std::stoi(port) <= 65535;
+}
+
+bool IsHexInfoHash(const std::string& hash) {
+  return (hash.size() == 40 || hash.size() == 64) &&
+         std::all_of(hash.begin(), hash.end(),
+                     [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+void RouteStreamStatus(httplib::Server& player) {
+  player.Get("/stream-status", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string service = req.get_param_value("service");
+    const std::string hash = req.get_param_value("hash");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash)) {
+      res.status = 400;
+      res.set_content("{\"error\":\"bad service or hash\"}", "application/json");
+      return;
+    }
+    const auto colon = service.rfind(':');
+    httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
+    client.set_connection_timeout(kStatusTimeoutSeconds);
+    client.set_read_timeout(kStatusTimeoutSeconds);
+    const auto answer = client.Get("/status/" + hash);
+    if (!answer) {
+      res.status = 502;
+      res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
+      return;
+    }
+    res.status = answer->status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(answer->body, "application/json");
+  });
+}
+
+std::string StreamStatusPanel() {
+  // The status's field names are read leniently, so the panel survives small changes of
+  // the service's JSON.
+  return R"PANEL(<p id="swarm" style="font-size:13px;color:#b8c4d8"></p>
+<script>
+(() => {
+  const line = document.getElementById('swarm');
+  const href = location.href;
+  const at = href.indexOf('url=');
+  let source;
+  try { source = new URL(at < 0 ? '' : href.substring(at + 4)); } catch (e) { return; }
+  if (source.protocol !== 'http:' || !source.pathname.startsWith('/stream/')) return;
+  const found = source.pathname.match(/(?:^|\/)([0-9a-fA-F]{64}|[0-9a-fA-F]{40})(?=\/|\.|$)/);
+  if (!found) return;
+  const ask = '/stream-status?service=' + encodeURIComponent(source.host) + '&hash=' + found[1];
+  const pick = (o, names) => { for (const n of names) if (o[n] !== undefined) return o[n]; };
+  const bytes = n => n >= 1048576 ? (n / 1048576).toFixed(1) + ' MB'
+                   : n >= 1024 ? (n / 1024).toFixed(0) + ' KB' : n + ' B';
+  const rangeBytes = ranges => {
+    let sum = 0;
+    for (const r of ranges || []) {
+      const from = Array.isArray(r) ? r[0] : pick(r, ['start', 'from', 'begin', 'first']);
+      const to = Array.isArray(r) ? r[1] : pick(r, ['end', 'to', 'last']);
+      if (typeof from === 'number' && typeof to === 'number' && to >= from) sum += to - from;
+    }
+    return sum;
+  };
+  const show = s => {
+    let peers = pick(s, ['peers', 'numPeers', 'num_peers', 'peerCount']);
+    if (Array.isArray(peers)) peers = peers.length;
+    const rate = pick(s, ['downloadRate', 'download_rate', 'downloadRateBytes', 'rate']) || 0;
+    const verified = pick(s, ['bytesVerified', 'bytes_verified', 'verifiedBytes', 'verified']);
+    const size = pick(s, ['fileSize', 'file_size', 'size', 'length', 'totalBytes', 'total']);
+    const ranges = pick(s, ['bufferedRanges', 'buffered_ranges', 'buffered', 'ranges']);
+    const have = Array.isArray(ranges) ? rangeBytes(ranges) : (verified || 0);
+    const share = size > 0 ? Math.min(100, Math.floor(have * 100 / size)) + '%' : bytes(have);
+    line.textContent = 'peers ' + (peers ?? 0) + ' \u00b7 ' + bytes(rate) + '/s \u00b7 buffered ' +
+                       share;
+    line.dataset.peers = peers ?? 0;
+  };
+  const poll = () => fetch(ask, {cache: 'no-store'})
+      .then(r => r.ok ? r.json() : Promise.reject(r.status))
+      .then(show, () => {})
+      .finally(() => setTimeout(poll, 1000));
+  poll();
+})();
+</script>)PANEL";
+}
+
+}  // namespace morvane::services

@@ -1,0 +1,31 @@
+#pragma once
+// The swarm line under the player's video: while a video streamed by a resolution service
+// plays, the player page shows that stream's peers, download speed and how much of the file
+// is buffered, read from the service's /status/HASH.
+//
+// The player page is HTTPS and the streaming service plain HTTP (often on loopback, often
+// without cross-origin headers), so the page asks its own service, which relays the one
+// status request.
+
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace morvane::services {
+
+// The panel's markup and script, placed after the player's video element.
+std::string StreamStatusPanel();
+
+// Serves GET /stream-status?service=HOST:PORT&hash=HEX: the answer of
+// http://HOST:PORT/status/HEX, relayed as it came. Any other host, port or hash form is
+// refused (400), an unreachable service answers 502.
+void RouteStreamStatus(httplib::Server& player);
+
+// True for "HOST:PORT" with a plain host name or dotted address and a port.
+bool IsServiceAddress(const std::string& hostPort);
+// True for a v1 (40) or v2 (64) info-hash in hex.
+bool IsHexInfoHash(const std::string& hash);
+
+}  // namespace morvane::services

@@ -1,0 +1,90 @@
+// When the program starts its own streaming service: only for a loopback resolution host on
+// which nothing answers yet.
+
+#include "app/OwnStreamService.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/ScratchFolder.h"
+#include "tests/support/LocalServer.h"
+
+namespace morvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+// No DHT or local discovery; the cache in a folder of the test's own.
+OwnServiceOptions Offline() {
+  static const testing::ScratchFolder cache;
+  return OwnServiceOptions{{}, cache.path(), false};
+}
+
+TEST(OwnStreamServiceTest, SplitsTheResolutionHostSetting) {
+  struct Case {
+    const char* setting;
+    std::optional<HostPort> split;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:47083", HostPort{"127.0.0.1", 47083}},
+      {"localhost", HostPort{"localhost", 80}},
+      {"media.example.org:8080", HostPort{"media.example.org", 8080}},
+      {"[::1]:9000", HostPort{"::1", 9000}},
+      {"[::1]", HostPort{"::1", 80}},
+      {"", std::nullopt},
+      {":80", std::nullopt},
+      {"host:", std::nullopt},
+      {"host:0", std::nullopt},
+      {"host:65536", std::nullopt},
+      {"host:80x", std::nullopt},
+      {"::1:80", std::nullopt},
+      {"[::1", std::nullopt},
+      {"[::1]x80", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setting);
+    EXPECT_EQ(SplitHostPort(c.setting), c.split);
+  }
+}
+
+TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
+  const std::pair<const char*, bool> cases[] = {
+      {"127.0.0.1", true},    {"127.8.9.10", true},
+      {"localhost", true},    {"::1", true},
+      {"128.0.0.1", false},   {"10.0.0.1", false},
+      {"example.org", false}, {"127.0.0.1.example.org", false},
+      {"0.0.0.0", false},
+  };
+  for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
+}
+
+TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
+  testing::LocalServer running;
+  running.Start();
+  EXPECT_TRUE(SomethingAnswers({"127.0.0.1", running.port()}, 2s));
+  EXPECT_EQ(StartOwnResolutionService(running.host(), Offline()),
+            OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService("localhost:" + std::to_string(running.port()), Offline()),
+            OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService("media.example.org:47083", Offline()),
+            OwnServiceStart::NotLoopback);
+  EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", Offline()),
+            OwnServiceStart::NotLoopback);
+}
+
+TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
+  testing::LocalServer closed;
+  closed.Start();
+  const int port = closed.port();
+  closed.Stop();
+  const HostPort address{"127.0.0.1", port};
+  ASSERT_FALSE(SomethingAnswers(address, 2s));
+  const OwnServiceStart outcome = StartOwnResolutionService(closed.host(), Offline());
+  if (outcome == OwnServiceStart::NotBuiltIn) GTEST_SKIP() << "built without a streaming service";
+  ASSERT_EQ(outcome, OwnServiceStart::Started);
+  EXPECT_TRUE(SomethingAnswers(address, 2s));
+  // A second start finds it answering.
+  EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,148 @@
+// The real road of a catalogue video, in the real window and its browser: the program's own
+// streaming service (started as the program starts it, on a loopback resolution host where
+// nothing answers) downloads the video over BitTorrent from the stand-in services' seeder,
+// found through their tracker, and the player plays it while it downloads. Built only when
+// the stream library is part of the build.
+
+#include <stdlib.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTest>
+#include <memory>
+
+#include "app/OwnStreamService.h"
+#include "services/Catalogue.h"
+#include "tests/e2e/E2eFixture.h"
+#include "tests/e2e/StreamRoad.h"
+
+namespace morvane::e2e {
+namespace {
+
+using services::Service;
+
+// A loopback port nobody listens on.
+int FreePort() {
+  QTcpServer probe;
+  if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+  return probe.serverPort();
+}
+
+// The clock of the page's video moves on from `from` seconds within the time limit.
+bool ClockMovesPast(QWebEngineView* view, double from, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  const QString script = QStringLiteral(
+      "(() => { const v = document.querySelector('video');"
+      " return v && !v.paused && !v.seeking ? v.currentTime : -1; })()");
+  while (!deadline.hasExpired()) {
+    if (RunScript(view, script).toDouble() > from) return true;
+    QTest::qWait(100);
+  }
+  return false;
+}
+
+}  // namespace
+
+class StreamRoadTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<ProgramWindow> w;
+  std::string resolutionHost;
+  QString cacheDir;
+
+  QString StreamPlayerPrefix() const {
+    return "https://" + QString::fromStdString(Services().Host(Service::Player)) +
+           "/player.html?url=http://" + QString::fromStdString(resolutionHost) + "/stream/";
+  }
+
+  // The row of the first page of a search whose name holds `part`, or -1.
+  int RowNamed(const QString& part) const {
+    for (int row = 0; row < w->Rows("超级列表框1"); ++row)
+      if (w->Cell("超级列表框1", row, 1).contains(part)) return row;
+    return -1;
+  }
+
+ private slots:
+  void initTestCase() {
+    cacheDir = NewScratchDirectory(QStringLiteral("stream-cache"));
+    QVERIFY(!cacheDir.isEmpty());
+    const int port = FreePort();
+    QVERIFY(port > 0);
+    resolutionHost = "127.0.0.1:" + std::to_string(port);
+    OwnServiceOptions options;
+    options.extraTrackers = {services::AnnounceAddress(Services().Host(Service::Publisher))};
+    options.cacheDir = cacheDir.toStdString();
+    options.publicDiscovery = false;
+    QCOMPARE(StartOwnResolutionService(resolutionHost, options), OwnServiceStart::Started);
+  }
+
+  void init() {
+    w.reset();
+    Settings settings = Services().ProgramSettings();
+    settings.resolutionHost = resolutionHost;
+    w = std::make_unique<ProgramWindow>(std::move(settings));
+    QVERIFY(w->Start());
+  }
+
+  void cleanupTestCase() {
+    w.reset();
+    QDir(cacheDir).removeRecursively();
+  }
+
+  // Search, double click, the video plays from the swarm, the swarm line shows the seeder,
+  // and a seek to 60% plays on from there.
+  void searchedVideoPlaysAndSeeks() {
+    STEP(w->ClickToolbar(1));
+    STEP(w->ChooseSite(0));
+    STEP(w->Type("编辑框_种子关键字", QStringLiteral("sintel")));
+    STEP(w->Click("超级按钮5"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text("种子结果标签"), kEndOfSearch, 20000);
+    const int row = RowNamed(QStringLiteral("完整版.1080p.H264"));
+    QVERIFY2(row >= 0, "no two-minute MP4 in the results: scripts/make-media.sh makes it");
+    STEP(w->DoubleClickRow("超级列表框1", row));
+
+    QWebEngineView* player = w->Browser("超文本浏览框1");
+    QString why;
+    QVERIFY2(WaitForPlaying(player, StreamPlayerPrefix(), &why, 60000), qPrintable(why));
+    QVERIFY(ClockMovesPast(player, 0.5, 30000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        RunScript(player, QStringLiteral("document.getElementById('swarm').dataset.peers"))
+                .toInt() >= 1,
+        20000);
+
+    const double duration =
+        RunScript(player, QStringLiteral("document.querySelector('video').duration")).toDouble();
+    QVERIFY2(duration > 60, qPrintable(QString::number(duration)));
+    RunScript(player, QStringLiteral("(() => { const v = document.querySelector('video');"
+                                     " v.currentTime = v.duration * 0.6; return true; })()"));
+    QVERIFY2(ClockMovesPast(player, duration * 0.6 + 0.5, 30000), "no playing after the seek");
+    QTRY_COMPARE_WITH_TIMEOUT(w->Rows("超级列表框3"), 1, 10000);
+  }
+
+  // "上传种子" with a catalogue torrent: its magnet link streams the same way.
+  void importedTorrentStreams() {
+    const QString directory = NewScratchDirectory(QStringLiteral("stream-torrents"));
+    QVERIFY(!directory.isEmpty());
+    QVERIFY(Services().WriteTorrents(directory.toStdString()));
+    const QString chosen = directory + QStringLiteral("/Sintel.2010.完整版.720p.WebM.torrent");
+    QVERIFY2(QFile::exists(chosen), qPrintable(chosen));
+    w->Ui().SetFileDialogHook([&](const QString&) -> std::optional<QString> { return chosen; });
+    STEP(w->Click("超级按钮3"));
+    QVERIFY(w->Text("编辑框1").startsWith(QStringLiteral("magnet:?xt=urn:btih:")));
+    QString why;
+    QVERIFY2(WaitForPlaying(w->Browser("超文本浏览框1"), StreamPlayerPrefix(), &why, 60000),
+             qPrintable(why));
+    QVERIFY(ClockMovesPast(w->Browser("超文本浏览框1"), 0.5, 30000));
+    QDir(directory).removeRecursively();
+  }
+};
+
+QObject* NewStreamRoadTest() {
+  return new StreamRoadTest;
+}
+
+}  // namespace morvane::e2e
+
+#include "StreamRoad.moc"
