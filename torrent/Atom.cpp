@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace morvane {
@@ -90,16 +91,16 @@ AtomPtr CloneLeaf(const CAtom& value) {
 }
 
 // One container being copied: its source, the copy under construction and the next child
-// to visit. `key` is where the finished copy goes in a parent dictionary.
+// to visit. `key` (the source's own) is where the finished copy goes in a parent dictionary.
 struct CloneFrame {
   const CAtom* source;
   AtomPtr copy;
   std::size_t nextItem = 0;
   CAtomDicti::Entries::const_iterator nextEntry{};
-  std::string key;
+  std::string_view key;
 };
 
-void AddToCopy(CloneFrame& parent, std::string key, AtomPtr child) {
+void AddToCopy(CloneFrame& parent, std::string_view key, AtomPtr child) {
   if (!child) return;
   if (parent.source->HoldsList())
     static_cast<CAtomList&>(*parent.copy).Append(std::move(child));
@@ -107,8 +108,8 @@ void AddToCopy(CloneFrame& parent, std::string key, AtomPtr child) {
     static_cast<CAtomDicti&>(*parent.copy).Store(key, std::move(child));
 }
 
-CloneFrame StartCopy(const CAtom& source, std::string key) {
-  CloneFrame frame{&source, nullptr, 0, {}, std::move(key)};
+CloneFrame StartCopy(const CAtom& source, std::string_view key) {
+  CloneFrame frame{&source, nullptr, 0, {}, key};
   if (source.HoldsList()) {
     frame.copy = std::make_unique<CAtomList>();
   } else {
@@ -125,7 +126,7 @@ AtomPtr CopyContainer(const CAtom& source) {
   while (true) {
     CloneFrame& top = stack.back();
     const CAtom* child = nullptr;
-    std::string key;
+    std::string_view key;
     if (top.source->HoldsList()) {
       const auto& items = static_cast<const CAtomList&>(*top.source).Items();
       if (top.nextItem < items.size()) child = items[top.nextItem++].get();
@@ -141,13 +142,13 @@ AtomPtr CopyContainer(const CAtom& source) {
       CloneFrame done = std::move(stack.back());
       stack.pop_back();
       if (stack.empty()) return std::move(done.copy);
-      AddToCopy(stack.back(), std::move(done.key), std::move(done.copy));
+      AddToCopy(stack.back(), done.key, std::move(done.copy));
       continue;
     }
     if (child->HoldsList() || child->HoldsDicti())
-      stack.push_back(StartCopy(*child, std::move(key)));
+      stack.push_back(StartCopy(*child, key));
     else
-      AddToCopy(top, std::move(key), CloneLeaf(*child));
+      AddToCopy(top, key, CloneLeaf(*child));
   }
 }
 
@@ -179,16 +180,67 @@ std::string CAtomInteger<Held>::AsText() const {
 template class CAtomInteger<std::int32_t>;
 template class CAtomInteger<std::int64_t>;
 
+void CAtomString::Assign(std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("byte string too long");
+  char* target = near_;
+  if (const std::size_t far = FarBytes(bytes.size())) {
+    target = static_cast<char*>(atompool::TakeAny(far));
+    far_ = target;
+  }
+  if (!bytes.empty()) std::memcpy(target, bytes.data(), bytes.size());
+  size_ = static_cast<std::uint32_t>(bytes.size());
+}
+
+void CAtomString::Free() {
+  if (const std::size_t far = FarBytes(size_)) atompool::GiveAny(far_, far);
+  size_ = 0;
+}
+
+CAtomString& CAtomString::operator=(const CAtomString& other) {
+  if (&other != this) {
+    CAtom::operator=(other);
+    CAtomString copy(other.Bytes());
+    Free();
+    size_ = std::exchange(copy.size_, 0);
+    std::memcpy(near_, copy.near_, kNearBytes);  // whichever of the two it holds
+  }
+  return *this;
+}
+
 std::int32_t CAtomString::WireLength() const {
-  return ClampWireLength(StringWireLength(bytes_.size()));
+  return ClampWireLength(StringWireLength(size_));
 }
 std::int32_t CAtomString::ValueLength() const {
-  return ClampWireLength(bytes_.size());
+  return ClampWireLength(size_);
 }
 std::string CAtomString::AsText() const {
-  std::string text = bytes_;
+  std::string text(Bytes());
   std::replace(text.begin(), text.end(), '\0', ' ');
   return text;
+}
+
+// ---- keys -------------------------------------------------------------------------------
+
+AtomKey::AtomKey(std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("key too long");
+  if (bytes.size() <= kNearBytes) {
+    char word[sizeof word_] = {static_cast<char>(bytes.size() << 1 | kNearFlag)};
+    if (!bytes.empty()) std::memcpy(word + 1, bytes.data(), bytes.size());
+    std::memcpy(&word_, word, sizeof word_);
+    return;
+  }
+  char* block = static_cast<char*>(atompool::TakeAny(FarBytes(bytes.size())));
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, bytes.data(), bytes.size());
+  word_ = reinterpret_cast<std::uintptr_t>(block);
+}
+
+AtomKey::~AtomKey() {
+  if ((word_ & kNearFlag) == 0)
+    atompool::GiveAny(reinterpret_cast<void*>(word_), FarBytes(View().size()));
 }
 
 // ---- lists ------------------------------------------------------------------------------
@@ -266,12 +318,12 @@ const CAtom* CAtomDicti::Lookup(std::string_view key) const {
   return it == entries_.end() ? nullptr : it->second.get();
 }
 
-void CAtomDicti::Store(const std::string& key, AtomPtr value) {
+void CAtomDicti::Store(std::string_view key, AtomPtr value) {
   if (!value) return;
   const std::int64_t added = value->WireLength();
   auto it = std::lower_bound(
       entries_.begin(), entries_.end(), key,
-      [](const auto& entry, const std::string& k) { return ByteOrder()(entry.first, k); });
+      [](const auto& entry, std::string_view k) { return ByteOrder()(entry.first, k); });
   if (it != entries_.end() && it->first == key) {
     contentLength_ += added - it->second->WireLength();
     std::vector<AtomPtr> earlier;
@@ -279,7 +331,7 @@ void CAtomDicti::Store(const std::string& key, AtomPtr value) {
     AtomTree::Dismantle(earlier);
   } else {
     contentLength_ += StringWireLength(key.size()) + added;
-    entries_.emplace(it, key, std::move(value));
+    entries_.emplace(it, AtomKey(key), std::move(value));
   }
 }
 

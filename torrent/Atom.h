@@ -11,10 +11,13 @@
 // Values and the element arrays of containers live in pooled blocks (torrent/AtomPool.h).
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "torrent/AtomPool.h"
@@ -93,20 +96,82 @@ class CAtomInt final : public CAtomInteger<std::int32_t> {
   bool HoldsInt() const override { return true; }
 };
 
-// A byte string of any bytes, NUL included.
+// A byte string of any bytes, NUL included. A file list holds one or more for every file,
+// mostly short names, so the object is three words: up to kNearBytes bytes sit inside it,
+// longer ones in a block of their own of exactly their size.
 class CAtomString final : public CAtom {
  public:
+  static constexpr std::size_t kNearBytes = 8;
+
   CAtomString() = default;
-  explicit CAtomString(std::string_view bytes) : bytes_(bytes) {}
+  explicit CAtomString(std::string_view bytes) { Assign(bytes); }
+  CAtomString(const CAtomString& other) : CAtom(other) { Assign(other.Bytes()); }
+  CAtomString& operator=(const CAtomString& other);
+  ~CAtomString() override { Free(); }
+
   bool HoldsString() const override { return true; }
   std::int32_t WireLength() const override;
   std::int32_t ValueLength() const override;
   std::string AsText() const override;
   // The bytes unchanged.
-  const std::string& Bytes() const { return bytes_; }
+  std::string_view Bytes() const { return {size_ > kNearBytes ? far_ : near_, size_}; }
+
+  // Bytes of the block a string of `size` bytes takes besides the object; 0 for none.
+  static std::size_t FarBytes(std::size_t size) { return size > kNearBytes ? size : 0; }
 
  private:
-  std::string bytes_;
+  void Assign(std::string_view bytes);
+  void Free();
+
+  // Lies in the padding after the base's fields, so the object stays three words.
+  std::uint32_t size_ = 0;
+  union {
+    char* far_;
+    char near_[kNearBytes] = {};
+  };
+};
+
+// A dictionary key: a byte string of one word. A key of up to kNearBytes bytes (all that
+// torrents repeat: "length", "path", "name", "files") sits in the word itself; a longer one
+// points to a block of its own holding its length and bytes. Dense file lists hold two
+// keys for each file, so this saves a third of what their entries take.
+class AtomKey {
+ public:
+  static constexpr std::size_t kNearBytes = sizeof(std::uintptr_t) - 1;
+
+  AtomKey() = default;
+  explicit AtomKey(std::string_view bytes);
+  AtomKey(const AtomKey& other) : AtomKey(other.View()) {}
+  AtomKey(AtomKey&& other) noexcept : word_(std::exchange(other.word_, kEmpty)) {}
+  AtomKey& operator=(AtomKey other) noexcept {
+    std::swap(word_, other.word_);
+    return *this;
+  }
+  ~AtomKey();
+
+  std::string_view View() const {
+    if ((word_ & kNearFlag) != 0)
+      return {reinterpret_cast<const char*>(&word_) + 1, (word_ & 0xFF) >> 1};
+    std::uint32_t size;
+    std::memcpy(&size, reinterpret_cast<const char*>(word_), sizeof size);
+    return {reinterpret_cast<const char*>(word_) + sizeof size, size};
+  }
+  operator std::string_view() const { return View(); }
+  std::size_t size() const { return View().size(); }
+  friend bool operator==(const AtomKey& key, std::string_view bytes) { return key.View() == bytes; }
+
+  // Bytes of the block a key of `size` bytes takes besides the word; 0 for none.
+  static std::size_t FarBytes(std::size_t size) {
+    return size > kNearBytes ? sizeof(std::uint32_t) + size : 0;
+  }
+
+ private:
+  // The low bit tells a near key from a block address (blocks are aligned); the low byte
+  // then holds the length above that bit, and the next bytes the key.
+  static_assert(std::endian::native == std::endian::little, "the low byte comes first");
+  static constexpr std::uintptr_t kNearFlag = 1;
+  static constexpr std::uintptr_t kEmpty = kNearFlag;
+  std::uintptr_t word_ = kEmpty;
 };
 
 // Keys compare byte by byte as unsigned values; a prefix sorts before the longer key.
@@ -149,7 +214,7 @@ class CAtomList : public CAtom {
 class CAtomDicti : public CAtom {
  public:
   // Sorted by ByteOrder, each key once.
-  using Entry = std::pair<std::string, AtomPtr>;
+  using Entry = std::pair<AtomKey, AtomPtr>;
   using Entries = std::vector<Entry, PoolAllocator<Entry>>;
 
   CAtomDicti() : CAtom(Shape::kDicti) {}
@@ -169,7 +234,7 @@ class CAtomDicti : public CAtom {
   // The value under the key, or nullptr. The dictionary keeps it.
   const CAtom* Lookup(std::string_view key) const;
   // Takes ownership; an earlier value under the key is deleted. A null value is ignored.
-  void Store(const std::string& key, AtomPtr value);
+  void Store(std::string_view key, AtomPtr value);
   // Replaces the content with a deep copy of `other` (nothing happens when it is this
   // dictionary). `other` may be a dictionary held inside this one.
   void CopyFrom(const CAtomDicti& other);

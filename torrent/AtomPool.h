@@ -2,8 +2,8 @@
 // Small blocks for decoded values and their element arrays.
 //
 // A large torrent decodes into hundreds of thousands of values and small arrays, made and
-// dropped together. They come from per-thread free lists of blocks in size steps of 16
-// bytes, carved from chunks that are never given back to the system, instead of from the
+// dropped together. They come from per-thread free lists of blocks in size steps of 8
+// bytes (most values are a few words; a coarser step would waste a third of some), carved from chunks that are never given back to the system, instead of from the
 // general heap. A block may be freed on any thread, also after the thread that took it has
 // ended: it joins the freeing thread's list, and a thread's lists pass to a shared spare
 // list when it ends. Builds with AddressSanitizer take everything from the heap, so that
@@ -17,11 +17,24 @@ namespace morvane {
 namespace atompool {
 
 inline constexpr std::size_t kLargestBlock = 256;
+// Blocks are aligned for types of up to this alignment, which is all the family holds.
+inline constexpr std::size_t kBlockAlignment = 8;
 
-// `bytes` from 1 to kLargestBlock; the block is aligned for any type.
+// `bytes` from 1 to kLargestBlock; the block is aligned to kBlockAlignment.
 void* Take(std::size_t bytes);
 // A block from Take with the same `bytes`.
 void Give(void* block, std::size_t bytes);
+
+// Blocks of any size: pooled up to kLargestBlock, from the heap beyond.
+inline void* TakeAny(std::size_t bytes) {
+  return bytes <= kLargestBlock ? Take(bytes) : ::operator new(bytes);
+}
+inline void GiveAny(void* block, std::size_t bytes) {
+  if (bytes <= kLargestBlock)
+    Give(block, bytes);
+  else
+    ::operator delete(block);
+}
 
 }  // namespace atompool
 
@@ -33,6 +46,8 @@ struct PoolAllocator {
   PoolAllocator() = default;
   template <class U>
   PoolAllocator(const PoolAllocator<U>&) noexcept {}
+
+  static_assert(alignof(T) <= atompool::kBlockAlignment);
 
   T* allocate(std::size_t count) {
     if (count <= atompool::kLargestBlock / sizeof(T))

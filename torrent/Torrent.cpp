@@ -210,7 +210,7 @@ bool ForEachFileEntry(const CAtomDicti& info, Add add) {
     path.clear();
     path.reserve(size);
     for (const AtomPtr& component : parts) {
-      const std::string& bytes = static_cast<const CAtomString&>(*component).Bytes();
+      const std::string_view bytes = static_cast<const CAtomString&>(*component).Bytes();
       path += '\\';
       const std::size_t at = path.size();
       path += bytes;
