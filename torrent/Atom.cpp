@@ -258,7 +258,7 @@ CAtomList::~CAtomList() {
 }
 
 std::int32_t CAtomList::WireLength() const {
-  return ClampWireLength(2 + contentLength_);
+  return ClampWireLength(2 + std::int64_t{contentLength_});
 }
 
 void CAtomList::RemoveAll() {
@@ -276,7 +276,7 @@ void CAtomList::Shuffle() {
 
 void CAtomList::Append(AtomPtr value) {
   if (!value) return;
-  contentLength_ += value->WireLength();
+  contentLength_ = Saturate(std::int64_t{contentLength_} + value->WireLength());
   if (items_.empty()) items_.reserve(4);  // one allocation for the many short lists
   items_.push_back(std::move(value));
 }
@@ -292,7 +292,7 @@ CAtomDicti::~CAtomDicti() {
 }
 
 std::int32_t CAtomDicti::WireLength() const {
-  return ClampWireLength(2 + contentLength_);
+  return ClampWireLength(2 + std::int64_t{contentLength_});
 }
 
 void CAtomDicti::RemoveAll() {
@@ -325,12 +325,16 @@ void CAtomDicti::Store(std::string_view key, AtomPtr value) {
       entries_.begin(), entries_.end(), key,
       [](const auto& entry, std::string_view k) { return ByteOrder()(entry.first, k); });
   if (it != entries_.end() && it->first == key) {
-    contentLength_ += added - it->second->WireLength();
+    const std::int64_t removed = it->second->WireLength();
     std::vector<AtomPtr> earlier;
     earlier.push_back(std::exchange(it->second, std::move(value)));
     AtomTree::Dismantle(earlier);
+    if (contentLength_ == kSaturated)
+      Recount();
+    else
+      contentLength_ = Saturate(std::int64_t{contentLength_} + added - removed);
   } else {
-    contentLength_ += StringWireLength(key.size()) + added;
+    contentLength_ = Saturate(std::int64_t{contentLength_} + StringWireLength(key.size()) + added);
     entries_.emplace(it, AtomKey(key), std::move(value));
   }
 }
@@ -340,7 +344,9 @@ void CAtomDicti::StoreAll(Entries&& unsorted) {
     for (auto& [key, value] : unsorted) Store(key, std::move(value));
     return;
   }
-  std::erase_if(unsorted, [](const auto& entry) { return entry.second == nullptr; });
+  unsorted.erase(std::remove_if(unsorted.begin(), unsorted.end(),
+                                [](const auto& entry) { return entry.second == nullptr; }),
+                 unsorted.end());
   std::vector<AtomPtr> replaced;
   const auto notAscending = [](const auto& a, const auto& b) {
     return !ByteOrder()(a.first, b.first);
@@ -359,16 +365,21 @@ void CAtomDicti::StoreAll(Entries&& unsorted) {
     unsorted = std::move(unique);
   }
   entries_ = std::move(unsorted);
-  contentLength_ = 0;
-  for (const auto& [key, value] : entries_)
-    contentLength_ += StringWireLength(key.size()) + value->WireLength();
+  Recount();
   AtomTree::Dismantle(replaced);
+}
+
+void CAtomDicti::Recount() {
+  std::int64_t length = 0;
+  for (const auto& [key, value] : entries_)
+    length += StringWireLength(key.size()) + value->WireLength();
+  contentLength_ = Saturate(length);
 }
 
 void CAtomDicti::TakeFrom(CAtomDicti& other) {
   if (&other == this) return;
   Entries taken = std::move(other.entries_);
-  const std::int64_t length = other.contentLength_;
+  const std::uint32_t length = other.contentLength_;
   other.entries_.clear();
   other.contentLength_ = 0;
   RemoveAll();  // after the move: `other` may be held inside this dictionary
@@ -381,8 +392,12 @@ AtomPtr CAtomDicti::Release(std::string_view key) {
   if (found == entries_.end()) return nullptr;
   const auto it = entries_.begin() + (found - entries_.cbegin());
   AtomPtr value = std::move(it->second);
-  contentLength_ -= StringWireLength(key.size()) + value->WireLength();
+  const std::int64_t removed = StringWireLength(key.size()) + value->WireLength();
   entries_.erase(it);
+  if (contentLength_ == kSaturated)
+    Recount();
+  else
+    contentLength_ -= static_cast<std::uint32_t>(removed);
   return value;
 }
 

@@ -182,7 +182,7 @@ struct ByteOrder {
 
 class CAtomList : public CAtom {
  public:
-  using Elements = std::vector<AtomPtr, PoolAllocator<AtomPtr>>;
+  using Elements = PoolArray<AtomPtr>;
 
   CAtomList() : CAtom(Shape::kList) {}
   // Deep copy; an element of a kind outside this family is left out.
@@ -207,15 +207,17 @@ class CAtomList : public CAtom {
  private:
   friend class AtomTree;
   friend class AtomBuilder;
+  // Sum of the elements' WireLength, up to kSaturated (in the padding after the base's
+  // fields, so that the object is four words).
+  std::uint32_t contentLength_ = 0;
   Elements items_;
-  std::int64_t contentLength_ = 0;  // sum of the elements' WireLength
 };
 
 class CAtomDicti : public CAtom {
  public:
   // Sorted by ByteOrder, each key once.
   using Entry = std::pair<AtomKey, AtomPtr>;
-  using Entries = std::vector<Entry, PoolAllocator<Entry>>;
+  using Entries = PoolArray<Entry>;
 
   CAtomDicti() : CAtom(Shape::kDicti) {}
   // Deep copy, as CopyFrom.
@@ -251,9 +253,12 @@ class CAtomDicti : public CAtom {
   friend class AtomTree;
   friend class AtomBuilder;
   Entries::const_iterator Find(std::string_view key) const;
+  // Sets contentLength_ from the entries.
+  void Recount();
 
+  // Sum over entries of key and value WireLength, up to kSaturated (as in CAtomList).
+  std::uint32_t contentLength_ = 0;
   Entries entries_;
-  std::int64_t contentLength_ = 0;  // sum over entries of key and value WireLength
 };
 
 // A deep copy of a value of this family, or nullptr for any other kind.
@@ -261,5 +266,12 @@ AtomPtr CloneAtom(const CAtom& value);
 
 // Size of the canonical encoding of a byte string of `length` bytes.
 std::int64_t StringWireLength(std::uint64_t length);
+
+// Containers keep the size of their content up to this: any more and their WireLength is
+// clamped all the same. Only taking content out of a container held at it needs a count.
+inline constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
+inline std::uint32_t Saturate(std::int64_t length) {
+  return length >= kSaturated ? kSaturated : static_cast<std::uint32_t>(length);
+}
 
 }  // namespace morvane
