@@ -221,9 +221,9 @@ std::string CAtomString::AsText() const {
 }
 
 // What the file lists of large torrents are made of, at the sizes the decoder counts on.
-static_assert(sizeof(void*) != 8 || (sizeof(CAtomString) == 24 && sizeof(CAtomLong) == 24 &&
-                                     sizeof(CAtomList) == 32 && sizeof(CAtomDicti) == 32 &&
-                                     sizeof(CAtomDicti::Entry) == 16));
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(CAtomString) == 24 && sizeof(CAtomLong) == 24 && sizeof(CAtomList) == 32 &&
+               sizeof(CAtomDicti) == 32 && sizeof(CAtomDicti::Entry) == 16));
 
 // ---- keys -------------------------------------------------------------------------------
 

@@ -10,8 +10,8 @@
 //
 // Values and the element arrays of containers live in pooled blocks (torrent/AtomPool.h).
 
-#include <cstddef>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>

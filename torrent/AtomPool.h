@@ -4,10 +4,11 @@
 // A large torrent decodes into hundreds of thousands of values and small arrays, made and
 // dropped together. They come from per-thread free lists of blocks in size steps of 8
 // bytes (most values are a few words; a coarser step would waste a third of some), carved
-// from chunks that are never given back to the system, instead of from the general heap. A block may be freed on any thread, also after the thread that took it has
-// ended: it joins the freeing thread's list, and a thread's lists pass to a shared spare
-// list when it ends. Builds with AddressSanitizer take everything from the heap, so that
-// its checks see each block's lifetime.
+// from chunks that are never given back to the system, instead of from the general heap.
+// A block may be freed on any thread, also after the thread that took it has ended: it
+// joins the freeing thread's list, and a thread's lists pass to a shared spare list when it
+// ends. Builds with AddressSanitizer take everything from the heap, so that its checks see
+// each block's lifetime.
 
 #include <algorithm>
 #include <cstddef>

@@ -241,8 +241,7 @@ bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t&
 
 AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
   std::uint32_t start = 0, count = 0;
-  if (!StringSpan(pos, start, count, lastCanonical_) || !Hold(StringCost(count)))
-    return nullptr;
+  if (!StringSpan(pos, start, count, lastCanonical_) || !Hold(StringCost(count))) return nullptr;
   // Below 2^31 bytes (kMaxInputLength), so the size fits WireLength unclamped.
   lastWireLength_ = lastCanonical_ ? static_cast<std::int32_t>(start + count - pos)
                                    : static_cast<std::int32_t>(StringWireLength(count));

@@ -45,48 +45,54 @@ std::uint64_t ResidentBytes() {
   return static_cast<std::uint64_t>(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-struct Outcome {
-  bool exited = false;      // the child ended normally
-  bool decoded = false;     // it got a value
-  std::uint64_t grown = 0;  // its peak resident size above what it held before the input
-};
-
-// In a child: `count` copies of `unit` between `open` and "e", decoded.
-Outcome DecodeInChild(const std::string& open, const std::string& unit, std::size_t count) {
+// Runs work(result) in a child process and hands back what it filled in, with whether the
+// child ended normally and its peak resident size above what it held before the work.
+template <class Result, class Work>
+Result InChild(Work work) {
   int report[2];
   if (pipe(report) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
     close(report[0]);
     const std::uint64_t before = ResidentBytes();
-    std::string input = open;
-    input.reserve(open.size() + unit.size() * count + 1);
-    for (std::size_t i = 0; i < count; ++i) input += unit;
-    input += 'e';
-    bool decoded = false;
+    Result result;
     try {
-      decoded = ParseValue(input.data(), static_cast<std::uint32_t>(input.size()), 0) != nullptr;
+      work(result);
     } catch (...) {
       _exit(2);  // out of memory, or any other escape: not a normal end
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const std::uint64_t peak = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
-    const std::uint64_t message[2] = {decoded, peak > before ? peak - before : 0};
-    const bool sent = write(report[1], message, sizeof message) == sizeof message;
-    _exit(sent ? 0 : 3);
+    result.grown = peak > before ? peak - before : 0;
+    _exit(write(report[1], &result, sizeof result) == sizeof result ? 0 : 3);
   }
   close(report[1]);
-  Outcome outcome;
-  std::uint64_t message[2] = {};
-  const bool got = child > 0 && read(report[0], message, sizeof message) == sizeof message;
+  Result result;
+  const bool got = child > 0 && read(report[0], &result, sizeof result) == sizeof result;
   close(report[0]);
   int status = 0;
   if (child > 0) waitpid(child, &status, 0);
-  outcome.exited = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  outcome.decoded = message[0] != 0;
-  outcome.grown = message[1];
-  return outcome;
+  result.exited = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return result;
+}
+
+struct Outcome {
+  bool exited = false;  // the child ended normally
+  std::uint64_t grown = 0;
+  bool decoded = false;  // it got a value
+};
+
+// In a child: `count` copies of `unit` between `open` and "e", decoded.
+Outcome DecodeInChild(const std::string& open, const std::string& unit, std::size_t count) {
+  return InChild<Outcome>([&](Outcome& outcome) {
+    std::string input = open;
+    input.reserve(open.size() + unit.size() * count + 1);
+    for (std::size_t i = 0; i < count; ++i) input += unit;
+    input += 'e';
+    outcome.decoded =
+        ParseValue(input.data(), static_cast<std::uint32_t>(input.size()), 0) != nullptr;
+  });
 }
 
 TEST(DecoderMemory, InputOfTinyValuesStaysWithinEightTimesItsSize) {
@@ -125,42 +131,19 @@ TEST(DecoderMemory, ManyValuesWithinTheLimitStillDecode) {
 // What an import in a child process gave.
 struct Import {
   bool exited = false;
-  std::uint64_t grown = 0;  // peak resident size above what the child held before
+  std::uint64_t grown = 0;
   std::uint64_t files = 0;
   std::uint64_t trackersLength = 0;
   char infoHash[41] = {};
 };
 
 Import ImportInChild(const std::string& path) {
-  int report[2];
-  if (pipe(report) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(report[0]);
-    const std::uint64_t before = ResidentBytes();
-    Import result;
-    try {
-      const auto record = ReadTorrentFileInfo(path);
-      result.files = record->filePaths.size();
-      result.trackersLength = record->trackers.size();
-      record->infoHash.copy(result.infoHash, 40);
-    } catch (...) {
-      _exit(2);
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const std::uint64_t peak = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
-    result.grown = peak > before ? peak - before : 0;
-    _exit(write(report[1], &result, sizeof result) == sizeof result ? 0 : 3);
-  }
-  close(report[1]);
-  Import result;
-  const bool got = child > 0 && read(report[0], &result, sizeof result) == sizeof result;
-  close(report[0]);
-  int status = 0;
-  if (child > 0) waitpid(child, &status, 0);
-  result.exited = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return result;
+  return InChild<Import>([&](Import& result) {
+    const auto record = ReadTorrentFileInfo(path);
+    result.files = record->filePaths.size();
+    result.trackersLength = record->trackers.size();
+    record->infoHash.copy(result.infoHash, 40);
+  });
 }
 
 // A torrent of the file entries, whose info dictionary is `info`.
@@ -168,8 +151,8 @@ std::string TorrentOf(const std::string& files, const std::string& announceList,
                       std::string& info) {
   info = "d5:files" + files + "4:name" + Str("dense") + "12:piece lengthi4194304e6:pieces" +
          Str(std::string(20 * 100, '\x33')) + "e";
-  return "d8:announce" + Str("http://tracker.test/announce") + "13:announce-list" +
-         announceList + "4:info" + info + "e";
+  return "d8:announce" + Str("http://tracker.test/announce") + "13:announce-list" + announceList +
+         "4:info" + info + "e";
 }
 
 TEST(DecoderMemory, DenseTorrentsImportWithinEightTimesTheirSize) {
