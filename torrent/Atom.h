@@ -8,7 +8,8 @@
 // Copies, destruction and serialisation walk the tree without recursion, so a tree of any
 // depth is safe on any thread's stack.
 //
-// Values and the element arrays of containers live in pooled blocks (torrent/AtomPool.h).
+// Values, the element arrays of containers and the bytes of longer strings and keys live in
+// pooled blocks (torrent/AtomPool.h).
 
 #include <bit>
 #include <cstddef>
@@ -134,7 +135,7 @@ class CAtomString final : public CAtom {
 // A dictionary key: a byte string of one word. A key of up to kNearBytes bytes (all that
 // torrents repeat: "length", "path", "name", "files") sits in the word itself; a longer one
 // points to a block of its own holding its length and bytes. Dense file lists hold two
-// keys for each file, so this saves a third of what their entries take.
+// keys for each file; an entry takes two words, where a std::string key made it five.
 class AtomKey {
  public:
   static constexpr std::size_t kNearBytes = sizeof(std::uintptr_t) - 1;

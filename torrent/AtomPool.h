@@ -3,7 +3,7 @@
 //
 // A large torrent decodes into hundreds of thousands of values and small arrays, made and
 // dropped together. They come from per-thread free lists of blocks in size steps of 8
-// bytes (most values are a few words; a coarser step would waste a third of some), carved
+// bytes (a step of 16 would round the many three-word values up to four words), carved
 // from chunks that are never given back to the system, instead of from the general heap.
 // A block may be freed on any thread, also after the thread that took it has ended: it
 // joins the freeing thread's list, and a thread's lists pass to a shared spare list when it

@@ -39,7 +39,8 @@ inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 // (40 bytes and the path for a file entry of at least 21), and the file lists that come
 // near that take more than 6 per byte in values, so they spend the allowance first and are
 // refused before their record could go past the bound. Torrents mostly need about 1 per
-// byte (piece digests); a million files with names of 6 to 15 bytes need 5 to 6.
+// byte (piece digests); a million files with 15-byte names need under 5, with 6-byte names
+// a little over 6, which the allowance covers.
 inline constexpr std::uint64_t kTreeBytesPerInputByte = 6;
 inline constexpr std::uint64_t kTreeBytesAllowance = std::uint64_t{40} << 20;
 // Files larger than this are not decoded. A torrent of a million files is about 29 MB;
