@@ -377,7 +377,9 @@ BENCHMARK(BM_ImportPart)
 // "peak_over_bound" below 1 is within it. "floor_MB" is the same child given no file, in
 // the same run: what the process takes before any decoding.
 //   tiny values: 60 MB of one small value repeated in a list (refused by the decoder)
-//   files:       the import torrents above, and a million files with short names (48 MB)
+//   files:       the import torrents above, and three of a million files: with a folder and
+//                a 15-byte name (48 MB), with a 7-byte name (33 MB), with a 6-byte name and a
+//                one-digit length (29 MB, the size of a real torrent of a million files)
 
 constexpr const char* kPeakChild = "--peak-child";
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
@@ -414,21 +416,43 @@ std::string Repeated(const std::string& unit, std::size_t bytes) {
   return out + "e";
 }
 
-std::string ShortNamesTorrent() {
+// A million file entries, `entry` making the i-th.
+template <class Entry>
+std::string MillionFilesTorrent(Entry entry) {
   std::string files = "l";
-  char entry[96];
-  for (int i = 0; i < 1000000; ++i) {
-    char name[32];
-    const int nameLength = std::snprintf(name, sizeof name, "file-%06d.txt", i);
-    const std::string folder = "d" + std::to_string(i / 1000);
-    std::snprintf(entry, sizeof entry, "d6:lengthi4096e4:pathl%zu:%s%d:%see", folder.size(),
-                  folder.c_str(), nameLength, name);
-    files += entry;
-  }
+  for (int i = 0; i < 1000000; ++i) files += entry(i);
   files += "e";
   return "d8:announce" + Str("http://tracker.example.org/announce") + "4:infod5:files" + files +
          "4:name" + Str("a-million") + "12:piece lengthi4194304e6:pieces" +
          Str(PieceDigests(1000)) + "ee";
+}
+
+std::string ShortNamesTorrent() {
+  return MillionFilesTorrent([](int i) {
+    char name[32];
+    const int nameLength = std::snprintf(name, sizeof name, "file-%06d.txt", i);
+    const std::string folder = "d" + std::to_string(i / 1000);
+    char entry[96];
+    std::snprintf(entry, sizeof entry, "d6:lengthi4096e4:pathl%zu:%s%d:%see", folder.size(),
+                  folder.c_str(), nameLength, name);
+    return std::string(entry);
+  });
+}
+
+std::string SevenByteNamesTorrent() {
+  return MillionFilesTorrent([](int i) {
+    char entry[48];
+    std::snprintf(entry, sizeof entry, "d6:lengthi4096e4:pathl7:f%06dee", i);
+    return std::string(entry);
+  });
+}
+
+std::string SixByteNamesTorrent() {
+  return MillionFilesTorrent([](int i) {
+    char entry[48];
+    std::snprintf(entry, sizeof entry, "d6:lengthi%de4:pathl6:%06dee", i % 10, i);
+    return std::string(entry);
+  });
 }
 
 void BM_PeakMemory(benchmark::State& state) {
@@ -445,6 +469,8 @@ void BM_PeakMemory(benchmark::State& state) {
       {"single 100 GiB file", SingleFileTorrent},
       {"60,000 files", ManyFilesTorrent},
       {"a million files, short names", ShortNamesTorrent},
+      {"a million files, 7-byte names", SevenByteNamesTorrent},
+      {"a million files, 6-byte names", SixByteNamesTorrent},
   };
   const Input& input = kInputs[state.range(0)];
   const std::string mode = state.range(1) == 0 ? "decode" : "import";
@@ -472,7 +498,7 @@ void BM_PeakMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_PeakMemory)
     ->ArgNames({"input", "import"})
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {0, 1}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();

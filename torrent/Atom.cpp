@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace morvane {
@@ -90,16 +91,16 @@ AtomPtr CloneLeaf(const CAtom& value) {
 }
 
 // One container being copied: its source, the copy under construction and the next child
-// to visit. `key` is where the finished copy goes in a parent dictionary.
+// to visit. `key` (the source's own) is where the finished copy goes in a parent dictionary.
 struct CloneFrame {
   const CAtom* source;
   AtomPtr copy;
   std::size_t nextItem = 0;
   CAtomDicti::Entries::const_iterator nextEntry{};
-  std::string key;
+  std::string_view key;
 };
 
-void AddToCopy(CloneFrame& parent, std::string key, AtomPtr child) {
+void AddToCopy(CloneFrame& parent, std::string_view key, AtomPtr child) {
   if (!child) return;
   if (parent.source->HoldsList())
     static_cast<CAtomList&>(*parent.copy).Append(std::move(child));
@@ -107,8 +108,8 @@ void AddToCopy(CloneFrame& parent, std::string key, AtomPtr child) {
     static_cast<CAtomDicti&>(*parent.copy).Store(key, std::move(child));
 }
 
-CloneFrame StartCopy(const CAtom& source, std::string key) {
-  CloneFrame frame{&source, nullptr, 0, {}, std::move(key)};
+CloneFrame StartCopy(const CAtom& source, std::string_view key) {
+  CloneFrame frame{&source, nullptr, 0, {}, key};
   if (source.HoldsList()) {
     frame.copy = std::make_unique<CAtomList>();
   } else {
@@ -125,7 +126,7 @@ AtomPtr CopyContainer(const CAtom& source) {
   while (true) {
     CloneFrame& top = stack.back();
     const CAtom* child = nullptr;
-    std::string key;
+    std::string_view key;
     if (top.source->HoldsList()) {
       const auto& items = static_cast<const CAtomList&>(*top.source).Items();
       if (top.nextItem < items.size()) child = items[top.nextItem++].get();
@@ -141,13 +142,13 @@ AtomPtr CopyContainer(const CAtom& source) {
       CloneFrame done = std::move(stack.back());
       stack.pop_back();
       if (stack.empty()) return std::move(done.copy);
-      AddToCopy(stack.back(), std::move(done.key), std::move(done.copy));
+      AddToCopy(stack.back(), done.key, std::move(done.copy));
       continue;
     }
     if (child->HoldsList() || child->HoldsDicti())
-      stack.push_back(StartCopy(*child, std::move(key)));
+      stack.push_back(StartCopy(*child, key));
     else
-      AddToCopy(top, std::move(key), CloneLeaf(*child));
+      AddToCopy(top, key, CloneLeaf(*child));
   }
 }
 
@@ -179,16 +180,72 @@ std::string CAtomInteger<Held>::AsText() const {
 template class CAtomInteger<std::int32_t>;
 template class CAtomInteger<std::int64_t>;
 
+void CAtomString::Assign(std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("byte string too long");
+  char* target = near_;
+  if (const std::size_t far = FarBytes(bytes.size())) {
+    target = static_cast<char*>(atompool::TakeAny(far));
+    far_ = target;
+  }
+  if (!bytes.empty()) std::memcpy(target, bytes.data(), bytes.size());
+  size_ = static_cast<std::uint32_t>(bytes.size());
+}
+
+void CAtomString::Free() {
+  if (const std::size_t far = FarBytes(size_)) atompool::GiveAny(far_, far);
+  size_ = 0;
+}
+
+CAtomString& CAtomString::operator=(const CAtomString& other) {
+  if (&other != this) {
+    CAtom::operator=(other);
+    CAtomString copy(other.Bytes());
+    Free();
+    size_ = std::exchange(copy.size_, 0);
+    std::memcpy(near_, copy.near_, kNearBytes);  // whichever of the two it holds
+  }
+  return *this;
+}
+
 std::int32_t CAtomString::WireLength() const {
-  return ClampWireLength(StringWireLength(bytes_.size()));
+  return ClampWireLength(StringWireLength(size_));
 }
 std::int32_t CAtomString::ValueLength() const {
-  return ClampWireLength(bytes_.size());
+  return ClampWireLength(size_);
 }
 std::string CAtomString::AsText() const {
-  std::string text = bytes_;
+  std::string text(Bytes());
   std::replace(text.begin(), text.end(), '\0', ' ');
   return text;
+}
+
+// What the file lists of large torrents are made of, at the sizes the decoder counts on.
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(CAtomString) == 24 && sizeof(CAtomLong) == 24 && sizeof(CAtomList) == 32 &&
+               sizeof(CAtomDicti) == 32 && sizeof(CAtomDicti::Entry) == 16));
+
+// ---- keys -------------------------------------------------------------------------------
+
+AtomKey::AtomKey(std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("key too long");
+  if (bytes.size() <= kNearBytes) {
+    char word[sizeof word_] = {static_cast<char>(bytes.size() << 1 | kNearFlag)};
+    if (!bytes.empty()) std::memcpy(word + 1, bytes.data(), bytes.size());
+    std::memcpy(&word_, word, sizeof word_);
+    return;
+  }
+  char* block = static_cast<char*>(atompool::TakeAny(FarBytes(bytes.size())));
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, bytes.data(), bytes.size());
+  word_ = reinterpret_cast<std::uintptr_t>(block);
+}
+
+AtomKey::~AtomKey() {
+  if ((word_ & kNearFlag) == 0)
+    atompool::GiveAny(reinterpret_cast<void*>(word_), FarBytes(View().size()));
 }
 
 // ---- lists ------------------------------------------------------------------------------
@@ -206,7 +263,7 @@ CAtomList::~CAtomList() {
 }
 
 std::int32_t CAtomList::WireLength() const {
-  return ClampWireLength(2 + contentLength_);
+  return ClampWireLength(2 + std::int64_t{contentLength_});
 }
 
 void CAtomList::RemoveAll() {
@@ -224,7 +281,7 @@ void CAtomList::Shuffle() {
 
 void CAtomList::Append(AtomPtr value) {
   if (!value) return;
-  contentLength_ += value->WireLength();
+  contentLength_ = Saturate(std::int64_t{contentLength_} + value->WireLength());
   if (items_.empty()) items_.reserve(4);  // one allocation for the many short lists
   items_.push_back(std::move(value));
 }
@@ -240,7 +297,7 @@ CAtomDicti::~CAtomDicti() {
 }
 
 std::int32_t CAtomDicti::WireLength() const {
-  return ClampWireLength(2 + contentLength_);
+  return ClampWireLength(2 + std::int64_t{contentLength_});
 }
 
 void CAtomDicti::RemoveAll() {
@@ -266,20 +323,24 @@ const CAtom* CAtomDicti::Lookup(std::string_view key) const {
   return it == entries_.end() ? nullptr : it->second.get();
 }
 
-void CAtomDicti::Store(const std::string& key, AtomPtr value) {
+void CAtomDicti::Store(std::string_view key, AtomPtr value) {
   if (!value) return;
   const std::int64_t added = value->WireLength();
   auto it = std::lower_bound(
       entries_.begin(), entries_.end(), key,
-      [](const auto& entry, const std::string& k) { return ByteOrder()(entry.first, k); });
+      [](const auto& entry, std::string_view k) { return ByteOrder()(entry.first, k); });
   if (it != entries_.end() && it->first == key) {
-    contentLength_ += added - it->second->WireLength();
+    const std::int64_t removed = it->second->WireLength();
     std::vector<AtomPtr> earlier;
     earlier.push_back(std::exchange(it->second, std::move(value)));
     AtomTree::Dismantle(earlier);
+    if (contentLength_ == kSaturated)
+      Recount();
+    else
+      contentLength_ = Saturate(std::int64_t{contentLength_} + added - removed);
   } else {
-    contentLength_ += StringWireLength(key.size()) + added;
-    entries_.emplace(it, key, std::move(value));
+    contentLength_ = Saturate(std::int64_t{contentLength_} + StringWireLength(key.size()) + added);
+    entries_.emplace(it, AtomKey(key), std::move(value));
   }
 }
 
@@ -288,7 +349,9 @@ void CAtomDicti::StoreAll(Entries&& unsorted) {
     for (auto& [key, value] : unsorted) Store(key, std::move(value));
     return;
   }
-  std::erase_if(unsorted, [](const auto& entry) { return entry.second == nullptr; });
+  unsorted.erase(std::remove_if(unsorted.begin(), unsorted.end(),
+                                [](const auto& entry) { return entry.second == nullptr; }),
+                 unsorted.end());
   std::vector<AtomPtr> replaced;
   const auto notAscending = [](const auto& a, const auto& b) {
     return !ByteOrder()(a.first, b.first);
@@ -307,16 +370,21 @@ void CAtomDicti::StoreAll(Entries&& unsorted) {
     unsorted = std::move(unique);
   }
   entries_ = std::move(unsorted);
-  contentLength_ = 0;
-  for (const auto& [key, value] : entries_)
-    contentLength_ += StringWireLength(key.size()) + value->WireLength();
+  Recount();
   AtomTree::Dismantle(replaced);
+}
+
+void CAtomDicti::Recount() {
+  std::int64_t length = 0;
+  for (const auto& [key, value] : entries_)
+    length += StringWireLength(key.size()) + value->WireLength();
+  contentLength_ = Saturate(length);
 }
 
 void CAtomDicti::TakeFrom(CAtomDicti& other) {
   if (&other == this) return;
   Entries taken = std::move(other.entries_);
-  const std::int64_t length = other.contentLength_;
+  const std::uint32_t length = other.contentLength_;
   other.entries_.clear();
   other.contentLength_ = 0;
   RemoveAll();  // after the move: `other` may be held inside this dictionary
@@ -329,8 +397,12 @@ AtomPtr CAtomDicti::Release(std::string_view key) {
   if (found == entries_.end()) return nullptr;
   const auto it = entries_.begin() + (found - entries_.cbegin());
   AtomPtr value = std::move(it->second);
-  contentLength_ -= StringWireLength(key.size()) + value->WireLength();
+  const std::int64_t removed = StringWireLength(key.size()) + value->WireLength();
   entries_.erase(it);
+  if (contentLength_ == kSaturated)
+    Recount();
+  else
+    contentLength_ -= static_cast<std::uint32_t>(removed);
   return value;
 }
 

@@ -8,13 +8,17 @@
 // Copies, destruction and serialisation walk the tree without recursion, so a tree of any
 // depth is safe on any thread's stack.
 //
-// Values and the element arrays of containers live in pooled blocks (torrent/AtomPool.h).
+// Values, the element arrays of containers and the bytes of longer strings and keys live in
+// pooled blocks (torrent/AtomPool.h).
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "torrent/AtomPool.h"
@@ -93,20 +97,82 @@ class CAtomInt final : public CAtomInteger<std::int32_t> {
   bool HoldsInt() const override { return true; }
 };
 
-// A byte string of any bytes, NUL included.
+// A byte string of any bytes, NUL included. A file list holds one or more for every file,
+// mostly short names, so the object is three words: up to kNearBytes bytes sit inside it,
+// longer ones in a block of their own of exactly their size.
 class CAtomString final : public CAtom {
  public:
+  static constexpr std::size_t kNearBytes = 8;
+
   CAtomString() = default;
-  explicit CAtomString(std::string_view bytes) : bytes_(bytes) {}
+  explicit CAtomString(std::string_view bytes) { Assign(bytes); }
+  CAtomString(const CAtomString& other) : CAtom(other) { Assign(other.Bytes()); }
+  CAtomString& operator=(const CAtomString& other);
+  ~CAtomString() override { Free(); }
+
   bool HoldsString() const override { return true; }
   std::int32_t WireLength() const override;
   std::int32_t ValueLength() const override;
   std::string AsText() const override;
   // The bytes unchanged.
-  const std::string& Bytes() const { return bytes_; }
+  std::string_view Bytes() const { return {size_ > kNearBytes ? far_ : near_, size_}; }
+
+  // Bytes of the block a string of `size` bytes takes besides the object; 0 for none.
+  static std::size_t FarBytes(std::size_t size) { return size > kNearBytes ? size : 0; }
 
  private:
-  std::string bytes_;
+  void Assign(std::string_view bytes);
+  void Free();
+
+  // Lies in the padding after the base's fields, so the object stays three words.
+  std::uint32_t size_ = 0;
+  union {
+    char* far_;
+    char near_[kNearBytes] = {};
+  };
+};
+
+// A dictionary key: a byte string of one word. A key of up to kNearBytes bytes (all that
+// torrents repeat: "length", "path", "name", "files") sits in the word itself; a longer one
+// points to a block of its own holding its length and bytes. Dense file lists hold two
+// keys for each file; an entry takes two words, where a std::string key made it five.
+class AtomKey {
+ public:
+  static constexpr std::size_t kNearBytes = sizeof(std::uintptr_t) - 1;
+
+  AtomKey() = default;
+  explicit AtomKey(std::string_view bytes);
+  AtomKey(const AtomKey& other) : AtomKey(other.View()) {}
+  AtomKey(AtomKey&& other) noexcept : word_(std::exchange(other.word_, kEmpty)) {}
+  AtomKey& operator=(AtomKey other) noexcept {
+    std::swap(word_, other.word_);
+    return *this;
+  }
+  ~AtomKey();
+
+  std::string_view View() const {
+    if ((word_ & kNearFlag) != 0)
+      return {reinterpret_cast<const char*>(&word_) + 1, (word_ & 0xFF) >> 1};
+    std::uint32_t size;
+    std::memcpy(&size, reinterpret_cast<const char*>(word_), sizeof size);
+    return {reinterpret_cast<const char*>(word_) + sizeof size, size};
+  }
+  operator std::string_view() const { return View(); }
+  std::size_t size() const { return View().size(); }
+  friend bool operator==(const AtomKey& key, std::string_view bytes) { return key.View() == bytes; }
+
+  // Bytes of the block a key of `size` bytes takes besides the word; 0 for none.
+  static std::size_t FarBytes(std::size_t size) {
+    return size > kNearBytes ? sizeof(std::uint32_t) + size : 0;
+  }
+
+ private:
+  // The low bit tells a near key from a block address (blocks are aligned); the low byte
+  // then holds the length above that bit, and the next bytes the key.
+  static_assert(std::endian::native == std::endian::little, "the low byte comes first");
+  static constexpr std::uintptr_t kNearFlag = 1;
+  static constexpr std::uintptr_t kEmpty = kNearFlag;
+  std::uintptr_t word_ = kEmpty;
 };
 
 // Keys compare byte by byte as unsigned values; a prefix sorts before the longer key.
@@ -117,7 +183,7 @@ struct ByteOrder {
 
 class CAtomList : public CAtom {
  public:
-  using Elements = std::vector<AtomPtr, PoolAllocator<AtomPtr>>;
+  using Elements = PoolArray<AtomPtr>;
 
   CAtomList() : CAtom(Shape::kList) {}
   // Deep copy; an element of a kind outside this family is left out.
@@ -142,15 +208,17 @@ class CAtomList : public CAtom {
  private:
   friend class AtomTree;
   friend class AtomBuilder;
+  // Sum of the elements' WireLength, up to kSaturated (in the padding after the base's
+  // fields, so that the object is four words).
+  std::uint32_t contentLength_ = 0;
   Elements items_;
-  std::int64_t contentLength_ = 0;  // sum of the elements' WireLength
 };
 
 class CAtomDicti : public CAtom {
  public:
   // Sorted by ByteOrder, each key once.
-  using Entry = std::pair<std::string, AtomPtr>;
-  using Entries = std::vector<Entry, PoolAllocator<Entry>>;
+  using Entry = std::pair<AtomKey, AtomPtr>;
+  using Entries = PoolArray<Entry>;
 
   CAtomDicti() : CAtom(Shape::kDicti) {}
   // Deep copy, as CopyFrom.
@@ -169,7 +237,7 @@ class CAtomDicti : public CAtom {
   // The value under the key, or nullptr. The dictionary keeps it.
   const CAtom* Lookup(std::string_view key) const;
   // Takes ownership; an earlier value under the key is deleted. A null value is ignored.
-  void Store(const std::string& key, AtomPtr value);
+  void Store(std::string_view key, AtomPtr value);
   // Replaces the content with a deep copy of `other` (nothing happens when it is this
   // dictionary). `other` may be a dictionary held inside this one.
   void CopyFrom(const CAtomDicti& other);
@@ -186,9 +254,12 @@ class CAtomDicti : public CAtom {
   friend class AtomTree;
   friend class AtomBuilder;
   Entries::const_iterator Find(std::string_view key) const;
+  // Sets contentLength_ from the entries.
+  void Recount();
 
+  // Sum over entries of key and value WireLength, up to kSaturated (as in CAtomList).
+  std::uint32_t contentLength_ = 0;
   Entries entries_;
-  std::int64_t contentLength_ = 0;  // sum over entries of key and value WireLength
 };
 
 // A deep copy of a value of this family, or nullptr for any other kind.
@@ -196,5 +267,12 @@ AtomPtr CloneAtom(const CAtom& value);
 
 // Size of the canonical encoding of a byte string of `length` bytes.
 std::int64_t StringWireLength(std::uint64_t length);
+
+// Containers keep the size of their content up to this: any more and their WireLength is
+// clamped all the same. Only taking content out of a container held at it needs a count.
+inline constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
+inline std::uint32_t Saturate(std::int64_t length) {
+  return length >= kSaturated ? kSaturated : static_cast<std::uint32_t>(length);
+}
 
 }  // namespace morvane

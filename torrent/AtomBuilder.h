@@ -16,13 +16,13 @@ class AtomBuilder {
   // `items` hold no null pointer; `contentLength` is the sum of their WireLength.
   static void Fill(CAtomList& list, CAtomList::Elements&& items, std::int64_t contentLength) {
     list.items_ = std::move(items);
-    list.contentLength_ = contentLength;
+    list.contentLength_ = Saturate(contentLength);
   }
   // As above, and the keys are in strictly ascending ByteOrder; `contentLength` also counts
   // each key's encoded size.
   static void Fill(CAtomDicti& dicti, CAtomDicti::Entries&& entries, std::int64_t contentLength) {
     dicti.entries_ = std::move(entries);
-    dicti.contentLength_ = contentLength;
+    dicti.contentLength_ = Saturate(contentLength);
   }
 };
 

@@ -55,11 +55,10 @@ struct ChunkHeader {
 };
 
 constexpr std::uint64_t kNoOwner = ~std::uint64_t{0};  // chunks made for ended threads
-constexpr std::size_t kStep = 16;
+constexpr std::size_t kStep = kBlockAlignment;
 constexpr std::size_t kClasses = kLargestBlock / kStep;
 // One huge page: a large tree then costs few page faults and few TLB entries.
 constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
-static_assert(kStep % alignof(std::max_align_t) == 0);
 static_assert(sizeof(ChunkHeader) % kStep == 0);
 
 std::size_t ClassOf(std::size_t bytes) {
@@ -247,14 +246,11 @@ void Give(void* block, std::size_t) {
 #endif
 
 void* CAtom::operator new(std::size_t size) {
-  return size <= atompool::kLargestBlock ? atompool::Take(size) : ::operator new(size);
+  return atompool::TakeAny(size);
 }
 
 void CAtom::operator delete(void* block, std::size_t size) {
-  if (size <= atompool::kLargestBlock)
-    atompool::Give(block, size);
-  else
-    ::operator delete(block);
+  atompool::GiveAny(block, size);
 }
 
 }  // namespace morvane

@@ -38,25 +38,33 @@ bool HasNul(const char* bytes, std::size_t count) {
 
 // Key order: bytes compared as unsigned values, a prefix first. Keys mostly differ in
 // their first byte, which settles it without a call.
-bool KeyBefore(const std::string& a, const std::string& b) {
+bool KeyBefore(std::string_view a, std::string_view b) {
   if (!a.empty() && !b.empty() && a[0] != b[0])
     return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
-  return std::string_view(a) < std::string_view(b);
+  return a < b;
 }
 
 // What the decoder counts against kTreeBytesPerInputByte: the bytes each allocation holds
 // with the allocator's own rounding and bookkeeping, never less than it really takes.
-// Pooled blocks come in steps of 16 bytes without a header; heap blocks carry an 8-byte
-// header, round to 16 and take at least 32.
+// Pooled blocks come in steps of atompool::kBlockAlignment without a header. Heap blocks
+// carry an 8-byte header, round to 16 and take at least 32; large ones are mapped whole
+// pages with a 16-byte header.
 std::uint64_t HeapCost(std::uint64_t bytes) {
+  constexpr std::uint64_t kMappedFrom = std::uint64_t{64} << 10;  // below any mapping
+  constexpr std::uint64_t kPage = 4096;
+  if (bytes >= kMappedFrom) return (bytes + 16 + kPage - 1) & ~(kPage - 1);
   return std::max<std::uint64_t>(32, (bytes + 8 + 15) & ~std::uint64_t{15});
 }
-std::uint64_t ValueCost(std::size_t bytes) {
-  return bytes <= atompool::kLargestBlock ? (bytes + 15) & ~std::size_t{15} : HeapCost(bytes);
+std::uint64_t ValueCost(std::uint64_t bytes) {
+  constexpr std::uint64_t kStep = atompool::kBlockAlignment;
+  if (bytes == 0) return 0;
+  return bytes <= atompool::kLargestBlock ? (bytes + kStep - 1) & ~(kStep - 1) : HeapCost(bytes);
 }
-// A std::string keeps up to 15 bytes inside itself; longer text takes a heap block.
-std::uint64_t TextCost(std::uint32_t count) {
-  return count > 15 ? HeapCost(std::uint64_t{count} + 1) : 0;
+std::uint64_t StringCost(std::uint32_t count) {
+  return ValueCost(sizeof(CAtomString)) + ValueCost(CAtomString::FarBytes(count));
+}
+std::uint64_t KeyCost(std::uint32_t count) {
+  return ValueCost(AtomKey::FarBytes(count));
 }
 
 class Decoder {
@@ -233,9 +241,7 @@ bool Decoder::StringSpan(std::uint32_t pos, std::uint32_t& start, std::uint32_t&
 
 AtomPtr Decoder::ParseByteString(std::uint32_t pos) {
   std::uint32_t start = 0, count = 0;
-  if (!StringSpan(pos, start, count, lastCanonical_) ||
-      !Hold(ValueCost(sizeof(CAtomString)) + TextCost(count)))
-    return nullptr;
+  if (!StringSpan(pos, start, count, lastCanonical_) || !Hold(StringCost(count))) return nullptr;
   // Below 2^31 bytes (kMaxInputLength), so the size fits WireLength unclamped.
   lastWireLength_ = lastCanonical_ ? static_cast<std::int32_t>(start + count - pos)
                                    : static_cast<std::int32_t>(StringWireLength(count));
@@ -275,13 +281,17 @@ bool Decoder::ReadKey(Frame& top) {
   if (!IsDigit(data_[top.pos]) || !StringSpan(top.pos, start, count, canonical)) return false;
   const auto keyLength = canonical ? start + count - top.pos
                                    : static_cast<std::uint32_t>(StringWireLength(count));
-  if (!Hold(TextCost(count)) || !RoomForOne(top.entries)) return false;
+  if (!Hold(KeyCost(count)) || !RoomForOne(top.entries)) return false;
   top.canonical = top.canonical && canonical;
   top.pos += keyLength;
-  std::string& key = top.entries.emplace_back(std::string(data_ + start, count), nullptr).first;
-  if (HasNul(data_ + start, count)) {
-    std::replace(key.begin(), key.end(), '\0', ' ');
+  const std::string_view bytes(data_ + start, count);
+  if (HasNul(bytes.data(), count)) {
+    std::string spaced(bytes);
+    std::replace(spaced.begin(), spaced.end(), '\0', ' ');
+    top.entries.emplace_back(AtomKey(spaced), nullptr);
     top.canonical = false;
+  } else {
+    top.entries.emplace_back(AtomKey(bytes), nullptr);
   }
   return true;
 }
@@ -293,7 +303,7 @@ bool Decoder::Deliver(AtomPtr value) {
   parent.contentLength += lastWireLength_;
   if (parent.isDicti) {
     auto& entries = parent.entries;
-    const std::string& key = entries.back().first;
+    const std::string_view key = entries.back().first;
     if (entries.size() > 1 && !KeyBefore(entries[entries.size() - 2].first, key)) {
       parent.ordered = false;
       parent.canonical = false;
@@ -358,9 +368,12 @@ AtomPtr Decoder::Close(bool closed) {
   Frame& top = frames_[--depth_];
   lastCanonical_ = top.canonical && closed;
   if (top.isDicti) {
-    const std::uint64_t array = ValueCost(top.entries.size() * sizeof(CAtomDicti::Entry));
-    // Sorting an unordered one takes two more arrays of its size for a while.
-    if (!Hold(ValueCost(sizeof(CAtomDicti)) + array * (top.ordered ? 1 : 3))) return nullptr;
+    const std::uint64_t bytes = top.entries.size() * sizeof(CAtomDicti::Entry);
+    // Sorting an unordered one takes two more arrays of its size for a while, one of them
+    // the sort's own buffer from the heap.
+    const std::uint64_t arrays =
+        ValueCost(bytes) * (top.ordered ? 1 : 2) + (top.ordered ? 0 : HeapCost(bytes));
+    if (!Hold(ValueCost(sizeof(CAtomDicti)) + arrays)) return nullptr;
     auto dicti = std::make_unique<CAtomDicti>();
     if (top.ordered)
       AtomBuilder::Fill(*dicti, TakeExactly(top.entries), top.contentLength);
@@ -435,7 +448,7 @@ void WriteDecimal(std::int64_t number, Out& out) {
 }
 
 template <class Out>
-void WriteString(const std::string& bytes, Out& out) {
+void WriteString(std::string_view bytes, Out& out) {
   WriteDecimal(static_cast<std::int64_t>(bytes.size()), out);
   out.Put(':');
   out.Put(bytes.data(), bytes.size());

@@ -33,12 +33,16 @@ inline constexpr std::uint64_t kWorkPerInputByte = 16;
 inline constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 // Limit on the memory the decoded values take, for each input byte, on top of a fixed
 // allowance. Decoded values take far more room than their encoding (a two-byte empty list
-// is a whole object), so without it a small file could fill the memory. With the input
-// itself held while decoding, a whole import stays below 8 bytes for each input byte plus
-// 64 MB. Torrents mostly need about 4 per byte; a million files named by about 20 bytes of
-// path each need about 7, and a list of still shorter entries is refused.
-inline constexpr std::uint64_t kTreeBytesPerInputByte = 7;
-inline constexpr std::uint64_t kTreeBytesAllowance = std::uint64_t{48} << 20;
+// is a whole object), so without it a small file could fill the memory. A whole import
+// holds the input, the values and the record made of them, and stays below 8 bytes for each
+// input byte plus 64 MB: the record's file list takes up to 2 bytes for each input byte
+// (40 bytes and the path for a file entry of at least 21), and the file lists that come
+// near that take more than 6 per byte in values, so they spend the allowance first and are
+// refused before their record could go past the bound. Torrents mostly need about 1 per
+// byte (piece digests); a million files with 15-byte names need under 5, with 6-byte names
+// a little over 6, which the allowance covers.
+inline constexpr std::uint64_t kTreeBytesPerInputByte = 6;
+inline constexpr std::uint64_t kTreeBytesAllowance = std::uint64_t{40} << 20;
 // Files larger than this are not decoded. A torrent of a million files is about 29 MB;
 // twice that leaves room for long names, and it keeps the memory a file can claim within
 // the bound above.

@@ -43,10 +43,31 @@ std::int32_t LeadingNumber(const std::string& text, std::size_t begin, std::size
   return static_cast<std::int32_t>(value);
 }
 
-void AddEndpoint(std::string url, bool complete, std::vector<TrackerEndpoint>& out) {
-  LowerAscii(url);
-  if (complete) CompleteTrackerUrl(url);
-  if (auto parts = SplitHttpUrl(url)) out.push_back({std::move(parts->host), parts->port});
+// Calls visit(host, port) for each tracker endpoint in order; false when there is no
+// "announce". "announce-list", when present, replaces it.
+template <class Visit>
+bool ForEachTrackerEndpoint(const CAtomDicti& topLevel, Visit visit) {
+  const CAtom* announce = topLevel.Lookup("announce");
+  if (announce == nullptr) return false;
+  auto add = [&](std::string url, bool complete) {
+    LowerAscii(url);
+    if (complete) CompleteTrackerUrl(url);
+    if (auto parts = SplitHttpUrl(url)) visit(std::move(parts->host), parts->port);
+  };
+  const CAtom* announceList = topLevel.Lookup("announce-list");
+  if (announceList == nullptr || !announceList->HoldsList()) {
+    add(announce->AsText(), false);
+    return true;
+  }
+  for (const AtomPtr& item : static_cast<const CAtomList*>(announceList)->Items()) {
+    if (item->HoldsString()) {
+      add(item->AsText(), true);
+    } else if (item->HoldsList()) {
+      for (const AtomPtr& tier : static_cast<const CAtomList&>(*item).Items())
+        if (tier->HoldsString()) add(tier->AsText(), true);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -125,22 +146,19 @@ bool CTorrent::Load(AtomPtr decoded, InfoBytes& infoBytes) {
 
 bool CTorrent::TrackerEndpoints(std::vector<TrackerEndpoint>& out) const {
   out.clear();
-  const CAtom* announce = topLevel_.Lookup("announce");
-  if (announce == nullptr) return false;
-  AddEndpoint(announce->AsText(), false, out);
-  const CAtom* announceList = topLevel_.Lookup("announce-list");
-  if (announceList != nullptr && announceList->HoldsList()) {
-    out.clear();
-    for (const AtomPtr& item : static_cast<const CAtomList*>(announceList)->Items()) {
-      if (item->HoldsString()) {
-        AddEndpoint(item->AsText(), true, out);
-      } else if (item->HoldsList()) {
-        for (const AtomPtr& tier : static_cast<const CAtomList&>(*item).Items())
-          if (tier->HoldsString()) AddEndpoint(tier->AsText(), true, out);
-      }
-    }
-  }
-  return true;
+  return ForEachTrackerEndpoint(topLevel_, [&](std::string&& host, std::int32_t port) {
+    out.push_back({std::move(host), port});
+  });
+}
+
+bool CTorrent::TrackerText(std::string& text) const {
+  text.clear();
+  return ForEachTrackerEndpoint(topLevel_, [&](std::string&& host, std::int32_t port) {
+    text += host;
+    text += ':';
+    text += std::to_string(port);
+    text += ';';
+  });
 }
 
 std::string CTorrent::CommentText() const {
@@ -210,7 +228,7 @@ bool ForEachFileEntry(const CAtomDicti& info, Add add) {
     path.clear();
     path.reserve(size);
     for (const AtomPtr& component : parts) {
-      const std::string& bytes = static_cast<const CAtomString&>(*component).Bytes();
+      const std::string_view bytes = static_cast<const CAtomString&>(*component).Bytes();
       path += '\\';
       const std::size_t at = path.size();
       path += bytes;

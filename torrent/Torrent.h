@@ -44,6 +44,9 @@ class CTorrent {
   // The trackers: "announce-list" when present replaces "announce"; only http trackers
   // give endpoints. False (and no endpoints) when there is no "announce".
   bool TrackerEndpoints(std::vector<TrackerEndpoint>& out) const;
+  // The same endpoints as one text, "host:port;" for each; made without the list, which
+  // for a long "announce-list" would take far more room than the text.
+  bool TrackerText(std::string& text) const;
 
   std::string CommentText() const;
   std::string CreatorText() const;

@@ -69,15 +69,7 @@ std::unique_ptr<TorrentFileInfo> ReadTorrentFileInfo(std::string_view path) {
 }
 
 void FillTorrentFileInfo(const CTorrent& torrent, TorrentFileInfo& record) {
-  std::vector<TrackerEndpoint> endpoints;
-  if (torrent.TrackerEndpoints(endpoints)) {
-    for (const TrackerEndpoint& endpoint : endpoints) {
-      record.trackers += endpoint.host;
-      record.trackers += ':';
-      record.trackers += std::to_string(endpoint.port);
-      record.trackers += ';';
-    }
-  }
+  torrent.TrackerText(record.trackers);
   record.comment = torrent.CommentText();
   record.createdBy = torrent.CreatorText();
   torrent.FileLengthsAndPaths(record.fileLengths, record.filePaths);

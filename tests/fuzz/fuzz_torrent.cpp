@@ -1,6 +1,7 @@
 // libFuzzer target: the decoder, the encoder and the metadata reader over arbitrary bytes.
 // Besides crashes, leaks and undefined behaviour it checks two promises: a decoded value
-// encodes to exactly WireLength bytes, and that encoding decodes to itself.
+// encodes to exactly WireLength bytes, also as entries leave and join a dictionary, and
+// that encoding decodes to itself.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(SerializeValue(*again) == encoded);
     AtomPtr copy = CloneAtom(*value);
     Check(copy && SerializeValue(*copy) == encoded);
+    // Entries taken out and stored back under longer keys (which come to be held apart
+    // from the entry) keep WireLength the size of the encoding.
+    if (value->HoldsDicti()) {
+      auto& dicti = static_cast<CAtomDicti&>(*value);
+      while (!dicti.HasNoItems()) {
+        const std::string key(dicti.Items().begin()->first.View());
+        AtomPtr taken = dicti.Release(key);
+        Check(taken != nullptr && dicti.Lookup(key) == nullptr);
+        if (key.size() < 12) dicti.Store(key + "~", std::move(taken));
+        const auto now = SerializeValue(dicti);
+        Check(now.has_value() && now->size() == static_cast<std::size_t>(dicti.WireLength()));
+      }
+    }
   }
   // A start position inside the data, as containers use it.
   if (size > 1) ParseValue(bytes.data(), length, data[0] % length);

@@ -100,7 +100,15 @@ INSTANTIATE_TEST_SUITE_P(
         CodecCase{"length past the end", "5:abc", None()},
         CodecCase{"length past 32 bits", "4294967297:x", None()},
         CodecCase{"length past 64 bits", "184467440737095516160000:x", None()},
-        CodecCase{"list with a string past the end", "l9:abe", None()}),
+        CodecCase{"list with a string past the end", "l9:abe", None()},
+        // Short keys and strings are held inside their values, longer ones beside them.
+        CodecCase{"a key of eight bytes after its prefix of seven", "d8:abcdefgh1:x7:abcdefg1:ye",
+                  "d7:abcdefg1:y8:abcdefgh1:xe"},
+        CodecCase{"repeated long key keeps the last", "d10:second-key1:x10:second-key1:ye",
+                  "d10:second-key1:ye"},
+        CodecCase{"NUL in a long key becomes space", "d9:abcd\0efgh1:xe"s, "d9:abcd efgh1:xe"},
+        CodecCase{"strings of eight and nine bytes", "l8:abc\0efgh9:abc\0efghie"s,
+                  "l8:abc\0efgh9:abc\0efghie"s}),
     [](const auto& info) {
       std::string name;
       for (char c : std::string(info.param.what)) name += std::isalnum((unsigned char)c) ? c : '_';
@@ -207,6 +215,48 @@ TEST(BencodeValues, TextsAndLengthsByKind) {
   }
   EXPECT_EQ(SerializeInteger(*cases[2].value), "i-5e");
   EXPECT_EQ(SerializeString(*cases[2].value), std::nullopt);
+}
+
+TEST(BencodeValues, StringCopiesKeepTheirBytes) {
+  // Sizes held inside the value and beside it, assigned across each other.
+  const std::string sizes[] = {"", "12345678", "123456789", std::string(300, 'q')};
+  for (const std::string& from : sizes) {
+    for (const std::string& to : sizes) {
+      CAtomString source(from);
+      CAtomString target(to);
+      target = source;
+      const CAtomString copy(target);
+      source = CAtomString("gone");
+      EXPECT_EQ(target.Bytes(), from) << from.size() << " over " << to.size();
+      EXPECT_EQ(copy.Bytes(), from);
+      EXPECT_EQ(copy.WireLength(), static_cast<int>(Str(from).size()));
+    }
+  }
+}
+
+// A value whose encoding would be 2^30 bytes, so that a few of them pass what 32 bits hold.
+class Huge : public CAtom {
+ public:
+  static constexpr std::int32_t kWire = 1 << 30;
+  std::int32_t WireLength() const override { return kWire; }
+  std::int32_t ValueLength() const override { return 0; }
+  std::string AsText() const override { return {}; }
+};
+
+TEST(BencodeValues, ContentBeyondThirtyTwoBitsClampsAndCountsAgainWhenTaken) {
+  constexpr std::int32_t kClamped = 2147483647;
+  CAtomList list;
+  for (int i = 0; i < 5; ++i) list.Append(std::make_unique<Huge>());
+  EXPECT_EQ(list.WireLength(), kClamped);
+
+  CAtomDicti dicti;
+  for (const char* key : {"a", "b", "c", "d", "e"}) dicti.Store(key, std::make_unique<Huge>());
+  EXPECT_EQ(dicti.WireLength(), kClamped);
+  dicti.Store("a", std::make_unique<CAtomLong>(7));  // "1:a" "i7e" instead of a huge one
+  for (const char* key : {"b", "c"}) EXPECT_NE(dicti.Release(key), nullptr);
+  EXPECT_EQ(dicti.WireLength(), kClamped);  // 2 + 6 + 2 * (3 + 2^30): still past 2^31 - 1
+  EXPECT_NE(dicti.Release("d"), nullptr);
+  EXPECT_EQ(dicti.WireLength(), 2 + 6 + 3 + Huge::kWire);
 }
 
 // A value of a kind outside the family.
