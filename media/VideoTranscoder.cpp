@@ -1,0 +1,134 @@
+#include "media/VideoTranscoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+#include "media/MediaInput.h"
+
+namespace morvane::media {
+
+namespace {
+
+// A key frame every two seconds: fragments stay short and a player joining mid-stream waits
+// little, at a small cost in size.
+constexpr double kKeyFrameSeconds = 2.0;
+
+int Even(double value) { return std::max(2, static_cast<int>(std::lround(value / 2.0)) * 2); }
+
+}  // namespace
+
+void FitSize(int w, int h, int height, int& outWidth, int& outHeight) {
+  if (w <= 0 || h <= 0) {
+    outWidth = outHeight = 0;
+    return;
+  }
+  if (height <= 0 || h <= height) {
+    outWidth = Even(w);
+    outHeight = Even(h);
+    return;
+  }
+  outHeight = Even(height);
+  outWidth = Even(static_cast<double>(w) * outHeight / h);
+}
+
+VideoTranscoder::VideoTranscoder(const AVStream& input, std::int64_t startPts, const VideoPlan& plan)
+    : startPts_(startPts), decoded_(NewFrame()), scaled_(NewFrame()), packet_(NewPacket()) {
+  const AVCodec* decoderCodec = avcodec_find_decoder(input.codecpar->codec_id);
+  if (decoderCodec == nullptr) throw MediaError("no decoder for the picture");
+  decoder_.reset(avcodec_alloc_context3(decoderCodec));
+  if (!decoder_) throw std::bad_alloc();
+  Check(avcodec_parameters_to_context(decoder_.get(), input.codecpar), "picture parameters");
+  decoder_->pkt_timebase = input.time_base;
+  // Decoding shares the two cores with the encoder; slice threads add no frames of delay,
+  // frame threads decode HEVC faster. Both are allowed and libavcodec picks per codec.
+  decoder_->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  Check(avcodec_open2(decoder_.get(), decoderCodec, nullptr), "opening the picture decoder");
+
+  const AVCodec* encoderCodec = avcodec_find_encoder_by_name("libx264");
+  if (encoderCodec == nullptr) throw MediaError("no H.264 encoder (libx264)");
+  encoder_.reset(avcodec_alloc_context3(encoderCodec));
+  if (!encoder_) throw std::bad_alloc();
+  encoder_->width = plan.width;
+  encoder_->height = plan.height;
+  encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
+  encoder_->time_base = input.time_base;
+  AVRational rate = input.avg_frame_rate.num > 0 ? input.avg_frame_rate : input.r_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
+  encoder_->framerate = rate;
+  encoder_->gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(rate) * kKeyFrameSeconds)));
+  encoder_->sample_aspect_ratio = input.codecpar->sample_aspect_ratio;
+  encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "preset", plan.preset.c_str(), 0);
+  // No look-ahead and no B-frames: a frame leaves the encoder as soon as it is in, which is
+  // what brings the first picture to the player quickly.
+  av_dict_set(&options, "tune", "zerolatency", 0);
+  av_dict_set_int(&options, "crf", plan.crf, 0);
+  const int opened = avcodec_open2(encoder_.get(), encoderCodec, &options);
+  av_dict_free(&options);
+  Check(opened, "opening the H.264 encoder");
+
+  scaled_->format = AV_PIX_FMT_YUV420P;
+  scaled_->width = plan.width;
+  scaled_->height = plan.height;
+  Check(av_frame_get_buffer(scaled_.get(), 0), "picture buffer");
+}
+
+void VideoTranscoder::Send(const AVPacket& packet, const PacketReceiver& receive) {
+  if (avcodec_send_packet(decoder_.get(), &packet) < 0) return;
+  Drain(receive);
+}
+
+void VideoTranscoder::Flush(const PacketReceiver& receive) {
+  avcodec_send_packet(decoder_.get(), nullptr);
+  Drain(receive);
+  Encode(nullptr, receive);
+}
+
+void VideoTranscoder::Drain(const PacketReceiver& receive) {
+  for (;;) {
+    const int got = avcodec_receive_frame(decoder_.get(), decoded_.get());
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
+    if (got < 0) break;  // a damaged frame: skipped
+    std::int64_t pts = decoded_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) pts = lastPts_ == AV_NOPTS_VALUE ? startPts_ : lastPts_ + 1;
+    // Frames before the start (an open group of pictures) and frames out of order are
+    // dropped: the encoder needs strictly increasing times.
+    if ((startPts_ != AV_NOPTS_VALUE && pts < startPts_) ||
+        (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_)) {
+      av_frame_unref(decoded_.get());
+      continue;
+    }
+    lastPts_ = pts;
+    scaler_.reset(sws_getCachedContext(scaler_.release(), decoded_->width, decoded_->height,
+                                       static_cast<AVPixelFormat>(decoded_->format), encoder_->width,
+                                       encoder_->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                       nullptr, nullptr));
+    if (!scaler_) throw MediaError("no scaler for the picture");
+    Check(av_frame_make_writable(scaled_.get()), "picture buffer");
+    sws_scale(scaler_.get(), decoded_->data, decoded_->linesize, 0, decoded_->height, scaled_->data,
+              scaled_->linesize);
+    scaled_->pts = startPts_ == AV_NOPTS_VALUE ? pts : pts - startPts_;
+    av_frame_unref(decoded_.get());
+    Encode(scaled_.get(), receive);
+  }
+}
+
+void VideoTranscoder::Encode(const AVFrame* frame, const PacketReceiver& receive) {
+  Check(avcodec_send_frame(encoder_.get(), frame), "encoding the picture");
+  if (frame != nullptr) ++framesEncoded_;
+  for (;;) {
+    const int got = avcodec_receive_packet(encoder_.get(), packet_.get());
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
+    Check(got, "encoding the picture");
+    // Each packet's own length lets the muxer end a fragment exactly at the next frame.
+    if (packet_->duration <= 0)
+      packet_->duration = std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(encoder_->framerate), encoder_->time_base));
+    receive(*packet_);
+    av_packet_unref(packet_.get());
+  }
+}
+
+}  // namespace morvane::media
