@@ -136,6 +136,7 @@ double Conversion::TrialRun(const VideoPlan& plan) {
 }
 
 VideoPlan Conversion::PlanVideo() {
+  if (options_.videoPlan.height > 0) return options_.videoPlan;
   const AVStream& stream = *format_.streams[video_];
   const AVCodecParameters& p = *stream.codecpar;
   AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;

@@ -34,6 +34,7 @@ struct ConvertOptions {
   double startSeconds = 0;
   int maxHeight = 720;         // a re-encoded picture has at most this many lines
   double speedTarget = 1.25;   // a re-encoding must run this much faster than playback
+  VideoPlan videoPlan;         // with a size, used as it is instead of measuring (benchmarks)
   std::function<void(const ConvertStart&)> onStart;  // called once, before the first byte
 };
 

@@ -29,6 +29,7 @@ std::vector<VideoPlan> CandidatePlans(int width, int height, int maxHeight) {
       if (p.height == plan.height && p.preset == plan.preset) return;
     plans.push_back(plan);
   };
+  add(maxHeight, "veryfast");
   add(maxHeight, "superfast");
   add(maxHeight, "ultrafast");
   for (const int lines : kFallbackHeights)

@@ -272,6 +272,17 @@ std::string WriteWebVtt(const std::vector<Cue>& cues) {
   return out;
 }
 
+std::vector<Cue> ShiftCues(std::vector<Cue> cues, std::int64_t startMs) {
+  std::vector<Cue> shifted;
+  for (Cue& cue : cues) {
+    if (cue.endMs <= startMs) continue;
+    cue.startMs = std::max<std::int64_t>(0, cue.startMs - startMs);
+    cue.endMs -= startMs;
+    shifted.push_back(std::move(cue));
+  }
+  return shifted;
+}
+
 SubtitleConversion ConvertSubtitleFile(std::string_view bytes, std::string_view name) {
   SubtitleConversion result;
   const std::string text = SubtitleTextToUtf8(bytes);

@@ -32,6 +32,11 @@ std::string CleanSubStationText(std::string_view text);
 
 std::string WriteWebVtt(const std::vector<Cue>& cues);
 
+// The cues on the time line of a stream that starts `startMs` into the film (a converted
+// stream started after a seek): moved earlier by that much; cues over before it dropped, one
+// under way cut to begin at zero.
+std::vector<Cue> ShiftCues(std::vector<Cue> cues, std::int64_t startMs);
+
 struct SubtitleConversion {
   bool ok = false;
   std::string webVtt;   // the whole file

@@ -62,6 +62,15 @@ TEST(SubtitleFileTest, ConvertsToCleanWebVtt) {
   EXPECT_FALSE(ConvertSubtitleFile(std::string("\x00\xff\x10", 3), "a.ass").ok);
 }
 
+TEST(SubtitleFileTest, CuesFollowAStreamStartedLater) {
+  const std::vector<Cue> cues = ShiftCues({{1000, 2000, "over"}, {2500, 4000, "under way"}, {5000, 6000, "later"}}, 3000);
+  ASSERT_EQ(cues.size(), 2u);
+  EXPECT_EQ(cues[0].startMs, 0);
+  EXPECT_EQ(cues[0].endMs, 1000);
+  EXPECT_EQ(cues[1].startMs, 2000);
+  EXPECT_EQ(cues[1].text, "later");
+}
+
 TEST(SubtitleFileTest, TextInGbkOrUtf8) {
   const std::string text = "字幕 €";
   EXPECT_EQ(SubtitleTextToUtf8(text), text);
