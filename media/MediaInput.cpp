@@ -1,5 +1,6 @@
 #include "media/MediaInput.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace morvane::media {
@@ -24,9 +25,11 @@ int MediaInput::Read(void* opaque, std::uint8_t* buffer, int size) {
     return AVERROR_EXIT;
   }
   if (state.position >= state.source.size) return AVERROR_EOF;
-  const std::int64_t n =
-      state.source.readAt(state.position, reinterpret_cast<char*>(buffer), static_cast<std::size_t>(size));
-  if (n < 0) {
+  // Never past the end: a piece reader would wait for bytes that never come.
+  const std::size_t length = static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), state.source.size - state.position));
+  const std::int64_t n = state.source.readAt(state.position, reinterpret_cast<char*>(buffer), length);
+  if (n < 0 || static_cast<std::uint64_t>(n) > length) {
     state.failure = "the file could not be read";
     return AVERROR(EIO);
   }
