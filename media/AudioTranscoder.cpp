@@ -18,13 +18,7 @@ int OutputSampleRate(int input) { return input == 44100 || input == 48000 ? inpu
 AudioTranscoder::AudioTranscoder(const AVStream& input, std::int64_t startPts)
     : inputTimeBase_(input.time_base), startPts_(startPts), decoded_(NewFrame()),
       encoded_(NewFrame()), packet_(NewPacket()) {
-  const AVCodec* decoderCodec = avcodec_find_decoder(input.codecpar->codec_id);
-  if (decoderCodec == nullptr) throw MediaError("no decoder for the sound");
-  decoder_.reset(avcodec_alloc_context3(decoderCodec));
-  if (!decoder_) throw std::bad_alloc();
-  Check(avcodec_parameters_to_context(decoder_.get(), input.codecpar), "sound parameters");
-  decoder_->pkt_timebase = input.time_base;
-  Check(avcodec_open2(decoder_.get(), decoderCodec, nullptr), "opening the sound decoder");
+  decoder_ = OpenDecoder(input, 1);
 
   const AVCodec* encoderCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (encoderCodec == nullptr) throw MediaError("no AAC encoder");
@@ -68,14 +62,7 @@ void AudioTranscoder::Flush(const PacketReceiver& receive) {
   Drain(receive);
   Resample(nullptr);
   EncodeFromFifo(true, receive);
-  Check(avcodec_send_frame(encoder_.get(), nullptr), "ending the sound");
-  for (;;) {
-    const int got = avcodec_receive_packet(encoder_.get(), packet_.get());
-    if (got == AVERROR_EOF || got == AVERROR(EAGAIN)) break;
-    Check(got, "encoding sound");
-    receive(*packet_);
-    av_packet_unref(packet_.get());
-  }
+  EncodeFrame(*encoder_, nullptr, *packet_, receive, "ending the sound");
 }
 
 void AudioTranscoder::Drain(const PacketReceiver& receive) {
@@ -136,14 +123,7 @@ void AudioTranscoder::EncodeFromFifo(bool final, const PacketReceiver& receive) 
           "sound buffer");
     encoded_->pts = nextPts_ == AV_NOPTS_VALUE ? 0 : nextPts_;
     nextPts_ = encoded_->pts + samples;
-    Check(avcodec_send_frame(encoder_.get(), encoded_.get()), "encoding sound");
-    for (;;) {
-      const int got = avcodec_receive_packet(encoder_.get(), packet_.get());
-      if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
-      Check(got, "encoding sound");
-      receive(*packet_);
-      av_packet_unref(packet_.get());
-    }
+    EncodeFrame(*encoder_, encoded_.get(), *packet_, receive, "encoding sound");
   }
 }
 

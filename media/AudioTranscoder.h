@@ -1,14 +1,10 @@
 #pragma once
 // Sound the browser cannot play (AC3, DTS, MP2, PCM, ...) re-encoded to stereo AAC.
 
-#include <functional>
-
+#include "media/CodecSteps.h"
 #include "media/Libav.h"
 
 namespace morvane::media {
-
-// Receives each encoded packet, timestamps in the encoder's time base.
-using PacketReceiver = std::function<void(AVPacket& packet)>;
 
 class AudioTranscoder {
  public:

@@ -22,11 +22,6 @@ bool IsTextCodec(AVCodecID id) {
   }
 }
 
-std::string Tag(const AVDictionary* metadata, const char* key) {
-  const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
-  return entry != nullptr && entry->value != nullptr ? entry->value : "";
-}
-
 // The cue text of one packet, in UTF-8.
 std::string PacketText(AVCodecID codec, std::string_view data) {
   if (codec == AV_CODEC_ID_MOV_TEXT) {
@@ -62,9 +57,9 @@ std::vector<EmbeddedSubtitle> ListEmbeddedSubtitles(const ByteSource& source,
       EmbeddedSubtitle track;
       track.streamIndex = static_cast<int>(i);
       track.codec = avcodec_get_name(s.codecpar->codec_id);
-      track.language = Tag(s.metadata, "language");
+      track.language = MetadataValue(s.metadata, "language");
       if (track.language == "und") track.language.clear();
-      track.title = Tag(s.metadata, "title");
+      track.title = MetadataValue(s.metadata, "title");
       track.isText = IsTextCodec(s.codecpar->codec_id);
       tracks.push_back(std::move(track));
     }

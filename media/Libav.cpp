@@ -25,6 +25,11 @@ Packet NewPacket() {
 
 void QuietLibavLog() { av_log_set_level(AV_LOG_ERROR); }
 
+std::string MetadataValue(const AVDictionary* metadata, const char* key) {
+  const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+  return entry != nullptr && entry->value != nullptr ? entry->value : "";
+}
+
 std::string ErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);

@@ -52,6 +52,9 @@ Packet NewPacket();
 // hints) would flood a service's log. Process-wide; programs call it once at start.
 void QuietLibavLog();
 
+// A stream's or file's metadata value ("language", "title"), "" when absent.
+std::string MetadataValue(const AVDictionary* metadata, const char* key);
+
 // libav's text for an error code.
 std::string ErrorText(int code);
 

@@ -15,11 +15,6 @@ bool OneOf(std::string_view value, std::initializer_list<std::string_view> set) 
   return std::find(set.begin(), set.end(), value) != set.end();
 }
 
-std::string Tag(const AVDictionary* metadata, const char* key) {
-  const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
-  return entry != nullptr && entry->value != nullptr ? entry->value : "";
-}
-
 StreamInfo DescribeStream(const AVStream& stream) {
   StreamInfo info;
   info.index = stream.index;
@@ -37,9 +32,9 @@ StreamInfo DescribeStream(const AVStream& stream) {
     info.framesPerSecond = av_q2d(stream.avg_frame_rate);
   info.channels = p.ch_layout.nb_channels;
   info.sampleRate = p.sample_rate;
-  info.language = Tag(stream.metadata, "language");
+  info.language = MetadataValue(stream.metadata, "language");
   if (info.language == "und") info.language.clear();
-  info.title = Tag(stream.metadata, "title");
+  info.title = MetadataValue(stream.metadata, "title");
   info.isDefault = (stream.disposition & AV_DISPOSITION_DEFAULT) != 0;
   return info;
 }

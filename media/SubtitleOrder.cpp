@@ -3,18 +3,14 @@
 #include <algorithm>
 #include <cctype>
 
+#include "media/SubtitleText.h"
+
 namespace morvane::media {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
 bool IsChineseTag(std::string_view tag) {
-  const std::string lower = Lower(tag);
+  const std::string lower = AsciiLower(tag);
   for (const char* known : {"zh", "zho", "chi", "chs", "cht", "chn", "cn", "sc", "tc", "gb", "big5",
                             "chinese", "zh-hans", "zh-hant", "zh-cn", "zh-tw", "zh-hk", "zh_cn", "zh_tw"})
     if (lower == known) return true;

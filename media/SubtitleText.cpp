@@ -87,6 +87,13 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
 std::string SubtitleTextToUtf8(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) {
     bytes.remove_prefix(3);

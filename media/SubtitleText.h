@@ -13,4 +13,7 @@ std::string SubtitleTextToUtf8(std::string_view bytes);
 
 bool IsValidUtf8(std::string_view text);
 
+// ASCII letters in lower case, every other byte as it is (file names, tags, section names).
+std::string AsciiLower(std::string_view text);
+
 }  // namespace morvane::media

@@ -34,17 +34,9 @@ void FitSize(int w, int h, int height, int& outWidth, int& outHeight) {
 
 VideoTranscoder::VideoTranscoder(const AVStream& input, std::int64_t startPts, const VideoPlan& plan)
     : startPts_(startPts), decoded_(NewFrame()), scaled_(NewFrame()), packet_(NewPacket()) {
-  const AVCodec* decoderCodec = avcodec_find_decoder(input.codecpar->codec_id);
-  if (decoderCodec == nullptr) throw MediaError("no decoder for the picture");
-  decoder_.reset(avcodec_alloc_context3(decoderCodec));
-  if (!decoder_) throw std::bad_alloc();
-  Check(avcodec_parameters_to_context(decoder_.get(), input.codecpar), "picture parameters");
-  decoder_->pkt_timebase = input.time_base;
-  // Decoding shares the two cores with the encoder; slice threads add no frames of delay,
-  // frame threads decode HEVC faster. Both are allowed and libavcodec picks per codec.
-  decoder_->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  Check(avcodec_open2(decoder_.get(), decoderCodec, nullptr), "opening the picture decoder");
+  // Decoding shares the two cores with the encoder; libavcodec chooses slice or frame
+  // threads per codec (frame threads decode HEVC fastest).
+  decoder_ = OpenDecoder(input, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
 
   const AVCodec* encoderCodec = avcodec_find_encoder_by_name("libx264");
   if (encoderCodec == nullptr) throw MediaError("no H.264 encoder (libx264)");
@@ -117,18 +109,14 @@ void VideoTranscoder::Drain(const PacketReceiver& receive) {
 }
 
 void VideoTranscoder::Encode(const AVFrame* frame, const PacketReceiver& receive) {
-  Check(avcodec_send_frame(encoder_.get(), frame), "encoding the picture");
   if (frame != nullptr) ++framesEncoded_;
-  for (;;) {
-    const int got = avcodec_receive_packet(encoder_.get(), packet_.get());
-    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
-    Check(got, "encoding the picture");
+  const std::int64_t frameLength =
+      std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(encoder_->framerate), encoder_->time_base));
+  EncodeFrame(*encoder_, frame, *packet_, [&](AVPacket& packet) {
     // Each packet's own length lets the muxer end a fragment exactly at the next frame.
-    if (packet_->duration <= 0)
-      packet_->duration = std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(encoder_->framerate), encoder_->time_base));
-    receive(*packet_);
-    av_packet_unref(packet_.get());
-  }
+    if (packet.duration <= 0) packet.duration = frameLength;
+    receive(packet);
+  }, "encoding the picture");
 }
 
 }  // namespace morvane::media

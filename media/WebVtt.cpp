@@ -11,12 +11,6 @@ namespace morvane::media {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
 std::vector<std::string_view> Lines(std::string_view text) {
   std::vector<std::string_view> lines;
   std::size_t begin = 0;
@@ -111,7 +105,7 @@ std::string TidyLines(std::string_view text) {
 }  // namespace
 
 SubtitleFormat SubtitleFormatFromName(std::string_view name) {
-  const std::string lower = Lower(name);
+  const std::string lower = AsciiLower(name);
   if (lower.ends_with(".srt")) return SubtitleFormat::kSubRip;
   if (lower.ends_with(".ass") || lower.ends_with(".ssa")) return SubtitleFormat::kSubStationAlpha;
   if (lower.ends_with(".vtt")) return SubtitleFormat::kWebVtt;
@@ -133,7 +127,7 @@ std::string CleanSubRipText(std::string_view text) {
     if (c == '<') {
       const std::size_t close = text.find('>', i);
       if (close != std::string_view::npos && text.substr(i, close - i).find('\n') == std::string_view::npos) {
-        const std::string tag = Lower(text.substr(i + 1, close - i - 1));
+        const std::string tag = AsciiLower(text.substr(i + 1, close - i - 1));
         if (tag == "i" || tag == "b" || tag == "u" || tag == "/i" || tag == "/b" || tag == "/u") {
           out += '<' + tag + '>';
           i = close + 1;
@@ -220,7 +214,7 @@ std::vector<Cue> ParseSubStationAlpha(std::string_view text) {
   for (std::string_view line : Lines(text)) {
     line = Trim(line);
     if (line.starts_with('[')) {
-      inEvents = Lower(line) == "[events]";
+      inEvents = AsciiLower(line) == "[events]";
       continue;
     }
     if (!inEvents) continue;
@@ -230,7 +224,7 @@ std::vector<Cue> ParseSubStationAlpha(std::string_view text) {
       std::size_t begin = 0;
       for (;;) {
         const std::size_t comma = fields.find(',', begin);
-        const std::string name = Lower(Trim(fields.substr(begin, comma - begin)));
+        const std::string name = AsciiLower(Trim(fields.substr(begin, comma - begin)));
         if (name == "start") startField = index;
         if (name == "end") endField = index;
         ++index;

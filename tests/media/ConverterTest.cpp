@@ -101,11 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConvertCase{"h264_aac_subs.mkv", 3.2, false, false},
                       ConvertCase{"vp9_opus.webm", 1.0, false, false}),
     [](const auto& info) {
-      std::string name = std::string(info.param.sample) + "_at_" +
-                         std::to_string(static_cast<int>(info.param.startSeconds * 10));
-      for (char& ch : name)
-        if (ch == '.') ch = '_';
-      return name;
+      return testing::TestNameOf(std::string(info.param.sample) + "_at_" +
+                                 std::to_string(static_cast<int>(info.param.startSeconds * 10)));
     });
 
 TEST(ConverterFailureTest, BrokenInputOrAGoneReceiverEndsWithAnErrorResult) {

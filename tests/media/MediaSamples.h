@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -16,6 +17,13 @@
 namespace morvane::testing {
 
 constexpr double kSampleSeconds = 4.0;
+
+// A sample's name as part of a test's name (letters, digits and underscores only).
+inline std::string TestNameOf(std::string name) {
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
 
 class MediaSamples {
  public:

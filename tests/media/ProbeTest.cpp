@@ -48,12 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{"h264_aac_subs.mkv", Decision::kRemux, "video/mp4", "h264", "aac"},
                       ProbeCase{"h264_aac.mp4", Decision::kPlayable, "video/mp4", "h264", "aac"},
                       ProbeCase{"vp9_opus.webm", Decision::kPlayable, "video/webm", "vp9", "opus"}),
-    [](const auto& info) {
-      std::string name = info.param.sample;
-      for (char& ch : name)
-        if (ch == '.') ch = '_';
-      return name;
-    });
+    [](const auto& info) { return testing::TestNameOf(info.param.sample); });
 
 TEST(ProbeBrokenTest, UnreadableInputIsUnplayableWithAReason) {
   QuietLibavLog();
