@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ConvertCase{"hevc_aac.mp4", 2.3, true, false},
                       ConvertCase{"h264_ac3.mkv", 0, false, true},
                       ConvertCase{"h264_ac3.mkv", 2.5, false, true},
+                      ConvertCase{"hevc_ac3.mkv", 2.0, true, true},
                       ConvertCase{"xvid_mp3.avi", 0, true, false},
                       ConvertCase{"xvid_mp3.avi", 1.7, true, false},
                       ConvertCase{"h264_aac_subs.mkv", 0, false, false},

@@ -61,6 +61,9 @@ class MediaSamples {
       return picture + "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=25:min-keyint=25 "
                        "-tag:v hvc1 -c:a aac " + out;
     if (name == "h264_ac3.mkv") return picture + "-c:v libx264 -preset ultrafast " + keyEverySecond + "-c:a ac3 " + out;
+    if (name == "hevc_ac3.mkv")
+      return picture + "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=25:min-keyint=25 "
+                       "-c:a ac3 " + out;
     if (name == "xvid_mp3.avi") return picture + "-c:v libxvid " + keyEverySecond + "-c:a libmp3lame " + out;
     if (name == "h264_aac.mp4") return picture + "-c:v libx264 -preset ultrafast " + keyEverySecond + "-c:a aac " + out;
     if (name == "vp9_opus.webm")
