@@ -15,8 +15,8 @@ int OutputSampleRate(int input) { return input == 44100 || input == 48000 ? inpu
 
 }  // namespace
 
-AudioTranscoder::AudioTranscoder(const AVStream& input, std::int64_t startPts)
-    : inputTimeBase_(input.time_base), startPts_(startPts), decoded_(NewFrame()),
+AudioTranscoder::AudioTranscoder(const AVStream& input, StreamWindow window)
+    : inputTimeBase_(input.time_base), window_(window), decoded_(NewFrame()),
       encoded_(NewFrame()), packet_(NewPacket()) {
   decoder_ = OpenDecoder(input, 1);
 
@@ -71,7 +71,7 @@ void AudioTranscoder::Drain(const PacketReceiver& receive) {
     if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
     if (got < 0) break;  // a damaged frame: skipped
     const std::int64_t pts = decoded_->best_effort_timestamp;
-    if (pts != AV_NOPTS_VALUE && pts < startPts_) {
+    if (pts != AV_NOPTS_VALUE && window_.firstPts != AV_NOPTS_VALUE && pts < window_.firstPts) {
       av_frame_unref(decoded_.get());
       continue;
     }
@@ -80,7 +80,7 @@ void AudioTranscoder::Drain(const PacketReceiver& receive) {
       // start in step even when the sound begins a little after the key frame.
       nextPts_ = pts == AV_NOPTS_VALUE
                      ? 0
-                     : av_rescale_q(pts - startPts_, inputTimeBase_, encoder_->time_base);
+                     : av_rescale_q(pts - window_.originPts, inputTimeBase_, encoder_->time_base);
     }
     Resample(decoded_.get());
     av_frame_unref(decoded_.get());

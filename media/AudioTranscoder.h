@@ -8,9 +8,8 @@ namespace morvane::media {
 
 class AudioTranscoder {
  public:
-  // `startPts`: the output's time zero in the input stream's time base; sound before it is
-  // dropped. Throws MediaError.
-  AudioTranscoder(const AVStream& input, std::int64_t startPts);
+  // Sound outside the window is dropped. Throws MediaError.
+  AudioTranscoder(const AVStream& input, StreamWindow window);
 
   const AVCodecContext& encoder() const { return *encoder_; }
   // One packet of the input stream. Throws MediaError on a broken encoder; a packet the
@@ -25,7 +24,7 @@ class AudioTranscoder {
   void Drain(const PacketReceiver& receive);
 
   AVRational inputTimeBase_;
-  std::int64_t startPts_;
+  StreamWindow window_;
   CodecContext decoder_;
   CodecContext encoder_;
   Resampler resampler_;

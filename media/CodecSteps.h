@@ -8,6 +8,15 @@
 
 namespace morvane::media {
 
+// Where a stream's part of the output lies, in the input stream's time base: what comes
+// before `firstPts` is left out (AV_NOPTS_VALUE: nothing is), and `originPts` becomes the
+// output's time zero. The origin lies a little before the first picture when a copied
+// picture stream needs room for its decoding order (B-frames).
+struct StreamWindow {
+  std::int64_t firstPts = AV_NOPTS_VALUE;
+  std::int64_t originPts = 0;
+};
+
 // Receives each encoded packet, timestamps in the encoder's time base.
 using PacketReceiver = std::function<void(AVPacket& packet)>;
 

@@ -28,13 +28,21 @@ constexpr auto kTrialCap = std::chrono::milliseconds(2500);
 constexpr double kEarlyEndSlackSeconds = 1.0;
 constexpr double kEarlyEndSlackShare = 0.02;
 
+// The first step back when a seek lands after the time asked for; each further one doubles.
+constexpr double kSeekBackSeconds = 2.0;
+
 double Seconds(std::int64_t pts, AVRational base) { return static_cast<double>(pts) * av_q2d(base); }
 
 
-bool Copies(const AVStream& stream) {
-  const std::string codec = avcodec_get_name(stream.codecpar->codec_id);
-  const bool video = stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-  return video ? CopiesIntoMp4(codec, StreamKind::kVideo) : CopiesIntoMp4(codec, StreamKind::kAudio);
+// How long before its presentation a copied picture stream's first frame is decoded, in the
+// stream's time base. Right after a seek the demuxer often does not know the key frame's
+// decoding time; the muxer then works it out from the stream's reorder depth, and so is it
+// done here.
+std::int64_t ReorderDelay(const AVStream& video, const AVPacket& keyFrame) {
+  if (keyFrame.dts != AV_NOPTS_VALUE && keyFrame.dts <= keyFrame.pts) return keyFrame.pts - keyFrame.dts;
+  const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate : video.r_frame_rate;
+  if (video.codecpar->video_delay <= 0 || rate.num <= 0 || rate.den <= 0) return 0;
+  return av_rescale_q(video.codecpar->video_delay, av_inv_q(rate), video.time_base);
 }
 
 class Conversion {
@@ -47,7 +55,7 @@ class Conversion {
 
  private:
   void SeekTo(double seconds);
-  std::int64_t FindStart(std::deque<Packet>& early);
+  void FindStart(std::deque<Packet>& early);
   VideoPlan PlanVideo();
   double TrialRun(const VideoPlan& plan);
   bool ReadPacket();
@@ -87,9 +95,10 @@ void Conversion::SeekTo(double seconds) {
   throw MediaError("the file cannot be played from that time");
 }
 
-// The output's time zero, in the time base of the video stream (else the audio stream):
-// the first key frame after the seek. Sound read on the way that belongs after it is kept.
-std::int64_t Conversion::FindStart(std::deque<Packet>& early) {
+// Reads on to the first key frame of the video stream (else the audio stream) after the
+// seek and leaves it last in `early`, after the sound read on the way (some of which may
+// belong after it).
+void Conversion::FindStart(std::deque<Packet>& early) {
   const int leader = video_ >= 0 ? video_ : audio_;
   while (ReadPacket()) {
     CheckCancelled();
@@ -97,7 +106,7 @@ std::int64_t Conversion::FindStart(std::deque<Packet>& early) {
         packet_->pts != AV_NOPTS_VALUE) {
       early.push_back(NewPacket());
       av_packet_move_ref(early.back().get(), packet_.get());
-      return early.back()->pts;
+      return;
     }
     if (packet_->stream_index == audio_) {
       early.push_back(NewPacket());
@@ -110,7 +119,7 @@ std::int64_t Conversion::FindStart(std::deque<Packet>& early) {
 double Conversion::TrialRun(const VideoPlan& plan) {
   try {
     SeekTo(options_.startSeconds);
-    VideoTranscoder trial(*format_.streams[video_], AV_NOPTS_VALUE, plan);
+    VideoTranscoder trial(*format_.streams[video_], StreamWindow{}, plan);
     const PacketReceiver discard = [](AVPacket&) {};
     std::optional<Clock::time_point> started;
     long long timedFrom = 0;
@@ -160,44 +169,67 @@ void Conversion::Run(const ByteSink& sink, ConvertResult& result) {
   ConvertStart& start = result.start;
   const AVStream* video = video_ >= 0 ? format_.streams[video_] : nullptr;
   const AVStream* audio = audio_ >= 0 ? format_.streams[audio_] : nullptr;
-  start.videoCopied = video != nullptr && Copies(*video);
+  start.videoCopied = video != nullptr && CopiesIntoMp4(*video);
   start.videoTranscoded = video != nullptr && !start.videoCopied;
-  start.audioCopied = audio != nullptr && Copies(*audio);
+  start.audioCopied = audio != nullptr && CopiesIntoMp4(*audio);
   start.audioTranscoded = audio != nullptr && !start.audioCopied;
   if (start.videoTranscoded) start.plan = PlanVideo();
 
-  SeekTo(options_.startSeconds);
-  std::deque<Packet> early;
   const int leader = video_ >= 0 ? video_ : audio_;
   const AVRational leaderBase = format_.streams[leader]->time_base;
   const double fileStart = static_cast<double>(TimelineZero(format_)) / AV_TIME_BASE;
-  // The output begins at the key frame found, or at the time asked for when that comes
-  // first: from the very beginning, sound that starts before the first picture is kept.
-  const double keyFrame = Seconds(FindStart(early), leaderBase);
-  const double zero = std::min(keyFrame, fileStart + options_.startSeconds);
-  const std::int64_t startPts = static_cast<std::int64_t>(std::floor(zero / av_q2d(leaderBase)));
+  const std::int64_t requestedPts =
+      static_cast<std::int64_t>(std::floor((fileStart + options_.startSeconds) / av_q2d(leaderBase)));
+  // A file without an index (MPEG-TS) seeks by guessing from its bit rate and may land
+  // after the time asked for: it seeks again further back until the key frame found is at
+  // or before it.
+  std::deque<Packet> early;
+  double seekTo = options_.startSeconds;
+  for (double step = kSeekBackSeconds;; step *= 2) {
+    SeekTo(seekTo);
+    FindStart(early);
+    if (early.back()->pts <= requestedPts || seekTo <= 0) break;
+    early.clear();
+    seekTo = std::max(0.0, seekTo - step);
+  }
+  // The output shows the film from the key frame found, or from the time asked for when
+  // that comes first (from the very beginning, sound that starts before the first picture
+  // is kept). A copied picture stream that reorders frames starts its decoding times before
+  // its first picture; the output's zero goes back that far so that no time is negative and
+  // sound and picture keep in step.
+  const AVPacket& keyFrame = *early.back();
+  const std::int64_t firstPts = std::min(keyFrame.pts, requestedPts);
+  const std::int64_t reorder = start.videoCopied ? ReorderDelay(*video, keyFrame) : 0;
+  const std::int64_t originPts = firstPts - reorder;
   const double fileDuration = format_.duration > 0 ? static_cast<double>(format_.duration) / AV_TIME_BASE : 0;
-  start.startSeconds = std::max(0.0, zero - fileStart);
+  start.startSeconds = Seconds(originPts, leaderBase) - fileStart;
   start.durationSeconds = fileDuration > 0 ? std::max(0.0, fileDuration - start.startSeconds) : 0;
+  auto windowOf = [&](const AVStream& stream) {
+    auto rescale = [&](std::int64_t pts) {
+      return av_rescale_q_rnd(pts, leaderBase, stream.time_base,
+                              static_cast<AVRounding>(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+    };
+    return StreamWindow{rescale(firstPts), rescale(originPts)};
+  };
 
   Mp4Output output(sink);
   std::optional<VideoTranscoder> videoCoder;
   std::optional<AudioTranscoder> audioCoder;
   int videoOut = -1, audioOut = -1;
-  std::int64_t videoStart = 0, audioStart = 0;
+  StreamWindow videoWindow, audioWindow;
   if (video != nullptr) {
-    videoStart = av_rescale_q(startPts, leaderBase, video->time_base);
+    videoWindow = windowOf(*video);
     if (start.videoTranscoded) {
-      videoCoder.emplace(*video, videoStart, start.plan);
+      videoCoder.emplace(*video, videoWindow, start.plan);
       videoOut = output.AddEncodedStream(videoCoder->encoder());
     } else {
       videoOut = output.AddCopiedStream(*video);
     }
   }
   if (audio != nullptr) {
-    audioStart = av_rescale_q(startPts, leaderBase, audio->time_base);
+    audioWindow = windowOf(*audio);
     if (start.audioTranscoded) {
-      audioCoder.emplace(*audio, audioStart);
+      audioCoder.emplace(*audio, audioWindow);
       audioOut = output.AddEncodedStream(audioCoder->encoder());
     } else {
       audioOut = output.AddCopiedStream(*audio);
@@ -213,16 +245,16 @@ void Conversion::Run(const ByteSink& sink, ConvertResult& result) {
     CheckCancelled();
     const bool isVideo = p.stream_index == video_;
     const AVStream& stream = *format_.streams[p.stream_index];
-    const std::int64_t zero = isVideo ? videoStart : audioStart;
+    const StreamWindow& window = isVideo ? videoWindow : audioWindow;
     if (p.pts != AV_NOPTS_VALUE)
       lastSeconds = std::max(lastSeconds, Seconds(p.pts, stream.time_base) - fileStart);
     if (isVideo && videoCoder) return videoCoder->Send(p, videoEncoded);
     if (!isVideo && audioCoder) return audioCoder->Send(p, audioEncoded);
     // Copied: what lies before the start cannot be shown (leading pictures of an open group,
     // sound ahead of the key frame) and is left out; the rest moves to the output's zero.
-    if (p.pts != AV_NOPTS_VALUE && p.pts < zero) return;
-    if (p.pts != AV_NOPTS_VALUE) p.pts -= zero;
-    if (p.dts != AV_NOPTS_VALUE) p.dts -= zero;
+    if (p.pts != AV_NOPTS_VALUE && p.pts < window.firstPts) return;
+    if (p.pts != AV_NOPTS_VALUE) p.pts -= window.originPts;
+    if (p.dts != AV_NOPTS_VALUE) p.dts -= window.originPts;
     output.Write(p, isVideo ? videoOut : audioOut, stream.time_base);
   };
   for (Packet& p : early) route(*p);

@@ -21,8 +21,10 @@ namespace morvane::media {
 
 // Known before the first byte is written, so that the server can tell the player.
 struct ConvertStart {
-  double startSeconds = 0;     // where the output begins on the file's time line: the key
-                               // frame at or before the time asked for
+  double startSeconds = 0;     // the film's time at the output's time zero: the key frame at
+                               // or before the time asked for, less the little a copied
+                               // picture stream needs for its decoding order (so it can be
+                               // a few hundredths below zero at the very beginning)
   double durationSeconds = 0;  // the output's length (the file's length less startSeconds),
                                // also written in the output's header
   bool videoCopied = false, audioCopied = false;

@@ -36,6 +36,7 @@ StreamInfo DescribeStream(const AVStream& stream) {
   if (info.language == "und") info.language.clear();
   info.title = MetadataValue(stream.metadata, "title");
   info.isDefault = (stream.disposition & AV_DISPOSITION_DEFAULT) != 0;
+  info.copiesIntoMp4 = CopiesIntoMp4(stream);
   return info;
 }
 
@@ -97,12 +98,12 @@ void Decide(MediaInfo& info) {
     info.reason = "no decoder for video codec " + video->codec;
     return;
   }
-  if (video != nullptr && !(videoOk && CopiesIntoMp4(video->codec, StreamKind::kVideo))) {
+  if (video != nullptr && !(videoOk && video->copiesIntoMp4)) {
     info.decision = Decision::kConvertVideo;
     info.reason = "video codec " + video->codec + " is re-encoded to H.264";
     return;
   }
-  if (audio != nullptr && !(audioOk && CopiesIntoMp4(audio->codec, StreamKind::kAudio))) {
+  if (audio != nullptr && !(audioOk && audio->copiesIntoMp4)) {
     info.decision = Decision::kConvertAudio;
     info.reason = "audio codec " + audio->codec + " is re-encoded to AAC";
     return;
@@ -124,9 +125,21 @@ const char* DecisionName(Decision decision) {
   return "unplayable";
 }
 
-bool CopiesIntoMp4(const std::string& codec, StreamKind kind) {
-  if (kind == StreamKind::kVideo) return OneOf(codec, {"h264", "vp9", "av1"});
-  return OneOf(codec, {"aac", "mp3", "opus"});
+bool CopiesIntoMp4(const AVStream& stream) {
+  const AVCodecParameters& p = *stream.codecpar;
+  switch (p.codec_id) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1:
+      return p.codec_type == AVMEDIA_TYPE_VIDEO;
+    case AV_CODEC_ID_AAC:
+      return p.extradata_size > 0;
+    case AV_CODEC_ID_MP3:
+    case AV_CODEC_ID_OPUS:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool BrowserPlaysVideo(const std::string& codec) { return OneOf(codec, {"h264", "vp8", "vp9", "av1"}); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/ByteSource.h"
+#include "media/Libav.h"
 
 namespace morvane::media {
 
@@ -24,6 +25,7 @@ struct StreamInfo {
   std::string language;      // the container's tag ("chi", "eng"), "" when none
   std::string title;
   bool isDefault = false;
+  bool copiesIntoMp4 = false;  // goes into the converter's MP4 as it is (see CopiesIntoMp4)
 };
 
 enum class Decision {
@@ -54,7 +56,10 @@ MediaInfo ProbeMedia(const ByteSource& source, const std::atomic<bool>* cancelle
 // The codec sets behind the decision (libavcodec short names).
 bool BrowserPlaysVideo(const std::string& codec);
 bool BrowserPlaysAudio(const std::string& codec);
-// What a fragmented MP4 carries and the browser plays from it (copied, not re-encoded).
-bool CopiesIntoMp4(const std::string& codec, StreamKind kind);
+// What a fragmented MP4 carries and the browser plays from it (copied, not re-encoded):
+// H.264, VP9, AV1, AAC, MP3, Opus. AAC also needs its configuration in the stream's
+// parameters: AAC framed for broadcast (ADTS, as in MPEG-TS) has it only in each frame,
+// too late for an index written before the first sample, and is re-encoded.
+bool CopiesIntoMp4(const AVStream& stream);
 
 }  // namespace morvane::media

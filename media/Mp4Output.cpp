@@ -129,6 +129,8 @@ Mp4Output::Mp4Output(ByteSink sink) : sink_(std::move(sink)) {
   // Hand each fragment to the sink as soon as it is complete rather than when the write
   // buffer fills: a slow transcode would otherwise hold back seconds of picture.
   format_->flush_packets = 1;
+  // Not "make zero", the muxer's default here: it pulls each track's first sample to zero.
+  format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_MAKE_NON_NEGATIVE;
 }
 
 Mp4Output::~Mp4Output() = default;
@@ -159,8 +161,13 @@ void Mp4Output::Start(double durationSeconds) {
   // An empty index up front and fragments cut at key frames or every second, whichever
   // comes first, so the first bytes leave at once and a copied stream with rare key frames
   // still arrives in small steps.
-  av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+  av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof+frag_discont", 0);
   av_dict_set(&options, "frag_duration", "1000000", 0);
+  // Every track's first fragment carries its true start ("frag_discont" without an edit
+  // list, which an index written before any sample could not hold anyway): sound that
+  // starts after the first picture, or a picture stream that starts decoding before it
+  // shows, keep their place instead of being pulled to zero.
+  av_dict_set(&options, "use_editlist", "0", 0);
   const int written = avformat_write_header(format_.get(), &options);
   av_dict_free(&options);
   Check(written, "writing the MP4 header");

@@ -32,8 +32,8 @@ void FitSize(int w, int h, int height, int& outWidth, int& outHeight) {
   outWidth = Even(static_cast<double>(w) * outHeight / h);
 }
 
-VideoTranscoder::VideoTranscoder(const AVStream& input, std::int64_t startPts, const VideoPlan& plan)
-    : startPts_(startPts), decoded_(NewFrame()), scaled_(NewFrame()), packet_(NewPacket()) {
+VideoTranscoder::VideoTranscoder(const AVStream& input, StreamWindow window, const VideoPlan& plan)
+    : window_(window), decoded_(NewFrame()), scaled_(NewFrame()), packet_(NewPacket()) {
   // Decoding shares the two cores with the encoder; libavcodec chooses slice or frame
   // threads per codec (frame threads decode HEVC fastest).
   decoder_ = OpenDecoder(input, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
@@ -85,10 +85,10 @@ void VideoTranscoder::Drain(const PacketReceiver& receive) {
     if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
     if (got < 0) break;  // a damaged frame: skipped
     std::int64_t pts = decoded_->best_effort_timestamp;
-    if (pts == AV_NOPTS_VALUE) pts = lastPts_ == AV_NOPTS_VALUE ? startPts_ : lastPts_ + 1;
+    if (pts == AV_NOPTS_VALUE) pts = lastPts_ == AV_NOPTS_VALUE ? window_.originPts : lastPts_ + 1;
     // Frames before the start (an open group of pictures) and frames out of order are
     // dropped: the encoder needs strictly increasing times.
-    if ((startPts_ != AV_NOPTS_VALUE && pts < startPts_) ||
+    if ((window_.firstPts != AV_NOPTS_VALUE && pts < window_.firstPts) ||
         (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_)) {
       av_frame_unref(decoded_.get());
       continue;
@@ -102,7 +102,7 @@ void VideoTranscoder::Drain(const PacketReceiver& receive) {
     Check(av_frame_make_writable(scaled_.get()), "picture buffer");
     sws_scale(scaler_.get(), decoded_->data, decoded_->linesize, 0, decoded_->height, scaled_->data,
               scaled_->linesize);
-    scaled_->pts = startPts_ == AV_NOPTS_VALUE ? pts : pts - startPts_;
+    scaled_->pts = pts - window_.originPts;
     av_frame_unref(decoded_.get());
     Encode(scaled_.get(), receive);
   }

@@ -19,9 +19,8 @@ struct VideoPlan {
 
 class VideoTranscoder {
  public:
-  // `startPts`: the output's time zero in the input stream's time base; frames before it are
-  // dropped. Throws MediaError.
-  VideoTranscoder(const AVStream& input, std::int64_t startPts, const VideoPlan& plan);
+  // Frames outside the window are dropped. Throws MediaError.
+  VideoTranscoder(const AVStream& input, StreamWindow window, const VideoPlan& plan);
 
   const AVCodecContext& encoder() const { return *encoder_; }
   // One packet of the input stream; a packet the decoder rejects is skipped. Throws
@@ -34,7 +33,7 @@ class VideoTranscoder {
   void Drain(const PacketReceiver& receive);
   void Encode(const AVFrame* frame, const PacketReceiver& receive);
 
-  std::int64_t startPts_;
+  StreamWindow window_;
   CodecContext decoder_;
   CodecContext encoder_;
   Scaler scaler_;

@@ -100,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ConvertCase{"xvid_mp3.avi", 1.7, true, false},
                       ConvertCase{"h264_aac_subs.mkv", 0, false, false},
                       ConvertCase{"h264_aac_subs.mkv", 3.2, false, false},
-                      ConvertCase{"vp9_opus.webm", 1.0, false, false}),
+                      ConvertCase{"vp9_opus.webm", 1.0, false, false},
+                      // B-frames (a copied picture that decodes ahead of showing) and
+                      // broadcast-framed AAC.
+                      ConvertCase{"h264_aac.ts", 1.2, false, true}),
     [](const auto& info) {
       return testing::TestNameOf(std::string(info.param.sample) + "_at_" +
                                  std::to_string(static_cast<int>(info.param.startSeconds * 10)));

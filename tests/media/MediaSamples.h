@@ -66,6 +66,7 @@ class MediaSamples {
                        "-c:a ac3 " + out;
     if (name == "xvid_mp3.avi") return picture + "-c:v libxvid " + keyEverySecond + "-c:a libmp3lame " + out;
     if (name == "h264_aac.mp4") return picture + "-c:v libx264 -preset ultrafast " + keyEverySecond + "-c:a aac " + out;
+    if (name == "h264_aac.ts") return picture + "-c:v libx264 -preset fast " + keyEverySecond + "-c:a aac " + out;
     if (name == "vp9_opus.webm")
       return picture + "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 " + keyEverySecond + "-c:a libopus " + out;
     if (name == "h264_aac_subs.mkv") {

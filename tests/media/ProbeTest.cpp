@@ -47,6 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{"xvid_mp3.avi", Decision::kConvertVideo, "video/mp4", "mpeg4", "mp3"},
                       ProbeCase{"h264_aac_subs.mkv", Decision::kRemux, "video/mp4", "h264", "aac"},
                       ProbeCase{"h264_aac.mp4", Decision::kPlayable, "video/mp4", "h264", "aac"},
+                      // Broadcast-framed AAC cannot be copied into a fragmented MP4.
+                      ProbeCase{"h264_aac.ts", Decision::kConvertAudio, "video/mp4", "h264", "aac"},
                       ProbeCase{"vp9_opus.webm", Decision::kPlayable, "video/webm", "vp9", "opus"}),
     [](const auto& info) { return testing::TestNameOf(info.param.sample); });
 
