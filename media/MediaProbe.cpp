@@ -30,6 +30,8 @@ StreamInfo DescribeStream(const AVStream& stream) {
   info.height = p.height;
   if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
     info.framesPerSecond = av_q2d(stream.avg_frame_rate);
+  if (stream.start_time != AV_NOPTS_VALUE)
+    info.startSeconds = static_cast<double>(stream.start_time) * av_q2d(stream.time_base);
   info.channels = p.ch_layout.nb_channels;
   info.sampleRate = p.sample_rate;
   info.language = MetadataValue(stream.metadata, "language");

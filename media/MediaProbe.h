@@ -22,6 +22,7 @@ struct StreamInfo {
   int width = 0, height = 0;
   double framesPerSecond = 0;
   int channels = 0, sampleRate = 0;
+  double startSeconds = 0;   // the stream's first time, 0 when the container does not say
   std::string language;      // the container's tag ("chi", "eng"), "" when none
   std::string title;
   bool isDefault = false;
