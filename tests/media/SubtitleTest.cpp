@@ -1,0 +1,133 @@
+// Subtitle files and Matroska subtitle tracks to WebVTT; the character set found; Chinese
+// subtitles listed first.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "media/EmbeddedSubtitles.h"
+#include "media/Libav.h"
+#include "media/SubtitleOrder.h"
+#include "media/SubtitleText.h"
+#include "media/WebVtt.h"
+#include "tests/media/MediaSamples.h"
+#include "web/Text.h"
+
+namespace morvane::media {
+namespace {
+
+std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+struct FileCase {
+  const char* what;
+  std::string name;
+  std::string bytes;
+  std::string expected;  // the whole WebVTT file
+};
+
+TEST(SubtitleFileTest, ConvertsToCleanWebVtt) {
+  const std::string chineseSrt = "1\r\n00:00:01,000 --> 00:00:02,500\r\n中文字幕\r\n第二行\r\n\r\n";
+  const std::vector<FileCase> cases = {
+      {"GBK SubRip", "movie.chs.srt", Utf8ToLocal(chineseSrt),
+       "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\n中文字幕\n第二行\n\n"},
+      {"UTF-8 SubRip with a byte order mark", "a.srt", "\xEF\xBB\xBF" + chineseSrt,
+       "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\n中文字幕\n第二行\n\n"},
+      {"UTF-16 SubRip", "a.srt", Utf16Le("1\n00:00:03,000 --> 00:00:04,000\nHi\n"),
+       "WEBVTT\n\n00:00:03.000 --> 00:00:04.000\nHi\n\n"},
+      {"SubRip markup", "a.srt",
+       "7\n01:02:03,004 --> 01:02:05,000\n{\\an8}<font color=\"#fff\"><I>Yes</I></font> <3 & x>y\n\n"
+       "junk without times\n\n8\n00:00:09,000 --> 00:00:08,000\nends before it starts\n",
+       "WEBVTT\n\n01:02:03.004 --> 01:02:05.000\n<i>Yes</i> &lt;3 &amp; x&gt;y\n\n"},
+      {"SubStation Alpha", "a.ass",
+       "[Script Info]\nTitle: x\n\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, "
+       "MarginV, Effect, Text\nDialogue: 0,0:00:05.10,0:00:06.00,Default,,0,0,0,,{\\b1}第一, 行\\N二\n"
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Earlier\n",
+       "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nEarlier\n\n00:00:05.100 --> 00:00:06.000\n第一, 行\n二\n\n"},
+      {"WebVTT with cue settings and hours left out", "a.vtt",
+       "WEBVTT\n\nNOTE a note\n\n00:01.000 --> 00:02.000 line:0\nTop\n",
+       "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nTop\n\n"},
+  };
+  for (const FileCase& c : cases) {
+    const SubtitleConversion converted = ConvertSubtitleFile(c.bytes, c.name);
+    ASSERT_TRUE(converted.ok) << c.what << ": " << converted.error;
+    EXPECT_EQ(converted.webVtt, c.expected) << c.what;
+    EXPECT_TRUE(IsValidUtf8(converted.webVtt)) << c.what;
+  }
+  EXPECT_FALSE(ConvertSubtitleFile("not subtitles at all", "a.srt").ok);
+  EXPECT_FALSE(ConvertSubtitleFile(std::string("\x00\xff\x10", 3), "a.ass").ok);
+}
+
+TEST(SubtitleFileTest, CuesFollowAStreamStartedLater) {
+  const std::vector<Cue> cues = ShiftCues({{1000, 2000, "over"}, {2500, 4000, "under way"}, {5000, 6000, "later"}}, 3000);
+  ASSERT_EQ(cues.size(), 2u);
+  EXPECT_EQ(cues[0].startMs, 0);
+  EXPECT_EQ(cues[0].endMs, 1000);
+  EXPECT_EQ(cues[1].startMs, 2000);
+  EXPECT_EQ(cues[1].text, "later");
+}
+
+TEST(SubtitleFileTest, TextInGbkOrUtf8) {
+  const std::string text = "字幕 €";
+  EXPECT_EQ(SubtitleTextToUtf8(text), text);
+  EXPECT_EQ(SubtitleTextToUtf8(Utf8ToLocal(text)), text);
+  // Bytes that are valid GBK but also happen to form UTF-8 are rare; broken UTF-8 is GBK.
+  EXPECT_EQ(SubtitleTextToUtf8("\xC4\xE3\xBA\xC3"), "你好");
+  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // a surrogate
+  EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));      // cut short
+}
+
+TEST(EmbeddedSubtitleTest, MatroskaTracksBecomeWebVtt) {
+  QuietLibavLog();
+  testing::MediaSamples samples;
+  const ByteSource source = FileByteSource(samples.Path("h264_aac_subs.mkv"));
+  const std::vector<EmbeddedSubtitle> tracks = ListEmbeddedSubtitles(source);
+  ASSERT_EQ(tracks.size(), 2u);
+  EXPECT_EQ(tracks[0].language, "eng");
+  EXPECT_EQ(tracks[1].language, "chi");
+  EXPECT_TRUE(tracks[0].isText && tracks[1].isText);
+
+  // The muxer may move every stream by the sound's priming (some milliseconds): times are
+  // compared with that much slack.
+  auto expectCues = [](const SubtitleConversion& converted, const std::vector<Cue>& expected) {
+    ASSERT_TRUE(converted.ok) << converted.error;
+    ASSERT_TRUE(converted.webVtt.starts_with("WEBVTT\n\n")) << converted.webVtt;
+    const std::vector<Cue> cues = ParseSubRip(converted.webVtt);
+    ASSERT_EQ(cues.size(), expected.size()) << converted.webVtt;
+    for (std::size_t i = 0; i < cues.size(); ++i) {
+      EXPECT_NEAR(cues[i].startMs, expected[i].startMs, 30) << converted.webVtt;
+      EXPECT_NEAR(cues[i].endMs, expected[i].endMs, 30) << converted.webVtt;
+      EXPECT_EQ(cues[i].text, expected[i].text);
+    }
+  };
+  expectCues(ExtractEmbeddedSubtitle(source, tracks[0].streamIndex),
+             {{500, 1500, "Hello <i>there</i>"}, {2000, 3000, "Second line"}});
+  expectCues(ExtractEmbeddedSubtitle(source, tracks[1].streamIndex), {{1000, 2000, "你好，世界"}});
+
+  EXPECT_FALSE(ExtractEmbeddedSubtitle(source, 0).ok);   // the video stream
+  EXPECT_FALSE(ExtractEmbeddedSubtitle(source, 99).ok);
+  EXPECT_FALSE(ExtractEmbeddedSubtitle(MemoryByteSource("garbage", "x.mkv"), 2).ok);
+}
+
+TEST(SubtitleOrderTest, ChineseFirstByTagOrName) {
+  std::vector<SubtitleChoice> choices = {
+      {"Movie.eng.srt", ""},          {"Movie.chs.srt", ""},   {"English", "eng"},
+      {"Movie.zh-Hans.ass", ""},      {"简体中文.srt", ""},    {"Track 3", "chi"},
+      {"Chinatown.srt", ""},          {"Mandarin", "zh-TW"},   {"Movie.sc.srt", ""},
+      {"Chinese-looking name", "fre"},
+  };
+  OrderSubtitles(choices);
+  std::vector<std::string> labels;
+  for (const auto& c : choices) labels.push_back(c.label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"Movie.chs.srt", "Movie.zh-Hans.ass", "简体中文.srt", "Track 3",
+                                              "Mandarin", "Movie.sc.srt", "Movie.eng.srt", "English",
+                                              "Chinatown.srt", "Chinese-looking name"}));
+}
+
+}  // namespace
+}  // namespace morvane::media
