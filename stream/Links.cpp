@@ -83,10 +83,7 @@ std::optional<std::string> DecodeThunder(const std::string& link) {
   int count = 0;
   for (std::size_t i = 10; i < link.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(link[i]);
-    if (c == '=' || c == '/') {
-      if (c == '/' && i + 1 < link.size()) return std::nullopt;  // only a trailing slash
-      continue;
-    }
+    if (c == '=' || (c == '/' && i + 1 == link.size())) continue;  // padding, a trailing slash
     const int value = Base64Value(c);
     if (value < 0) return std::nullopt;
     bits = (bits << 6) | static_cast<unsigned>(value);

@@ -67,6 +67,8 @@ struct StreamService::Impl {
   static HttpLimits Limits(const StreamOptions& options) {
     HttpLimits limits;
     limits.readers = std::max(2, options.httpReaders);
+    // Long links get a "resp" answer rather than a bare refusal of the request.
+    limits.maxHead = 1 << 20;
     return limits;
   }
 

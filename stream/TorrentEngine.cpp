@@ -120,6 +120,9 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
   // Announcing "stopped" may not hold up shutdown.
   settings.set_int(lt::settings_pack::stop_tracker_timeout, 1);
   settings.set_int(lt::settings_pack::alert_queue_size, 10000);
+  // Outgoing uTP attempts to peers that have gone hold the session's shutdown for seconds
+  // (measured: up to 2 s); peers are reached over TCP, which every client accepts.
+  settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
 
   lt::session_params params(std::move(settings));
   params.disk_io_constructor = lt::posix_disk_io_constructor;
@@ -255,7 +258,8 @@ void TorrentEngine::Handle(lt::alert* alert) {
 }
 
 void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
-  const auto* torrentAlert = lt::alert_cast<lt::torrent_alert>(alert);
+  // alert_cast matches exact types only; torrent_alert is the base of many.
+  const auto* torrentAlert = dynamic_cast<const lt::torrent_alert*>(alert);
   if (!torrentAlert) return;
   if (const auto* saved = lt::alert_cast<lt::save_resume_data_alert>(alert)) {
     const std::string hash = KeyOf(saved->params);
@@ -290,11 +294,7 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
     // metadata_received_alert: its add_torrent_alert starts it.
     Prepare(stream);
   } else if (lt::alert_cast<lt::torrent_finished_alert>(alert)) {
-    {
-      std::lock_guard lock(mutex_);
-      ++resumeSavesPending_;
-    }
-    stream->handle.save_resume_data(lt::torrent_handle::save_info_dict);
+    SaveResume(*stream, false);
   } else if (const auto* error = lt::alert_cast<lt::file_error_alert>(alert)) {
     Fail(stream, "the cache cannot be written: " + error->error.message());
   }
@@ -341,11 +341,24 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
     RebuildDeadlines(*stream);
   }
   stream->changed.notify_all();
+  SaveResume(*stream, false);
+}
+
+void TorrentEngine::SaveResume(Stream& stream, bool onlyIfModified) {
+  // Counted before asking: the answer may come before save_resume_data returns.
   {
     std::lock_guard lock(mutex_);
     ++resumeSavesPending_;
   }
-  stream->handle.save_resume_data(lt::torrent_handle::save_info_dict);
+  try {
+    // The metadata goes into the resume data: a magnet plays again without peers.
+    stream.handle.save_resume_data(onlyIfModified ? lt::torrent_handle::save_info_dict |
+                                                        lt::torrent_handle::only_if_modified
+                                                  : lt::torrent_handle::save_info_dict);
+  } catch (const std::exception&) {
+    std::lock_guard lock(mutex_);
+    --resumeSavesPending_;
+  }
 }
 
 void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reason) {
@@ -538,12 +551,7 @@ std::optional<std::string> TorrentEngine::StatusJson(const std::string& hash) co
 bool TorrentEngine::Close(const std::string& hash) {
   const auto stream = Lookup(hash);
   if (!stream) return false;
-  try {
-    stream->handle.save_resume_data(lt::torrent_handle::save_info_dict);
-    std::lock_guard lock(mutex_);
-    ++resumeSavesPending_;
-  } catch (const std::exception&) {
-  }
+  SaveResume(*stream, false);
   Forget(stream, false);
   return true;
 }
@@ -580,13 +588,7 @@ void TorrentEngine::Shutdown() {
       ready = stream->ready;
     }
     if (!ready) continue;
-    try {
-      stream->handle.save_resume_data(lt::torrent_handle::save_info_dict |
-                                      lt::torrent_handle::only_if_modified);
-      std::lock_guard lock(mutex_);
-      ++resumeSavesPending_;
-    } catch (const std::exception&) {
-    }
+    SaveResume(*stream, true);
   }
   {
     std::unique_lock lock(mutex_);

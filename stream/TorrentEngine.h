@@ -78,6 +78,7 @@ class TorrentEngine {
   void Prepare(const std::shared_ptr<Stream>& stream);
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
   std::string MakeRoom(const std::shared_ptr<Stream>& stream);
+  void SaveResume(Stream& stream, bool onlyIfModified);
   void RebuildDeadlines(Stream& stream);
   void SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
@@ -96,7 +97,7 @@ class TorrentEngine {
 
   std::mutex alertMutex_;
   std::condition_variable alertWake_;
-  bool alertsPending_ = false;
+  bool alertsPending_ = true;  // alerts posted before the notification was installed
   bool alertQuit_ = false;
   std::thread alertThread_;
 };
