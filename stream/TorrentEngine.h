@@ -79,6 +79,8 @@ class TorrentEngine {
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
   std::string MakeRoom(const std::shared_ptr<Stream>& stream);
   void SaveResume(Stream& stream, bool onlyIfModified);
+  static std::vector<int> EdgePieces(const Stream& stream);
+  void FinishWarmingIfDone(Stream& stream);
   void RebuildDeadlines(Stream& stream);
   void SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
