@@ -78,6 +78,10 @@ std::int64_t RemoteSize(const std::string& address) {
   Easy easy = MakeEasy(address);
   if (!easy) return -1;
   curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);
+  // For ftp, libcurl hands the size over as header-like text to the body's writer, which
+  // would otherwise be standard output.
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION,
+                   +[](char*, std::size_t size, std::size_t count, void*) { return size * count; });
   if (curl_easy_perform(easy.get()) != CURLE_OK) return -1;
   curl_off_t size = -1;
   curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace morvane::stream {
@@ -163,7 +164,14 @@ void HttpServer::AcceptLoop() {
       if (client >= 0) ::close(client);
       return;
     }
-    if (client < 0) continue;
+    if (client < 0) {
+      // Out of descriptors: wait for answers in progress to close some.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      continue;
+    }
     const timeval sendTimeout{static_cast<time_t>(limits_.sendTimeout.count() / 1000),
                               static_cast<suseconds_t>(limits_.sendTimeout.count() % 1000 * 1000)};
     ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);

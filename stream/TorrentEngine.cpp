@@ -7,6 +7,7 @@
 #include <chrono>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
+#include <libtorrent/error_code.hpp>
 #include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
@@ -38,6 +39,8 @@ constexpr std::uint64_t kDiskMargin = 64 << 20;
 // How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
 constexpr auto kResumeSaveWait = std::chrono::milliseconds(700);
 constexpr std::size_t kReadChunk = 256 << 10;
+// How long adding a torrent waits for the same torrent's removal to complete.
+constexpr auto kRemovalWait = std::chrono::seconds(2);
 
 std::string Hex(const lt::sha1_hash& hash) {
   static const char digits[] = "0123456789abcdef";
@@ -191,7 +194,13 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
       stream->hash = hash;
       lt::error_code ec;
       // Added under the lock, so the alert thread finds the handle of every alert it reads.
-      stream->handle = session_->add_torrent(std::move(params), ec);
+      // The same torrent stopped a moment ago may still be on its way out of the session.
+      const auto limit = Clock::now() + kRemovalWait;
+      for (;;) {
+        stream->handle = session_->add_torrent(params, ec);
+        if (ec != lt::errors::duplicate_torrent || Clock::now() > limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
       if (ec) return {std::nullopt, "the torrent cannot be added: " + ec.message()};
       streams_[hash] = stream;
     }

@@ -170,6 +170,9 @@ TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
   EXPECT_EQ(RawGet(Port(), "/stop/" + hash).status, 200);
   EXPECT_EQ(RawGet(Port(), path).status, 404);
   EXPECT_EQ(RawGet(Port(), "/status/" + hash).status, 404);
+  // Played again at once, it starts from what the cache holds.
+  EXPECT_EQ(Base() + path, Resolve(seeder->MagnetLink()));
+  EXPECT_TRUE(RawGet(Port(), path, "Range: bytes=5-99\r\n").body == source.substr(5, 95));
 }
 
 TEST_F(StreamServiceTest, ASecondPlayStartsFromTheCacheWithoutPeers) {
