@@ -291,6 +291,13 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
     resumeSaved_.notify_all();
     return;
   }
+  if (const auto* deleted = lt::alert_cast<lt::torrent_deleted_alert>(alert)) {
+    // Pieces written before the torrent was refused or evicted: the removal of its files
+    // happens after ours, and leaves the folder.
+    const std::string hash = KeyOf(deleted->info_hashes);
+    if (!hash.empty() && !Lookup(hash)) cache_.Remove(hash);
+    return;
+  }
   std::shared_ptr<Stream> stream;
   {
     std::lock_guard lock(mutex_);
