@@ -96,11 +96,14 @@ struct StreamService::Impl {
     } else if (target.starts_with("/stream/")) {
       ServeStream(Segment(target, "/stream/"), request, responder);
     } else if (target.starts_with("/status/")) {
+      // The player page that shows it comes from another origin.
       const auto json = engine.StatusJson(Segment(target, "/status/"));
-      if (json)
-        responder.Send(200, "application/json", *json + "\n");
-      else
-        responder.Send(404, "application/json", "{\"error\":\"no such stream\"}\n");
+      const std::string body = json ? *json + "\n" : "{\"error\":\"no such stream\"}\n";
+      responder.SendHead(json ? 200 : 404, {{"Content-Type", "application/json"},
+                                            {"Content-Length", std::to_string(body.size())},
+                                            {"Access-Control-Allow-Origin", "*"},
+                                            {"Cache-Control", "no-store"}});
+      responder.SendBody(body.data(), body.size());
     } else if (target.starts_with("/stop/")) {
       if (engine.Close(Segment(target, "/stop/")))
         responder.Send(200, "text/plain", "stopped\n");
