@@ -236,12 +236,21 @@ void TorrentEngine::Forget(const std::shared_ptr<Stream>& stream, bool deleteFil
     stream->closed = true;
   }
   stream->changed.notify_all();
+  if (!deleteFiles) {
+    // Removed once its resume data is saved: libtorrent drops a save asked of a torrent
+    // being removed, and the next play would fetch again what the cache holds.
+    {
+      std::lock_guard lock(mutex_);
+      closing_.push_back(stream->handle);
+    }
+    SaveResume(*stream, false);
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
-    if (session_) session_->remove_torrent(stream->handle, deleteFiles ? lt::session::delete_files
-                                                                       : lt::remove_flags_t{});
+    if (session_) session_->remove_torrent(stream->handle, lt::session::delete_files);
   }
-  if (deleteFiles) cache_.Remove(stream->hash);
+  cache_.Remove(stream->hash);
 }
 
 std::optional<TorrentEngine::Playable> TorrentEngine::Find(const std::string& hash) const {
@@ -287,6 +296,11 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
     {
       std::lock_guard lock(mutex_);
       if (resumeSavesPending_ > 0) --resumeSavesPending_;
+      const auto closing = std::find(closing_.begin(), closing_.end(), torrentAlert->handle);
+      if (closing != closing_.end()) {
+        closing_.erase(closing);
+        if (session_) session_->remove_torrent(torrentAlert->handle);
+      }
     }
     resumeSaved_.notify_all();
     return;
@@ -607,7 +621,6 @@ std::optional<std::string> TorrentEngine::StatusJson(const std::string& hash) co
 bool TorrentEngine::Close(const std::string& hash) {
   const auto stream = Lookup(hash);
   if (!stream) return false;
-  SaveResume(*stream, false);
   Forget(stream, false);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <libtorrent/torrent_handle.hpp>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,7 @@ class TorrentEngine {
 
   mutable std::mutex mutex_;  // guards streams_ and the flags below
   std::map<std::string, std::shared_ptr<Stream>> streams_;
+  std::vector<libtorrent::torrent_handle> closing_;  // removed once their resume data is in
   bool stopping_ = false;
   bool shutDown_ = false;
   int resumeSavesPending_ = 0;
