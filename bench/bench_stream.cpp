@@ -98,8 +98,11 @@ std::int64_t ReadBody(int port, const std::string& target, const std::string& he
   return body;
 }
 
-std::string PathOf(const std::string& answer, int port) {
-  const std::string file = morvane::testing::FileOf(answer);
+// "/stream/HASH/NAME" of the swarm's video as the service resolves its magnet; empty when
+// it does not.
+std::string ResolvePath(int port, const Swarm& swarm) {
+  const auto answer = morvane::testing::RawGet(port, "/xml.php?url=" + swarm.seeder->MagnetLink());
+  const std::string file = morvane::testing::FileOf(answer.body);
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   return file.starts_with(base) ? file.substr(base.size()) : std::string();
 }
@@ -119,10 +122,9 @@ void BM_MagnetToMetadata(benchmark::State& state) {
     const fs::path cache = swarm.root / "cache-metadata";
     auto service = StartService(cache);
     const auto started = Clock::now();
-    const auto answer =
-        morvane::testing::RawGet(service->Port(), "/xml.php?url=" + swarm.seeder->MagnetLink());
+    const std::string path = ResolvePath(service->Port(), swarm);
     const double seconds = Seconds(Clock::now() - started);
-    if (PathOf(answer.body, service->Port()).empty()) state.SkipWithError("no address");
+    if (path.empty()) state.SkipWithError("no address");
     state.SetIterationTime(seconds);
     state.counters["target_s"] = 1.5;
     service.reset();
@@ -135,9 +137,7 @@ void BM_FirstBytes(benchmark::State& state) {
   for (auto _ : state) {
     const fs::path cache = swarm.root / "cache-first";
     auto service = StartService(cache);
-    const auto answer =
-        morvane::testing::RawGet(service->Port(), "/xml.php?url=" + swarm.seeder->MagnetLink());
-    const std::string path = PathOf(answer.body, service->Port());
+    const std::string path = ResolvePath(service->Port(), swarm);
     const auto started = Clock::now();
     const std::int64_t got = ReadBody(service->Port(), path, "Range: bytes=0-65535\r\n");
     state.SetIterationTime(Seconds(Clock::now() - started));
@@ -167,9 +167,7 @@ void BM_Streaming(benchmark::State& state) {
       }
     });
     const auto started = Clock::now();
-    const auto answer =
-        morvane::testing::RawGet(service->Port(), "/xml.php?url=" + swarm.seeder->MagnetLink());
-    const std::int64_t got = ReadBody(service->Port(), PathOf(answer.body, service->Port()), "");
+    const std::int64_t got = ReadBody(service->Port(), ResolvePath(service->Port(), swarm), "");
     const double seconds = Seconds(Clock::now() - started);
     done = true;
     sampler.join();
@@ -194,12 +192,7 @@ void BM_PlainDownload(benchmark::State& state) {
   Swarm& swarm = TheSwarm();
   for (auto _ : state) {
     const fs::path folder = swarm.root / "plain";
-    lt::settings_pack settings;
-    settings.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-    settings.set_bool(lt::settings_pack::enable_dht, false);
-    settings.set_bool(lt::settings_pack::enable_lsd, false);
-    settings.set_bool(lt::settings_pack::enable_upnp, false);
-    settings.set_bool(lt::settings_pack::enable_natpmp, false);
+    lt::settings_pack settings = morvane::testing::LoopbackSessionSettings();
     settings.set_int(lt::settings_pack::alert_mask, lt::alert_category::status);
     if (sameTransport) {
       settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
@@ -235,10 +228,10 @@ void BM_Shutdown(benchmark::State& state) {
     const fs::path cache = swarm.root / "cache-shutdown";
     auto service = StartService(cache);
     const int port = service->Port();
-    const auto answer = morvane::testing::RawGet(port, "/xml.php?url=" + swarm.seeder->MagnetLink());
+    const std::string path = ResolvePath(port, swarm);
     std::atomic<bool> halfway{false};
     std::thread reader([&] {
-      ReadBody(port, PathOf(answer.body, port), "", [&](std::int64_t n) {
+      ReadBody(port, path, "", [&](std::int64_t n) {
         if (n > kVideoBytes / 4) halfway = true;
       });
     });

@@ -26,6 +26,16 @@ struct Seeder::Impl {
   lt::torrent_handle handle;
 };
 
+lt::settings_pack LoopbackSessionSettings() {
+  lt::settings_pack settings;
+  settings.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
+  settings.set_bool(lt::settings_pack::enable_dht, false);
+  settings.set_bool(lt::settings_pack::enable_lsd, false);
+  settings.set_bool(lt::settings_pack::enable_upnp, false);
+  settings.set_bool(lt::settings_pack::enable_natpmp, false);
+  return settings;
+}
+
 void WriteKnownBytes(const fs::path& path, std::int64_t size, std::uint64_t seed) {
   fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -78,12 +88,7 @@ Seeder::Seeder(const fs::path& folder, const std::string& name, const std::vecto
   lt::bencode(std::back_inserter(impl_->torrent), maker.generate());
   impl_->info = std::make_shared<lt::torrent_info>(impl_->torrent, lt::from_span);
 
-  lt::settings_pack settings;
-  settings.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-  settings.set_bool(lt::settings_pack::enable_dht, false);
-  settings.set_bool(lt::settings_pack::enable_lsd, false);
-  settings.set_bool(lt::settings_pack::enable_upnp, false);
-  settings.set_bool(lt::settings_pack::enable_natpmp, false);
+  lt::settings_pack settings = LoopbackSessionSettings();
   settings.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
   settings.set_int(lt::settings_pack::tick_interval, 50);
   settings.set_int(lt::settings_pack::alert_mask, lt::alert_category::error);

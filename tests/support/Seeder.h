@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <libtorrent/settings_pack.hpp>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ class Seeder {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Settings of a libtorrent session that stays on loopback: listening on 127.0.0.1, no DHT,
+// local discovery, UPnP or NAT-PMP.
+libtorrent::settings_pack LoopbackSessionSettings();
 
 // The known bytes of a seeded file: the same `seed` and `size` give the same bytes.
 void WriteKnownBytes(const std::filesystem::path& path, std::int64_t size, std::uint64_t seed);
