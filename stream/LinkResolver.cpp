@@ -91,7 +91,12 @@ std::string PercentEncode(const std::string& text) {
 
 Resolution ResolveLink(const std::string& link, const std::string& base, TorrentEngine& engine,
                        RelayTable& relays) {
-  const Link classified = ClassifyLink(link);
+  // The program sends the link as it is; a browser or a script may escape it whole
+  // ("magnet%3A%3Fxt=..."), which shows in an escape before the scheme's colon.
+  const auto colon = link.find(':');
+  const auto escape = link.find('%');
+  const Link classified =
+      ClassifyLink(escape != std::string::npos && escape < colon ? PercentDecode(link) : link);
   switch (classified.kind) {
     case LinkKind::kMedia:
       return {classified.address, {}};

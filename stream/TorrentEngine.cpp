@@ -39,6 +39,8 @@ constexpr std::uint64_t kDiskMargin = 64 << 20;
 // How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
 constexpr auto kResumeSaveWait = std::chrono::milliseconds(700);
 constexpr std::size_t kReadChunk = 256 << 10;
+// How long the rest of the video waits for its first and last pieces at most.
+constexpr auto kWarmingLimit = std::chrono::seconds(3);
 // How long adding a torrent waits for the same torrent's removal to complete.
 constexpr auto kRemovalWait = std::chrono::seconds(2);
 
@@ -94,6 +96,7 @@ struct Stream {
   std::string reason;
   int file = -1;          // the video's index among the torrent's files
   bool warming = false;   // only the first and last pieces wanted so far
+  Clock::time_point warmingSince;
   std::string fileName;
   std::string path;
   FileSpan span;
@@ -384,6 +387,7 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
           i < edges.size() / 2 + edges.size() % 2 ? lt::top_priority : lt::download_priority_t{6};
     stream->handle.prioritize_pieces(priorities);
     stream->warming = true;
+    stream->warmingSince = Clock::now();
     stream->ready = true;
     RebuildDeadlines(*stream);
     FinishWarmingIfDone(*stream);
@@ -478,8 +482,10 @@ std::vector<int> TorrentEngine::EdgePieces(const Stream& stream) {
 
 void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
   if (!stream.warming || stream.closed) return;
-  for (const int p : EdgePieces(stream))
-    if (!stream.have[static_cast<std::size_t>(p)]) return;
+  // In a swarm where nobody has those pieces yet, the rest may not wait for them for long.
+  if (Clock::now() - stream.warmingSince < kWarmingLimit)
+    for (const int p : EdgePieces(stream))
+      if (!stream.have[static_cast<std::size_t>(p)]) return;
   stream.warming = false;
   // Now the whole video at normal priority, and nothing of the other files.
   const auto files = static_cast<std::size_t>(stream.handle.torrent_file()->num_files());
@@ -540,6 +546,7 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
         }
         const auto wait = std::min<Clock::duration>(kClientCheck, options_.stallTimeout - waited);
         if (stream->changed.wait_for(lock, wait) == std::cv_status::timeout) {
+          FinishWarmingIfDone(*stream);
           lock.unlock();
           const bool gone = clientGone && clientGone();
           lock.lock();

@@ -93,6 +93,8 @@ TEST_F(StreamServiceTest, AnswersEveryKindOfLink) {
   } cases[] = {
       {"magnet, hex hash, peer", seeder->MagnetLink(), video},
       {"magnet, base32 hash", "magnet:?xt=urn:btih:" + Base32(hash) + peer, video},
+      {"magnet escaped whole", "magnet%3A%3Fxt%3Durn%3Abtih%3A" + hash + "%26x.pe%3D127.0.0.1%3A" +
+                                   std::to_string(seeder->Port()), video},
       {"magnet with trackers", seeder->MagnetLink() + "&tr=http%3A%2F%2F127.0.0.1%3A9%2Fannounce", video},
       {"http .torrent address", web.base() + "/pack.torrent", video},
       {"local .torrent path", torrentFile.string(), video},
