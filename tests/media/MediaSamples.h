@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/torrent/TempFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace morvane::testing {
 
@@ -83,7 +83,7 @@ class MediaSamples {
     return "-version";
   }
 
-  TempFolder folder_;
+  ScratchFolder folder_;
   std::map<std::string, std::string> made_;
 };
 
