@@ -9,7 +9,7 @@
 #include <string>
 
 #include "stream/StreamService.h"
-#include "tests/app/TempDirectory.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/stream/RawHttp.h"
 #include "tests/support/Seeder.h"
 
@@ -64,7 +64,7 @@ class StreamFixture : public ::testing::Test {
   }
 
  private:
-  TempDirectory scratch_;
+  ScratchFolder scratch_;
   std::unique_ptr<stream::StreamService> service_;
 };
 
