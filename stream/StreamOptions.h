@@ -1,0 +1,34 @@
+#pragma once
+// What a streaming service is told when it starts.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morvane::stream {
+
+struct StreamOptions {
+  std::string bindAddress = "127.0.0.1";
+  int port = 0;                                  // 0: a free port
+  std::string cacheDir;                          // empty: $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream"
+  std::uint64_t cacheCapBytes = 10ull << 30;     // least-recently-used torrents evicted past it
+  bool dht = true;
+  std::vector<std::string> dhtBootstrapNodes;    // "host:port"
+  std::vector<std::string> extraTrackers;        // announce URLs added to every torrent
+  bool localPeerDiscovery = true;                // LSD, UPnP, NAT-PMP; tests turn them off
+  std::chrono::seconds metadataTimeout{30};
+  std::chrono::seconds stallTimeout{60};
+  // Where the BitTorrent session listens for peers (libtorrent's listen_interfaces).
+  std::string peerInterfaces = "0.0.0.0:0,[::]:0";
+  // Readers of the HTTP server (connections answered at once).
+  int httpReaders = 16;
+};
+
+// The announce addresses this build adds to every torrent by default (a build setting).
+std::vector<std::string> BuiltInTrackers();
+
+// $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".
+std::string DefaultCacheDir();
+
+}  // namespace morvane::stream

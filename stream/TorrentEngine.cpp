@@ -1,0 +1,686 @@
+#include "stream/TorrentEngine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <libtorrent/add_torrent_params.hpp>
+#include <libtorrent/alert_types.hpp>
+#include <libtorrent/error_code.hpp>
+#include <libtorrent/posix_disk_io.hpp>
+#include <libtorrent/read_resume_data.hpp>
+#include <libtorrent/session.hpp>
+#include <libtorrent/session_params.hpp>
+#include <libtorrent/torrent_handle.hpp>
+#include <libtorrent/torrent_info.hpp>
+#include <libtorrent/torrent_status.hpp>
+#include <libtorrent/write_resume_data.hpp>
+
+#include "stream/HttpRange.h"
+
+namespace lt = libtorrent;
+using Clock = std::chrono::steady_clock;
+
+namespace morvane::stream {
+
+namespace {
+
+// Bytes of the video ahead of each reader whose pieces get deadlines: tens of seconds of a
+// typical stream, small enough that the rest of the swarm's bandwidth still flows in order.
+constexpr std::int64_t kWindowBytes = 16 << 20;
+constexpr int kMinWindowPieces = 4;
+// Deadlines of successive pieces, in milliseconds apart; they only order the pieces.
+constexpr int kDeadlineStepMs = 40;
+// How often a waiting reader looks whether its client is still there.
+constexpr auto kClientCheck = std::chrono::seconds(1);
+// Kept free on the cache's disk beyond the video itself.
+constexpr std::uint64_t kDiskMargin = 64 << 20;
+// How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
+constexpr auto kResumeSaveWait = std::chrono::milliseconds(700);
+constexpr std::size_t kReadChunk = 256 << 10;
+// How long the rest of the video waits for its first and last pieces at most.
+constexpr auto kWarmingLimit = std::chrono::seconds(3);
+// How long adding a torrent waits for the same torrent's removal to complete.
+constexpr auto kRemovalWait = std::chrono::seconds(2);
+
+std::string Hex(const lt::sha1_hash& hash) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (const char byte : hash) {
+    out += digits[(static_cast<unsigned char>(byte) >> 4) & 15];
+    out += digits[static_cast<unsigned char>(byte) & 15];
+  }
+  return out;
+}
+
+std::string KeyOf(const lt::info_hash_t& hashes) {
+  const lt::sha1_hash best = hashes.has_v1() ? hashes.v1 : hashes.get_best();
+  return best.is_all_zeros() ? std::string() : Hex(best);
+}
+
+std::string KeyOf(const lt::add_torrent_params& params) {
+  return params.ti ? KeyOf(params.ti->info_hashes()) : KeyOf(params.info_hashes);
+}
+
+std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+struct Stream {
+  std::string hash;
+  lt::torrent_handle handle;
+
+  std::mutex mutex;  // guards everything below
+  std::condition_variable changed;
+  bool ready = false;   // metadata known, video chosen
+  bool failed = false;  // will never be ready; `reason` says why
+  bool closed = false;  // stopped, evicted or shutting down: readers end
+  std::string reason;
+  int file = -1;          // the video's index among the torrent's files
+  bool warming = false;   // only the first and last pieces wanted so far
+  Clock::time_point warmingSince;
+  std::string fileName;
+  std::string path;
+  FileSpan span;
+  PieceRange pieces;
+  std::vector<bool> have;
+  std::map<int, int> readers;  // reader id -> piece it reads
+  int nextReader = 0;
+};
+
+TorrentEngine::TorrentEngine(const StreamOptions& options)
+    : options_(options), cache_(options.cacheDir.empty() ? DefaultCacheDir() : options.cacheDir) {
+  std::error_code ec;
+  std::filesystem::create_directories(cache_.root(), ec);
+
+  lt::settings_pack settings;
+  settings.set_int(lt::settings_pack::alert_mask,
+                   lt::alert_category::status | lt::alert_category::error |
+                       lt::alert_category::storage | lt::alert_category::piece_progress);
+  settings.set_str(lt::settings_pack::listen_interfaces, options.peerInterfaces);
+  settings.set_bool(lt::settings_pack::enable_dht, options.dht);
+  std::string nodes;
+  for (const std::string& node : options.dhtBootstrapNodes) nodes += (nodes.empty() ? "" : ",") + node;
+  if (!nodes.empty()) settings.set_str(lt::settings_pack::dht_bootstrap_nodes, nodes);
+  settings.set_bool(lt::settings_pack::enable_lsd, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::enable_upnp, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::enable_natpmp, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::announce_to_all_trackers, true);
+  settings.set_bool(lt::settings_pack::announce_to_all_tiers, true);
+  // Announcing "stopped" may not hold up shutdown.
+  settings.set_int(lt::settings_pack::stop_tracker_timeout, 1);
+  settings.set_int(lt::settings_pack::alert_queue_size, 10000);
+  // A torrent that holds every piece wanted so far counts as finished, and libtorrent would
+  // drop its connections to seeds; here more pieces are wanted a moment later.
+  settings.set_bool(lt::settings_pack::close_redundant_connections, false);
+  // Pieces with deadlines are requested on the session's tick: the default half second
+  // would be most of the wait for a player's first bytes.
+  settings.set_int(lt::settings_pack::tick_interval, 100);
+  // Outgoing uTP attempts to peers that have gone hold the session's shutdown for seconds
+  // (measured: up to 2 s); peers are reached over TCP, which every client accepts.
+  settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+
+  lt::session_params params(std::move(settings));
+  params.disk_io_constructor = lt::posix_disk_io_constructor;
+  session_ = std::make_unique<lt::session>(std::move(params));
+  alertThread_ = std::thread([this] { AlertLoop(); });
+  // Called on libtorrent's own thread: it may only wake ours.
+  session_->set_alert_notify([this] {
+    {
+      std::lock_guard lock(alertMutex_);
+      alertsPending_ = true;
+    }
+    alertWake_.notify_one();
+  });
+}
+
+TorrentEngine::~TorrentEngine() { Shutdown(); }
+
+std::shared_ptr<Stream> TorrentEngine::Lookup(const std::string& hash) const {
+  std::lock_guard lock(mutex_);
+  const auto it = streams_.find(hash);
+  return it == streams_.end() ? nullptr : it->second;
+}
+
+TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
+  const std::string hash = KeyOf(params);
+  if (hash.empty()) return {std::nullopt, "the link names no torrent"};
+  std::shared_ptr<Stream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return {std::nullopt, "the service is stopping"};
+    if (const auto it = streams_.find(hash); it != streams_.end()) stream = it->second;
+  }
+  if (!stream) {
+    // A torrent played before starts from its resume data: metadata and pieces at once.
+    std::vector<char> resume;
+    if (cache_.ReadResume(hash, resume)) {
+      lt::error_code ec;
+      lt::add_torrent_params saved = lt::read_resume_data(resume, ec);
+      if (!ec && KeyOf(saved) == hash) {
+        saved.trackers.insert(saved.trackers.end(), params.trackers.begin(), params.trackers.end());
+        saved.peers.insert(saved.peers.end(), params.peers.begin(), params.peers.end());
+        params = std::move(saved);
+      }
+    }
+    params.save_path = cache_.DataDir(hash).string();
+    for (const std::string& tracker : options_.extraTrackers)
+      if (std::find(params.trackers.begin(), params.trackers.end(), tracker) == params.trackers.end())
+        params.trackers.push_back(tracker);
+    params.flags &= ~(lt::torrent_flags::paused | lt::torrent_flags::auto_managed);
+    cache_.Touch(hash);
+
+    std::lock_guard lock(mutex_);
+    if (stopping_) return {std::nullopt, "the service is stopping"};
+    if (const auto it = streams_.find(hash); it != streams_.end()) {
+      stream = it->second;
+    } else {
+      stream = std::make_shared<Stream>();
+      stream->hash = hash;
+      lt::error_code ec;
+      // Added under the lock, so the alert thread finds the handle of every alert it reads.
+      // The same torrent stopped a moment ago may still be on its way out of the session.
+      const auto limit = Clock::now() + kRemovalWait;
+      for (;;) {
+        stream->handle = session_->add_torrent(params, ec);
+        if (ec != lt::errors::duplicate_torrent || Clock::now() > limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      if (ec) return {std::nullopt, "the torrent cannot be added: " + ec.message()};
+      streams_[hash] = stream;
+    }
+  } else {
+    cache_.Touch(hash);
+  }
+
+  std::unique_lock lock(stream->mutex);
+  stream->changed.wait_for(lock, options_.metadataTimeout,
+                           [&] { return stream->ready || stream->failed || stream->closed; });
+  if (stream->ready && !stream->closed) return {Playable{hash, stream->fileName, stream->span.size}, {}};
+  if (stream->failed) return {std::nullopt, stream->reason};
+  if (stream->closed) return {std::nullopt, "the stream was stopped"};
+  stream->failed = true;
+  stream->reason = "no peer sent the torrent's metadata within " +
+                   std::to_string(options_.metadataTimeout.count()) + " s";
+  const std::string reason = stream->reason;
+  lock.unlock();
+  Forget(stream, true);
+  return {std::nullopt, reason};
+}
+
+void TorrentEngine::Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = streams_.find(stream->hash);
+    if (it == streams_.end() || it->second != stream) return;
+    streams_.erase(it);
+  }
+  // Closed before the torrent goes: readers touch the handle only while it is open.
+  {
+    std::lock_guard lock(stream->mutex);
+    stream->closed = true;
+  }
+  stream->changed.notify_all();
+  if (!deleteFiles) {
+    // Removed once its resume data is saved: libtorrent drops a save asked of a torrent
+    // being removed, and the next play would fetch again what the cache holds.
+    {
+      std::lock_guard lock(mutex_);
+      closing_.push_back(stream->handle);
+    }
+    SaveResume(*stream, false);
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (session_) session_->remove_torrent(stream->handle, lt::session::delete_files);
+  }
+  cache_.Remove(stream->hash);
+}
+
+std::optional<TorrentEngine::Playable> TorrentEngine::Find(const std::string& hash) const {
+  const auto stream = Lookup(hash);
+  if (!stream) return std::nullopt;
+  std::lock_guard lock(stream->mutex);
+  if (!stream->ready || stream->closed) return std::nullopt;
+  return Playable{hash, stream->fileName, stream->span.size};
+}
+
+void TorrentEngine::AlertLoop() {
+  std::vector<lt::alert*> alerts;
+  for (;;) {
+    {
+      std::unique_lock lock(alertMutex_);
+      alertWake_.wait(lock, [this] { return alertsPending_ || alertQuit_; });
+      if (alertQuit_) return;
+      alertsPending_ = false;
+    }
+    session_->pop_alerts(&alerts);
+    for (lt::alert* alert : alerts) Handle(alert);
+  }
+}
+
+void TorrentEngine::Handle(lt::alert* alert) {
+  // Calls on a handle throw once its torrent is gone, which a removal may do at any time.
+  try {
+    HandleTorrentAlert(alert);
+  } catch (const std::exception&) {
+  }
+}
+
+void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
+  // alert_cast matches exact types only; torrent_alert is the base of many.
+  const auto* torrentAlert = dynamic_cast<const lt::torrent_alert*>(alert);
+  if (!torrentAlert) return;
+  if (const auto* saved = lt::alert_cast<lt::save_resume_data_alert>(alert)) {
+    const std::string hash = KeyOf(saved->params);
+    if (!hash.empty()) cache_.WriteResume(hash, lt::write_resume_data_buf(saved->params));
+  }
+  if (lt::alert_cast<lt::save_resume_data_alert>(alert) ||
+      lt::alert_cast<lt::save_resume_data_failed_alert>(alert)) {
+    {
+      std::lock_guard lock(mutex_);
+      if (resumeSavesPending_ > 0) --resumeSavesPending_;
+      const auto closing = std::find(closing_.begin(), closing_.end(), torrentAlert->handle);
+      if (closing != closing_.end()) {
+        closing_.erase(closing);
+        if (session_) session_->remove_torrent(torrentAlert->handle);
+      }
+    }
+    resumeSaved_.notify_all();
+    return;
+  }
+  if (const auto* deleted = lt::alert_cast<lt::torrent_deleted_alert>(alert)) {
+    // Pieces written before the torrent was refused or evicted: the removal of its files
+    // happens after ours, and leaves the folder.
+    const std::string hash = KeyOf(deleted->info_hashes);
+    if (!hash.empty() && !Lookup(hash)) cache_.Remove(hash);
+    return;
+  }
+  std::shared_ptr<Stream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [hash, s] : streams_)
+      if (s->handle == torrentAlert->handle) stream = s;
+  }
+  if (!stream) return;
+  if (const auto* piece = lt::alert_cast<lt::piece_finished_alert>(alert)) {
+    const auto index = static_cast<std::size_t>(static_cast<int>(piece->piece_index));
+    {
+      std::lock_guard lock(stream->mutex);
+      if (index < stream->have.size()) stream->have[index] = true;
+      FinishWarmingIfDone(*stream);
+    }
+    stream->changed.notify_all();
+  } else if (lt::alert_cast<lt::metadata_received_alert>(alert) ||
+             lt::alert_cast<lt::add_torrent_alert>(alert)) {
+    // A torrent added with its metadata (a .torrent file, resume data) reports no
+    // metadata_received_alert: its add_torrent_alert starts it.
+    Prepare(stream);
+  } else if (lt::alert_cast<lt::torrent_finished_alert>(alert)) {
+    SaveResume(*stream, false);
+  } else if (const auto* error = lt::alert_cast<lt::file_error_alert>(alert)) {
+    Fail(stream, "the cache cannot be written: " + error->error.message());
+  }
+}
+
+void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
+  const std::shared_ptr<const lt::torrent_info> info = stream->handle.torrent_file();
+  if (!info) return;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (stream->ready || stream->failed) return;
+  }
+  const lt::file_storage& files = info->files();
+  lt::file_index_t best{-1};
+  for (const lt::file_index_t f : files.file_range()) {
+    if (files.pad_file_at(f) || !IsVideoName(std::string(files.file_name(f)))) continue;
+    if (best < lt::file_index_t{0} || files.file_size(f) > files.file_size(best)) best = f;
+  }
+  if (best < lt::file_index_t{0}) return Fail(stream, "the torrent holds no video file");
+
+  {
+    std::lock_guard lock(stream->mutex);
+    stream->span = {files.file_offset(best), files.file_size(best), info->piece_length()};
+    stream->pieces = PiecesOf(stream->span, 0, stream->span.size);
+    stream->fileName = std::string(files.file_name(best));
+    stream->file = static_cast<int>(best);
+    stream->path = (cache_.DataDir(stream->hash) / files.file_path(best)).string();
+  }
+  if (std::string room = MakeRoom(stream); !room.empty()) return Fail(stream, std::move(room));
+
+  const lt::torrent_status status = stream->handle.status(lt::torrent_handle::query_pieces);
+  {
+    std::lock_guard lock(stream->mutex);
+    stream->have.assign(static_cast<std::size_t>(info->num_pieces()), false);
+    for (int p = 0; p < info->num_pieces(); ++p)
+      if (p < status.pieces.size() && status.pieces.get_bit(lt::piece_index_t{p}))
+        stream->have[static_cast<std::size_t>(p)] = true;
+    // At first only the pieces a player reads first: requests for other pieces sent the
+    // moment the peers unchoke would queue ahead of them (measured: the first piece came
+    // after a dozen others; with the others wanted at the lowest priority, still 250 ms
+    // late). The rest of the video follows once they are in.
+    std::vector<lt::download_priority_t> priorities(static_cast<std::size_t>(info->num_pieces()),
+                                                    lt::dont_download);
+    // The head before the tail: a player starts there, then looks for an index at the end.
+    const std::vector<int> edges = EdgePieces(*stream);
+    for (std::size_t i = 0; i < edges.size(); ++i)
+      priorities[static_cast<std::size_t>(edges[i])] =
+          i < edges.size() / 2 + edges.size() % 2 ? lt::top_priority : lt::download_priority_t{6};
+    stream->handle.prioritize_pieces(priorities);
+    stream->warming = true;
+    stream->warmingSince = Clock::now();
+    stream->ready = true;
+    RebuildDeadlines(*stream);
+    FinishWarmingIfDone(*stream);
+  }
+  stream->changed.notify_all();
+  SaveResume(*stream, false);
+}
+
+void TorrentEngine::SaveResume(Stream& stream, bool onlyIfModified) {
+  // Counted before asking: the answer may come before save_resume_data returns.
+  {
+    std::lock_guard lock(mutex_);
+    ++resumeSavesPending_;
+  }
+  try {
+    // The metadata goes into the resume data: a magnet plays again without peers.
+    stream.handle.save_resume_data(onlyIfModified ? lt::torrent_handle::save_info_dict |
+                                                        lt::torrent_handle::only_if_modified
+                                                  : lt::torrent_handle::save_info_dict);
+  } catch (const std::exception&) {
+    std::lock_guard lock(mutex_);
+    --resumeSavesPending_;
+  }
+}
+
+void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reason) {
+  {
+    std::lock_guard lock(stream->mutex);
+    if (stream->failed) return;
+    stream->failed = true;
+    stream->reason = std::move(reason);
+  }
+  stream->changed.notify_all();
+  Forget(stream, true);
+}
+
+std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream) {
+  const std::uint64_t size = static_cast<std::uint64_t>(stream->span.size);
+  if (size > options_.cacheCapBytes)
+    return "the video (" + Megabytes(size) + ") is larger than the cache (" +
+           Megabytes(options_.cacheCapBytes) + ")";
+  const std::uint64_t held = CacheFolder::DiskUsage(cache_.DataDir(stream->hash));
+  const std::uint64_t need = size > held ? size - held : 0;
+
+  std::uint64_t total = 0;
+  const std::vector<CachedTorrent> cached = cache_.List();
+  for (const CachedTorrent& c : cached) total += c.bytes;
+  for (const CachedTorrent& c : cached) {
+    if (total + need <= options_.cacheCapBytes) break;
+    if (c.hash == stream->hash) continue;
+    if (const auto other = Lookup(c.hash)) {
+      {
+        std::lock_guard lock(other->mutex);
+        if (!other->readers.empty()) continue;  // being watched: not evicted
+      }
+      Forget(other, true);
+    } else {
+      cache_.Remove(c.hash);
+    }
+    total -= std::min(total, c.bytes);
+  }
+  if (total + need > options_.cacheCapBytes)
+    return "the cache has no room for the video (" + Megabytes(size) + ") while others play";
+  const std::uint64_t free = cache_.FreeBytes();
+  if (free < need + kDiskMargin)
+    return "not enough free disk space: the video needs " + Megabytes(need) + ", " +
+           Megabytes(free) + " free";
+  return {};
+}
+
+void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs) {
+  if (stream.closed) return;
+  const int window = std::max<int>(kMinWindowPieces,
+                                   static_cast<int>(kWindowBytes / stream.span.pieceLength));
+  for (int i = 0; i < window; ++i) {
+    const int p = fromPiece + i;
+    if (p > stream.pieces.last) break;
+    if (!stream.have[static_cast<std::size_t>(p)])
+      stream.handle.set_piece_deadline(lt::piece_index_t{p}, baseMs + i * kDeadlineStepMs);
+  }
+}
+
+std::vector<int> TorrentEngine::EdgePieces(const Stream& stream) {
+  std::vector<int> pieces;
+  const int count = stream.pieces.last - stream.pieces.first + 1;
+  const int edge = std::max(1, count / 100);
+  for (int i = 0; i < edge && i < count; ++i) pieces.push_back(stream.pieces.first + i);
+  for (int p = std::max(stream.pieces.last - edge + 1, stream.pieces.first + edge); p <= stream.pieces.last; ++p)
+    pieces.push_back(p);
+  return pieces;
+}
+
+void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
+  if (!stream.warming || stream.closed) return;
+  // In a swarm where nobody has those pieces yet, the rest may not wait for them for long.
+  if (Clock::now() - stream.warmingSince < kWarmingLimit)
+    for (const int p : EdgePieces(stream))
+      if (!stream.have[static_cast<std::size_t>(p)]) return;
+  stream.warming = false;
+  // Now the whole video at normal priority, and nothing of the other files.
+  const auto files = static_cast<std::size_t>(stream.handle.torrent_file()->num_files());
+  std::vector<lt::download_priority_t> priorities(files, lt::dont_download);
+  priorities[static_cast<std::size_t>(stream.file)] = lt::default_priority;
+  stream.handle.prioritize_files(priorities);
+  RebuildDeadlines(stream);
+}
+
+void TorrentEngine::RebuildDeadlines(Stream& stream) {
+  // First the readers' windows, then the first and last hundredth of the file (a player
+  // reads an MP4's index at the end before it plays).
+  if (stream.closed) return;
+  stream.handle.clear_piece_deadlines();
+  for (const auto& [id, piece] : stream.readers) SetWindowDeadlines(stream, piece, 0);
+  // While warming, the edges' priorities order them already; a deadline would raise the
+  // tail to the head's priority.
+  if (stream.warming) return;
+  int order = 1;
+  for (const int p : EdgePieces(stream))
+    if (!stream.have[static_cast<std::size_t>(p)])
+      stream.handle.set_piece_deadline(lt::piece_index_t{p}, order++ * kDeadlineStepMs);
+}
+
+TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin,
+                                           std::int64_t end, const Sink& sink,
+                                           const std::function<bool()>& clientGone) {
+  const auto stream = Lookup(hash);
+  if (!stream) return ReadEnd::kStopped;
+  int id;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) return ReadEnd::kStopped;
+    end = std::min(end, stream->span.size);
+    id = stream->nextReader++;
+    stream->readers[id] = PieceAt(stream->span, begin);
+    RebuildDeadlines(*stream);  // a new reader is a seek: its window goes first
+  }
+  ReadEnd result = ReadEnd::kDone;
+  int file = -1;
+  std::vector<char> buffer(kReadChunk);
+  std::int64_t position = begin;
+  auto lastByte = Clock::now();
+  while (position < end && result == ReadEnd::kDone) {
+    const int piece = PieceAt(stream->span, position);
+    std::int64_t pieceEnd;
+    {
+      std::unique_lock lock(stream->mutex);
+      while (!stream->have[static_cast<std::size_t>(piece)]) {
+        if (stream->closed) {
+          result = ReadEnd::kStopped;
+          break;
+        }
+        const auto waited = Clock::now() - lastByte;
+        if (waited >= options_.stallTimeout) {
+          result = ReadEnd::kStalled;
+          break;
+        }
+        const auto wait = std::min<Clock::duration>(kClientCheck, options_.stallTimeout - waited);
+        if (stream->changed.wait_for(lock, wait) == std::cv_status::timeout) {
+          FinishWarmingIfDone(*stream);
+          lock.unlock();
+          const bool gone = clientGone && clientGone();
+          lock.lock();
+          if (gone) {
+            result = ReadEnd::kClientGone;
+            break;
+          }
+        }
+      }
+      pieceEnd = std::min(end, FileBytesOf(stream->span, piece).second);
+    }
+    if (result != ReadEnd::kDone) break;
+    if (file < 0) file = ::open(stream->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+      result = ReadEnd::kStopped;
+      break;
+    }
+    while (position < pieceEnd) {
+      const std::size_t want = static_cast<std::size_t>(
+          std::min<std::int64_t>(pieceEnd - position, static_cast<std::int64_t>(buffer.size())));
+      const ssize_t n = ::pread(file, buffer.data(), want, position);
+      if (n <= 0) {
+        result = ReadEnd::kStopped;
+        break;
+      }
+      if (!sink(buffer.data(), static_cast<std::size_t>(n))) {
+        result = ReadEnd::kClientGone;
+        break;
+      }
+      position += n;
+    }
+    lastByte = Clock::now();
+    if (result == ReadEnd::kDone && position < end) {
+      std::lock_guard lock(stream->mutex);
+      const int next = PieceAt(stream->span, position);
+      stream->readers[id] = next;
+      SetWindowDeadlines(*stream, next, 0);
+    }
+  }
+  if (file >= 0) ::close(file);
+  {
+    std::lock_guard lock(stream->mutex);
+    stream->readers.erase(id);
+  }
+  return result;
+}
+
+std::optional<std::string> TorrentEngine::StatusJson(const std::string& hash) const {
+  const auto stream = Lookup(hash);
+  if (!stream) return std::nullopt;
+  lt::torrent_status status;
+  try {
+    status = stream->handle.status({});
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  std::lock_guard lock(stream->mutex);
+  std::string json = "{\"hash\":\"" + hash + "\",\"ready\":" + (stream->ready ? "true" : "false");
+  json += ",\"peers\":" + std::to_string(status.num_peers);
+  json += ",\"downloadRate\":" + std::to_string(status.download_payload_rate);
+  json += ",\"uploadRate\":" + std::to_string(status.upload_payload_rate);
+  if (stream->ready) {
+    const auto held = HeldRanges(stream->span, stream->have);
+    std::int64_t verified = 0;
+    std::string ranges;
+    for (const auto& [b, e] : held) {
+      verified += e - b;
+      ranges += (ranges.empty() ? "[" : ",[") + std::to_string(b) + "," + std::to_string(e) + "]";
+    }
+    json += ",\"name\":" + JsonText(stream->fileName);
+    json += ",\"size\":" + std::to_string(stream->span.size);
+    json += ",\"bytesVerified\":" + std::to_string(verified);
+    json += ",\"readers\":" + std::to_string(stream->readers.size());
+    json += ",\"buffered\":[" + ranges + "]";
+  }
+  return json + "}";
+}
+
+bool TorrentEngine::Close(const std::string& hash) {
+  const auto stream = Lookup(hash);
+  if (!stream) return false;
+  Forget(stream, false);
+  return true;
+}
+
+void TorrentEngine::EndReaders() {
+  std::vector<std::shared_ptr<Stream>> streams;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (const auto& [hash, stream] : streams_) streams.push_back(stream);
+  }
+  for (const auto& stream : streams) {
+    {
+      std::lock_guard lock(stream->mutex);
+      stream->closed = true;
+    }
+    stream->changed.notify_all();
+  }
+}
+
+void TorrentEngine::Shutdown() {
+  EndReaders();
+  std::vector<std::shared_ptr<Stream>> streams;
+  {
+    std::lock_guard lock(mutex_);
+    if (!session_ || shutDown_) return;
+    shutDown_ = true;
+    for (const auto& [hash, stream] : streams_) streams.push_back(stream);
+  }
+  for (const auto& stream : streams) {
+    bool ready;
+    {
+      std::lock_guard lock(stream->mutex);
+      ready = stream->ready;
+    }
+    if (!ready) continue;
+    SaveResume(*stream, true);
+  }
+  {
+    std::unique_lock lock(mutex_);
+    resumeSaved_.wait_for(lock, kResumeSaveWait, [this] { return resumeSavesPending_ == 0; });
+  }
+  {
+    std::lock_guard lock(alertMutex_);
+    alertQuit_ = true;
+  }
+  alertWake_.notify_one();
+  if (alertThread_.joinable()) alertThread_.join();
+  session_->set_alert_notify([] {});
+  lt::session_proxy proxy = session_->abort();
+  std::lock_guard lock(mutex_);
+  session_.reset();
+  streams_.clear();
+}
+
+}  // namespace morvane::stream

@@ -1,0 +1,109 @@
+#pragma once
+// The BitTorrent side of the service: one libtorrent session, one thread that reads its
+// alerts, and the torrents being streamed. Readers (the HTTP server's threads) wait for the
+// pieces they need on a condition variable; the alert thread wakes them as pieces pass
+// their hash check. Files are written with libtorrent's POSIX disk back end, whose writes
+// are in the file by the time a piece is reported finished, so readers read them from disk.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <libtorrent/torrent_handle.hpp>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "stream/CacheFolder.h"
+#include "stream/PieceMath.h"
+#include "stream/StreamOptions.h"
+
+namespace libtorrent {
+struct add_torrent_params;
+struct alert;
+class session;
+}  // namespace libtorrent
+
+namespace morvane::stream {
+
+struct Stream;
+
+class TorrentEngine {
+ public:
+  explicit TorrentEngine(const StreamOptions& options);
+  ~TorrentEngine();
+  TorrentEngine(const TorrentEngine&) = delete;
+  TorrentEngine& operator=(const TorrentEngine&) = delete;
+
+  struct Playable {
+    std::string hash;      // 40 hex digits, the stream's name in addresses
+    std::string fileName;  // of the chosen video, without folders
+    std::int64_t size = 0;
+  };
+  struct Opened {
+    std::optional<Playable> playable;
+    std::string reason;  // why not, when not
+  };
+  // Adds the torrent (or finds it among those already added) and waits until its metadata
+  // is known and its video chosen, at most the metadata time-out.
+  Opened Open(libtorrent::add_torrent_params params);
+
+  std::optional<Playable> Find(const std::string& hash) const;
+
+  enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
+  using Sink = std::function<bool(const char*, std::size_t)>;
+  // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
+  // asked while waiting, so a reader whose client hung up does not wait for nothing.
+  ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
+               const std::function<bool()>& clientGone);
+
+  // The stream's state as a JSON object, or nothing when it is unknown.
+  std::optional<std::string> StatusJson(const std::string& hash) const;
+
+  // Stops downloading the stream and ends its readers; its files stay in the cache.
+  bool Close(const std::string& hash);
+
+  // Ends every reader and every wait for metadata; no new stream opens after it.
+  void EndReaders();
+  // EndReaders, then saves resume data (briefly) and ends the session.
+  void Shutdown();
+
+ private:
+  void AlertLoop();
+  void Handle(libtorrent::alert* alert);
+  void HandleTorrentAlert(libtorrent::alert* alert);
+  void Prepare(const std::shared_ptr<Stream>& stream);
+  void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
+  std::string MakeRoom(const std::shared_ptr<Stream>& stream);
+  void SaveResume(Stream& stream, bool onlyIfModified);
+  static std::vector<int> EdgePieces(const Stream& stream);
+  void FinishWarmingIfDone(Stream& stream);
+  void RebuildDeadlines(Stream& stream);
+  void SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs);
+  std::shared_ptr<Stream> Lookup(const std::string& hash) const;
+  void Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles);
+
+  StreamOptions options_;
+  CacheFolder cache_;
+  std::unique_ptr<libtorrent::session> session_;
+
+  mutable std::mutex mutex_;  // guards streams_ and the flags below
+  std::map<std::string, std::shared_ptr<Stream>> streams_;
+  std::vector<libtorrent::torrent_handle> closing_;  // removed once their resume data is in
+  bool stopping_ = false;
+  bool shutDown_ = false;
+  int resumeSavesPending_ = 0;
+  std::condition_variable resumeSaved_;
+
+  std::mutex alertMutex_;
+  std::condition_variable alertWake_;
+  bool alertsPending_ = true;  // alerts posted before the notification was installed
+  bool alertQuit_ = false;
+  std::thread alertThread_;
+};
+
+}  // namespace morvane::stream

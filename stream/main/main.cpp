@@ -1,0 +1,131 @@
+// morvane-stream: the streaming resolution service on its own, for instance on a home
+// server that Morvane's resolution host setting then names. Runs until SIGINT or SIGTERM.
+
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "stream/StreamService.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: morvane-stream [OPTIONS]\n"
+    "\n"
+    "Resolves links (\"/xml.php?url=LINK\") and streams torrent videos over HTTP.\n"
+    "\n"
+    "  --listen ADDRESS     address to serve on (default 127.0.0.1; 0.0.0.0 for every one)\n"
+    "  --port PORT          port to serve on (default 47083; 0 picks a free one)\n"
+    "  --cache-dir DIR      cache folder (default $XDG_CACHE_HOME/morvane/stream)\n"
+    "  --cache-cap SIZE     cache size cap, e.g. 10G, 500M (default 10G)\n"
+    "  --no-dht             do not use the DHT\n"
+    "  --dht-node HOST:PORT a DHT bootstrap node (repeatable)\n"
+    "  --tracker URL        an announce address added to every torrent (repeatable)\n"
+    "  --no-default-trackers  leave out the build's own announce addresses\n"
+    "  --no-local-discovery no LSD, UPnP or NAT-PMP\n"
+    "  --metadata-timeout S seconds to wait for a torrent's metadata (default 30)\n"
+    "  --help               this text\n";
+
+bool ParseNumber(const std::string& text, std::uint64_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseSize(std::string text, std::uint64_t& bytes) {
+  if (text.empty()) return false;
+  int shift = 0;
+  switch (text.back()) {
+    case 'K': case 'k': shift = 10; break;
+    case 'M': case 'm': shift = 20; break;
+    case 'G': case 'g': shift = 30; break;
+    case 'T': case 't': shift = 40; break;
+    default: break;
+  }
+  if (shift) text.pop_back();
+  std::uint64_t value = 0;
+  if (!ParseNumber(text, value) || value > (~0ull >> shift)) return false;
+  bytes = value << shift;
+  return true;
+}
+
+int Fail(const char* message, const std::string& detail) {
+  std::fprintf(stderr, "morvane-stream: %s%s\n%s", message, detail.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using morvane::stream::StreamOptions;
+  StreamOptions options;
+  options.port = 47083;
+  bool defaultTrackers = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string text;
+    std::uint64_t number = 0;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--listen") {
+      if (!value(options.bindAddress)) return Fail("--listen needs an address", "");
+    } else if (arg == "--port") {
+      if (!value(text) || !ParseNumber(text, number) || number > 65535)
+        return Fail("bad port: ", text);
+      options.port = static_cast<int>(number);
+    } else if (arg == "--cache-dir") {
+      if (!value(options.cacheDir)) return Fail("--cache-dir needs a folder", "");
+    } else if (arg == "--cache-cap") {
+      if (!value(text) || !ParseSize(text, options.cacheCapBytes)) return Fail("bad size: ", text);
+    } else if (arg == "--no-dht") {
+      options.dht = false;
+    } else if (arg == "--dht-node") {
+      if (!value(text)) return Fail("--dht-node needs HOST:PORT", "");
+      options.dhtBootstrapNodes.push_back(text);
+    } else if (arg == "--tracker") {
+      if (!value(text)) return Fail("--tracker needs an address", "");
+      options.extraTrackers.push_back(text);
+    } else if (arg == "--no-default-trackers") {
+      defaultTrackers = false;
+    } else if (arg == "--no-local-discovery") {
+      options.localPeerDiscovery = false;
+    } else if (arg == "--metadata-timeout") {
+      if (!value(text) || !ParseNumber(text, number) || number == 0 || number > 3600)
+        return Fail("bad time-out: ", text);
+      options.metadataTimeout = std::chrono::seconds(number);
+    } else {
+      return Fail("unknown option ", arg);
+    }
+  }
+  if (defaultTrackers)
+    for (const std::string& tracker : morvane::stream::BuiltInTrackers())
+      options.extraTrackers.push_back(tracker);
+
+  // The signals are taken synchronously, so the stop runs on the main thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  morvane::stream::StreamService service(options);
+  if (!service.Start()) {
+    std::fprintf(stderr, "morvane-stream: cannot listen on %s:%d\n", options.bindAddress.c_str(),
+                 options.port);
+    return 1;
+  }
+  std::printf("morvane-stream listening on %s:%d\n", options.bindAddress.c_str(), service.Port());
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&signals, &signal);
+  service.Stop();
+  return 0;
+}

@@ -1,0 +1,63 @@
+#include "stream/HttpRange.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane::stream {
+namespace {
+
+TEST(HttpRangeTest, ReadsOneRangeOfABody) {
+  struct Case {
+    const char* header;
+    std::int64_t size;
+    RangeResult result;
+    std::int64_t begin, end;
+  } cases[] = {
+      {"", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=0-", 1000, RangeResult::kPartial, 0, 1000},
+      {"bytes=0-0", 1000, RangeResult::kPartial, 0, 1},
+      {"bytes=10-19", 1000, RangeResult::kPartial, 10, 20},
+      {"bytes=990-5000", 1000, RangeResult::kPartial, 990, 1000},
+      {"bytes=-100", 1000, RangeResult::kPartial, 900, 1000},
+      {"bytes=-5000", 1000, RangeResult::kPartial, 0, 1000},
+      {"bytes=999-", 1000, RangeResult::kPartial, 999, 1000},
+      {"bytes=1000-", 1000, RangeResult::kUnsatisfiable, 0, 1000},
+      {"bytes=-0", 1000, RangeResult::kUnsatisfiable, 0, 1000},
+      {"bytes=0-", 0, RangeResult::kUnsatisfiable, 0, 0},
+      {"bytes=5-3", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=0-1,5-6", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=a-b", 1000, RangeResult::kWhole, 0, 1000},
+      {"items=0-1", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=99999999999999999999-", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=4294967296-4294967299", 5ll << 30, RangeResult::kPartial, 4294967296, 4294967300},
+  };
+  for (const Case& c : cases) {
+    ByteRange range;
+    EXPECT_EQ(ParseRange(c.header, c.size, range), c.result) << c.header;
+    if (c.result != RangeResult::kUnsatisfiable) {
+      EXPECT_EQ(range.begin, c.begin) << c.header;
+      EXPECT_EQ(range.end, c.end) << c.header;
+    }
+  }
+}
+
+TEST(HttpRangeTest, MediaTypesFollowTheExtension) {
+  struct Case {
+    const char* name;
+    const char* type;
+    bool video;
+  } cases[] = {
+      {"a/Movie.MP4", "video/mp4", true},       {"x.webm", "video/webm", true},
+      {"x.mkv", "video/x-matroska", true},      {"x.avi", "video/x-msvideo", true},
+      {"x.ts", "video/mp2t", true},             {"notes.txt", "text/plain", false},
+      {"x.mp4.part", "application/octet-stream", false},
+      {"dir.mp4/file", "application/octet-stream", false},
+      {"noextension", "application/octet-stream", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MediaTypeOf(c.name), c.type) << c.name;
+    EXPECT_EQ(IsVideoName(c.name), c.video) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace morvane::stream

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "tests/stream/StreamFixture.h"
+
+namespace morvane::testing {
+namespace {
+
+using StreamConcurrencyTest = StreamFixture;
+
+TEST_F(StreamConcurrencyTest, ReadersAllOverASlowSwarmEachGetTheirBytes) {
+  StartService();
+  constexpr std::int64_t kSize = 4 << 20;
+  const auto seeder = MakeSeeder("slow.mp4", {{"slow.mp4", kSize}}, {.uploadLimit = 2 << 20});
+  const std::string source = ReadAll(seeder->SourcePath("slow.mp4"));
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(path.starts_with("/stream/")) << path;
+
+  // A player's pattern: the start, the index at the end, a seek, and the whole file.
+  struct Read {
+    std::int64_t begin, end;
+  };
+  const std::vector<Read> reads = {
+      {0, 300000}, {kSize - 200000, kSize}, {2500000, 3100000}, {1234567, 1234568}, {0, kSize}};
+  std::vector<RawAnswer> answers(reads.size());
+  std::vector<std::thread> readers;
+  for (std::size_t i = 0; i < reads.size(); ++i)
+    readers.emplace_back([&, i] {
+      answers[i] = RawGet(Port(), path,
+                          "Range: bytes=" + std::to_string(reads[i].begin) + "-" +
+                              std::to_string(reads[i].end - 1) + "\r\n");
+    });
+  for (auto& reader : readers) reader.join();
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(answers[i].status, 206) << i;
+    EXPECT_TRUE(answers[i].body == source.substr(static_cast<std::size_t>(reads[i].begin),
+                                                 static_cast<std::size_t>(reads[i].end - reads[i].begin)))
+        << "read " << i << " got " << answers[i].body.size() << " bytes";
+  }
+}
+
+TEST_F(StreamConcurrencyTest, ConcurrentResolutionsOfOneLinkAgree) {
+  StartService();
+  const auto seeder = MakeSeeder("movie.mp4", {{"movie.mp4", 1 << 20}});
+  std::vector<std::string> answers(6);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    threads.emplace_back([&, i] { answers[i] = Resolve(seeder->MagnetLink()); });
+  for (auto& thread : threads) thread.join();
+  for (const std::string& answer : answers) {
+    EXPECT_TRUE(answer.starts_with(Base() + "/stream/")) << answer;
+    EXPECT_EQ(answer, answers[0]);
+  }
+}
+
+TEST_F(StreamConcurrencyTest, StopEndsWaitingReadersAndResolutionsWithinTwoSeconds) {
+  StartService();
+  auto seeder = MakeSeeder("gone.mp4", {{"gone.mp4", 4 << 20}}, {.uploadLimit = 4000});
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  seeder.reset();
+  const int port = Port();
+  const std::string nobody = "00112233445566778899aabbccddeeff00112233";
+  std::atomic<int> finished{0};
+  std::thread reader([&] {
+    RawGet(port, path, "Range: bytes=3000000-\r\n");
+    ++finished;
+  });
+  std::thread resolver([&] {
+    RawGet(port, "/xml.php?url=magnet:?xt=urn:btih:" + nobody);
+    ++finished;
+  });
+  // Both wait once the status shows the reader, and the magnet's torrent exists.
+  const std::string hash = path.substr(8, 40);
+  for (int i = 0; i < 2000; ++i) {
+    if (RawGet(port, "/status/" + hash).body.find("\"readers\":1") != std::string::npos &&
+        RawGet(port, "/status/" + nobody).status == 200)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const auto started = std::chrono::steady_clock::now();
+  StopService();
+  const auto took = std::chrono::steady_clock::now() - started;
+  reader.join();
+  resolver.join();
+  EXPECT_EQ(finished, 2);
+  EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace morvane::testing

@@ -1,0 +1,246 @@
+#include "stream/StreamService.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/stream/StreamFixture.h"
+#include "tests/support/LocalServer.h"
+
+namespace fs = std::filesystem;
+
+namespace morvane::testing {
+namespace {
+
+constexpr std::int64_t kMovieSize = (3 << 20) + 12345;
+
+// A torrent of several files with pad files between them; movie.mp4 is its largest video.
+std::vector<SeedFile> PackFiles() {
+  return {{"extras/notes.txt", 50000}, {"movie.mp4", kMovieSize}, {"trailer.mkv", 1 << 20}};
+}
+
+std::string Base32(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  std::string out;
+  unsigned buffer = 0;
+  int bits = 0;
+  for (const char c : bytes) {
+    buffer = (buffer << 8) | static_cast<unsigned char>(c);
+    bits += 8;
+    while (bits >= 5) {
+      out += "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"[(buffer >> (bits - 5)) & 31];
+      bits -= 5;
+    }
+  }
+  return out;
+}
+
+bool HoldsEntryOf(const fs::path& folder, const std::string& hash) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    if (entry.path().filename().string().starts_with(hash)) return true;
+  return false;
+}
+
+using StreamServiceTest = StreamFixture;
+
+TEST_F(StreamServiceTest, AnswersEveryKindOfLink) {
+  StartService();
+  const auto seeder = MakeSeeder("pack", PackFiles());
+  const auto textOnly = MakeSeeder("notes", {{"notes.txt", 4000}});
+  const fs::path torrentFile = seeder->WriteTorrentFile(Root() / "pack file.torrent");
+  const fs::path textTorrent = textOnly->WriteTorrentFile(Root() / "notes.torrent");
+  const fs::path broken = Root() / "broken.torrent";
+  {
+    std::string junk(seeder->TorrentBytes().begin(), seeder->TorrentBytes().end());
+    junk.resize(junk.size() / 2);  // cut inside the info dictionary
+    std::FILE* f = std::fopen(broken.c_str(), "wb");
+    std::fwrite(junk.data(), 1, junk.size(), f);
+    std::fclose(f);
+  }
+  LocalServer web;
+  web.server().Get("/pack.torrent", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(std::string(seeder->TorrentBytes().begin(), seeder->TorrentBytes().end()),
+                         "application/x-bittorrent");
+  });
+  web.Start();
+
+  const std::string hash = seeder->InfoHashHex();
+  const std::string video = Base() + "/stream/" + hash + "/movie.mp4";
+  const std::string peer = "&x.pe=127.0.0.1:" + std::to_string(seeder->Port());
+  const std::string thunderMagnet = [&] {
+    const std::string inner = "AA" + seeder->MagnetLink() + "ZZ";
+    std::string encoded;
+    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < inner.size(); i += 3) {
+      unsigned v = static_cast<unsigned char>(inner[i]) << 16;
+      if (i + 1 < inner.size()) v |= static_cast<unsigned char>(inner[i + 1]) << 8;
+      if (i + 2 < inner.size()) v |= static_cast<unsigned char>(inner[i + 2]);
+      encoded += a[(v >> 18) & 63];
+      encoded += a[(v >> 12) & 63];
+      encoded += i + 1 < inner.size() ? a[(v >> 6) & 63] : '=';
+      encoded += i + 2 < inner.size() ? a[v & 63] : '=';
+    }
+    return "thunder://" + encoded;
+  }();
+  struct Case {
+    const char* what;
+    std::string link;
+    std::string answer;  // "resp" for a refusal
+  } cases[] = {
+      {"magnet, hex hash, peer", seeder->MagnetLink(), video},
+      {"magnet, base32 hash", "magnet:?xt=urn:btih:" + Base32(hash) + peer, video},
+      {"magnet escaped whole", "magnet%3A%3Fxt%3Durn%3Abtih%3A" + hash + "%26x.pe%3D127.0.0.1%3A" +
+                                   std::to_string(seeder->Port()), video},
+      {"magnet with trackers", seeder->MagnetLink() + "&tr=http%3A%2F%2F127.0.0.1%3A9%2Fannounce", video},
+      {"http .torrent address", web.base() + "/pack.torrent", video},
+      {"local .torrent path", torrentFile.string(), video},
+      {"file:// .torrent address", "file://" + Root().string() + "/pack%20file.torrent", video},
+      {"thunder link of a magnet", thunderMagnet, video},
+      {"http media", "http://example.org/v.mp4?x=1", "http://example.org/v.mp4?x=1"},
+      {"ftp media", "ftp://127.0.0.1:9/dir/v.mkv", Base() + "/relay/1/v.mkv"},
+      {"ed2k", "ed2k://|file|v.mkv|123|0123456789ABCDEF0123456789ABCDEF|/", "resp"},
+      {"garbage", "%%%???&&&", "resp"},
+      {"empty", "", "resp"},
+      {"huge", "magnet:?xt=urn:btih:" + std::string(200000, 'a'), "resp"},
+      {"magnet with a bad hash", "magnet:?xt=urn:btih:xyz", "resp"},
+      {"broken .torrent file", broken.string(), "resp"},
+      {"missing .torrent file", (Root() / "none.torrent").string(), "resp"},
+      {"unreachable .torrent address", web.base() + "/missing.torrent", "resp"},
+      {"a torrent without video", textTorrent.string(), "resp"},
+  };
+  for (const Case& c : cases) {
+    const std::string answer = Resolve(c.link);
+    if (c.answer == "resp") {
+      EXPECT_TRUE(answer.starts_with("resp: ")) << c.what << ": " << answer;
+      EXPECT_GT(answer.size(), 10u) << c.what << ": a reason follows";
+    } else {
+      EXPECT_EQ(answer, c.answer) << c.what;
+    }
+  }
+  EXPECT_EQ(RawGet(Port(), "/nothing").status, 404);
+  EXPECT_EQ(RawRequest(Port(), "POST", "/xml.php?url=x").status, 405);
+}
+
+TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
+  StartService();
+  auto seeder = MakeSeeder("pack", PackFiles());
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  const std::string source = ReadAll(seeder->SourcePath("movie.mp4"));
+
+  const RawAnswer middle = RawGet(Port(), path, "Range: bytes=1000000-1999999\r\n");
+  EXPECT_EQ(middle.status, 206);
+  EXPECT_EQ(middle.Header("Content-Range"), "bytes 1000000-1999999/" + std::to_string(kMovieSize));
+  EXPECT_EQ(middle.Header("Content-Type"), "video/mp4");
+  EXPECT_TRUE(middle.body == source.substr(1000000, 1000000));
+
+  const RawAnswer tail = RawGet(Port(), path, "Range: bytes=-7\r\n");
+  EXPECT_EQ(tail.status, 206);
+  EXPECT_EQ(tail.body, source.substr(source.size() - 7));
+
+  const RawAnswer whole = RawGet(Port(), path);
+  EXPECT_EQ(whole.status, 200);
+  EXPECT_EQ(whole.Header("Content-Length"), std::to_string(kMovieSize));
+  EXPECT_EQ(whole.Header("Accept-Ranges"), "bytes");
+  ASSERT_EQ(whole.body.size(), source.size());
+  EXPECT_TRUE(whole.body == source);
+
+  const RawAnswer head = RawRequest(Port(), "HEAD", path, "Range: bytes=10-19\r\n");
+  EXPECT_EQ(head.status, 206);
+  EXPECT_EQ(head.Header("Content-Length"), "10");
+  EXPECT_TRUE(head.body.empty());
+  EXPECT_EQ(RawGet(Port(), path, "Range: bytes=" + std::to_string(kMovieSize) + "-\r\n").status, 416);
+
+  // Only the video was fetched: the other files hold at most the pieces they share with it.
+  const fs::path data = Cache() / seeder->InfoHashHex() / "pack";
+  std::error_code ec;
+  const std::uintmax_t trailer = fs::file_size(data / "trailer.mkv", ec);
+  EXPECT_TRUE(ec || trailer < (1u << 20)) << trailer;
+  EXPECT_EQ(fs::file_size(data / "movie.mp4", ec), static_cast<std::uintmax_t>(kMovieSize));
+
+  // The status tells what is held; a stopped stream is gone.
+  const std::string hash = seeder->InfoHashHex();
+  const RawAnswer status = RawGet(Port(), "/status/" + hash);
+  EXPECT_EQ(status.status, 200);
+  EXPECT_NE(status.body.find("\"bytesVerified\":" + std::to_string(kMovieSize)), std::string::npos)
+      << status.body;
+  EXPECT_NE(status.body.find("\"buffered\":[[0," + std::to_string(kMovieSize) + "]]"), std::string::npos)
+      << status.body;
+  EXPECT_NE(status.body.find("\"peers\":"), std::string::npos);
+  EXPECT_EQ(status.Header("Access-Control-Allow-Origin"), "*");
+  EXPECT_EQ(RawGet(Port(), "/stop/" + hash).status, 200);
+  EXPECT_EQ(RawGet(Port(), path).status, 404);
+  EXPECT_EQ(RawGet(Port(), "/status/" + hash).status, 404);
+  // Played again at once with the swarm gone, it plays from what the cache holds.
+  const std::string link = seeder->MagnetLink();
+  seeder.reset();
+  EXPECT_EQ(Base() + path, Resolve(link));
+  EXPECT_TRUE(RawGet(Port(), path).body == source);
+}
+
+TEST_F(StreamServiceTest, ASecondPlayStartsFromTheCacheWithoutPeers) {
+  std::string source, link;
+  {
+    StartService();
+    const auto seeder = MakeSeeder("movie.mp4", {{"movie.mp4", 1 << 20}});
+    source = ReadAll(seeder->SourcePath("movie.mp4"));
+    link = seeder->MagnetLink(false);
+    const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+    ASSERT_EQ(RawGet(Port(), path).body.size(), source.size());
+    StopService();
+  }
+  StartService([](stream::StreamOptions& o) { o.metadataTimeout = std::chrono::seconds(5); });
+  const std::string address = Resolve(link);  // no peer at all now
+  ASSERT_TRUE(address.starts_with(Base() + "/stream/")) << address;
+  EXPECT_TRUE(RawGet(Port(), PathOf(address)).body == source);
+}
+
+TEST_F(StreamServiceTest, AMagnetNobodySeedsAnswersRespAndLeavesNothingBehind) {
+  StartService([](stream::StreamOptions& o) { o.metadataTimeout = std::chrono::seconds(2); });
+  const std::string hash = "00112233445566778899aabbccddeeff00112233";
+  const auto started = std::chrono::steady_clock::now();
+  const std::string answer = Resolve("magnet:?xt=urn:btih:" + hash + "&dn=nothing.mp4");
+  EXPECT_TRUE(answer.starts_with("resp: ")) << answer;
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_FALSE(HoldsEntryOf(Cache(), hash));
+}
+
+TEST_F(StreamServiceTest, TheCacheCapEvictsTheLeastRecentlyPlayed) {
+  StartService([](stream::StreamOptions& o) { o.cacheCapBytes = 5 << 20; });
+  const auto first = MakeSeeder("first.mp4", {{"first.mp4", 3 << 20}});
+  const auto second = MakeSeeder("second.mp4", {{"second.mp4", 3 << 20}});
+  const auto tooBig = MakeSeeder("big.mp4", {{"big.mp4", 6 << 20}});
+
+  ASSERT_EQ(RawGet(Port(), PathOf(Resolve(first->MagnetLink()))).body.size(), 3u << 20);
+  EXPECT_TRUE(HoldsEntryOf(Cache(), first->InfoHashHex()));
+  const RawAnswer played = RawGet(Port(), PathOf(Resolve(second->MagnetLink())));
+  EXPECT_TRUE(played.body == ReadAll(second->SourcePath("second.mp4")));
+  EXPECT_FALSE(HoldsEntryOf(Cache(), first->InfoHashHex()));
+  EXPECT_TRUE(HoldsEntryOf(Cache(), second->InfoHashHex()));
+
+  const std::string refused = Resolve(tooBig->MagnetLink());
+  EXPECT_TRUE(refused.starts_with("resp: ")) << refused;
+  EXPECT_TRUE(HoldsEntryOf(Cache(), second->InfoHashHex())) << "nothing evicted for a refusal";
+  // Pieces may have come in before the refusal; they go with the torrent.
+  for (int i = 0; i < 1000 && HoldsEntryOf(Cache(), tooBig->InfoHashHex()); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(HoldsEntryOf(Cache(), tooBig->InfoHashHex()));
+}
+
+TEST_F(StreamServiceTest, AReaderThatGetsNoByteEndsAfterTheStallTimeout) {
+  StartService([](stream::StreamOptions& o) { o.stallTimeout = std::chrono::seconds(2); });
+  auto seeder = MakeSeeder("slow.mp4", {{"slow.mp4", 4 << 20}}, {.uploadLimit = 4000});
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  seeder.reset();  // the swarm is gone
+  const auto started = std::chrono::steady_clock::now();
+  const RawAnswer answer = RawGet(Port(), path, "Range: bytes=2000000-2999999\r\n");
+  EXPECT_EQ(answer.status, 206);
+  EXPECT_LT(answer.body.size(), 1000000u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+}
+
+}  // namespace
+}  // namespace morvane::testing
