@@ -2,8 +2,7 @@
 // The BitTorrent side of the service: one libtorrent session, one thread that reads its
 // alerts, and the torrents being streamed. Readers (the HTTP server's threads) wait for the
 // pieces they need on a condition variable; the alert thread wakes them as pieces pass
-// their hash check. Files are written with libtorrent's POSIX disk back end, whose writes
-// are in the file by the time a piece is reported finished, so readers read them from disk.
+// their hash check, and again when libtorrent has read a piece for them (read_piece).
 
 #include <atomic>
 #include <condition_variable>
@@ -55,7 +54,8 @@ class TorrentEngine {
   std::optional<Playable> Find(const std::string& hash) const;
 
   enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
-  using Sink = std::function<bool(const char*, std::size_t)>;
+  // Passes bytes on; false when they cannot go further.
+  using Sink = std::function<bool(const char* data, std::size_t size)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
   // asked while waiting, so a reader whose client hung up does not wait for nothing.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
@@ -83,7 +83,9 @@ class TorrentEngine {
   static std::vector<int> EdgePieces(const Stream& stream);
   void FinishWarmingIfDone(Stream& stream);
   void RebuildDeadlines(Stream& stream);
-  void SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs);
+  static int WindowPieces(const Stream& stream);
+  // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th.
+  void SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
   void Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles);
 
