@@ -1,11 +1,14 @@
 #include "stream/TorrentEngine.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <boost/shared_array.hpp>
 #include <chrono>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/error_code.hpp>
+#include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
@@ -99,14 +102,6 @@ struct Stream {
   PieceRange pieces;
   std::vector<bool> have;
   std::map<int, int> readers;  // reader id -> piece it reads
-  // Pieces read from the cache for the readers, while one of them needs it.
-  struct PieceBuffer {
-    boost::shared_array<char> data;
-    int size = 0;
-    bool failed = false;
-    int users = 0;
-  };
-  std::map<int, PieceBuffer> buffers;
   int nextReader = 0;
 };
 
@@ -143,6 +138,7 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
   settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
 
   lt::session_params params(std::move(settings));
+  params.disk_io_constructor = lt::posix_disk_io_constructor;
   session_ = std::make_unique<lt::session>(std::move(params));
   alertThread_ = std::thread([this] { AlertLoop(); });
   // Called on libtorrent's own thread: it may only wake ours.
@@ -325,17 +321,7 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
       if (s->handle == torrentAlert->handle) stream = s;
   }
   if (!stream) return;
-  if (const auto* read = lt::alert_cast<lt::read_piece_alert>(alert)) {
-    {
-      std::lock_guard lock(stream->mutex);
-      const auto it = stream->buffers.find(static_cast<int>(read->piece));
-      if (it == stream->buffers.end()) return;  // its readers left meanwhile
-      it->second.failed = static_cast<bool>(read->error);
-      it->second.data = read->buffer;
-      it->second.size = read->size;
-    }
-    stream->changed.notify_all();
-  } else if (const auto* piece = lt::alert_cast<lt::piece_finished_alert>(alert)) {
+  if (const auto* piece = lt::alert_cast<lt::piece_finished_alert>(alert)) {
     const auto index = static_cast<std::size_t>(static_cast<int>(piece->piece_index));
     {
       std::lock_guard lock(stream->mutex);
@@ -541,75 +527,61 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
     RebuildDeadlines(*stream);  // a new reader is a seek: its window goes first
   }
   ReadEnd result = ReadEnd::kDone;
+  int file = -1;
   std::int64_t position = begin;
   auto lastByte = Clock::now();
-  // Waits until `ready` holds; false (with `result` set) when the reader has to end.
-  auto waitFor = [&](std::unique_lock<std::mutex>& lock, auto ready) {
-    while (!ready()) {
-      if (stream->closed) {
-        result = ReadEnd::kStopped;
-        return false;
-      }
-      const auto waited = Clock::now() - lastByte;
-      if (waited >= options_.stallTimeout) {
-        result = ReadEnd::kStalled;
-        return false;
-      }
-      const auto wait = std::min<Clock::duration>(kClientCheck, options_.stallTimeout - waited);
-      if (stream->changed.wait_for(lock, wait) == std::cv_status::timeout) {
-        FinishWarmingIfDone(*stream);
-        lock.unlock();
-        const bool gone = clientGone && clientGone();
-        lock.lock();
-        if (gone) {
-          result = ReadEnd::kClientGone;
-          return false;
-        }
-      }
-    }
-    return true;
-  };
   while (position < end && result == ReadEnd::kDone) {
     const int piece = PieceAt(stream->span, position);
-    boost::shared_array<char> data;
-    int size = 0;
+    std::int64_t pieceEnd;
     {
       std::unique_lock lock(stream->mutex);
-      if (!waitFor(lock, [&] { return static_cast<bool>(stream->have[static_cast<std::size_t>(piece)]); }))
-        break;
-      // The bytes come through libtorrent's own read of the piece: read from the file
-      // directly, they can be stale just after the piece is reported finished.
-      auto& buffer = stream->buffers[piece];
-      if (buffer.users++ == 0 && !buffer.data) stream->handle.read_piece(lt::piece_index_t{piece});
-      const bool arrived = waitFor(lock, [&] { return buffer.data || buffer.failed; });
-      if (arrived && !buffer.failed) {
-        data = buffer.data;
-        size = buffer.size;
-      } else if (arrived) {
-        result = ReadEnd::kStopped;
+      while (!stream->have[static_cast<std::size_t>(piece)]) {
+        if (stream->closed) {
+          result = ReadEnd::kStopped;
+          break;
+        }
+        const auto waited = Clock::now() - lastByte;
+        if (waited >= options_.stallTimeout) {
+          result = ReadEnd::kStalled;
+          break;
+        }
+        const auto wait = std::min<Clock::duration>(kClientCheck, options_.stallTimeout - waited);
+        if (stream->changed.wait_for(lock, wait) == std::cv_status::timeout) {
+          FinishWarmingIfDone(*stream);
+          lock.unlock();
+          const bool gone = clientGone && clientGone();
+          lock.lock();
+          if (gone) {
+            result = ReadEnd::kClientGone;
+            break;
+          }
+        }
       }
-      if (--buffer.users == 0) stream->buffers.erase(piece);
+      pieceEnd = std::min(end, FileBytesOf(stream->span, piece).second);
     }
-    if (!data) break;
-    const std::int64_t pieceStart = static_cast<std::int64_t>(piece) * stream->span.pieceLength;
-    const std::int64_t pieceEnd = std::min(end, pieceStart + size - stream->span.offset);
-    const char* bytes = data.get() + (stream->span.offset + position - pieceStart);
-    if (pieceEnd <= position || !sink(bytes, static_cast<std::size_t>(pieceEnd - position))) {
-      result = pieceEnd <= position ? ReadEnd::kStopped : ReadEnd::kClientGone;
+    if (result != ReadEnd::kDone) break;
+    if (file < 0) file = ::open(stream->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+      result = ReadEnd::kStopped;
+      break;
+    }
+    if (!sink(file, position, pieceEnd - position)) {
+      result = ReadEnd::kClientGone;
       break;
     }
     position = pieceEnd;
     lastByte = Clock::now();
-    if (position < end) {
+    if (result == ReadEnd::kDone && position < end) {
       std::lock_guard lock(stream->mutex);
       // One piece on, the pieces already in the window keep their (nearer) deadlines; only
-      // the one that enters gets one. Setting them all again per piece cost throughput.
+      // the one that enters gets one.
       const int next = PieceAt(stream->span, position);
       const int moved = next - stream->readers[id];
       stream->readers[id] = next;
       SetWindowDeadlines(*stream, next, std::max(0, WindowPieces(*stream) - moved));
     }
   }
+  if (file >= 0) ::close(file);
   {
     std::lock_guard lock(stream->mutex);
     stream->readers.erase(id);

@@ -2,7 +2,8 @@
 // The BitTorrent side of the service: one libtorrent session, one thread that reads its
 // alerts, and the torrents being streamed. Readers (the HTTP server's threads) wait for the
 // pieces they need on a condition variable; the alert thread wakes them as pieces pass
-// their hash check, and again when libtorrent has read a piece for them (read_piece).
+// their hash check. Files are written with libtorrent's POSIX disk back end, whose writes
+// are in the file by the time a piece is reported finished, so readers read them from disk.
 
 #include <atomic>
 #include <condition_variable>
@@ -54,8 +55,8 @@ class TorrentEngine {
   std::optional<Playable> Find(const std::string& hash) const;
 
   enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
-  // Passes bytes on; false when they cannot go further.
-  using Sink = std::function<bool(const char* data, std::size_t size)>;
+  // Passes `length` bytes of the open file `fd` from `offset` on; false when it cannot.
+  using Sink = std::function<bool(int fd, std::int64_t offset, std::int64_t length)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
   // asked while waiting, so a reader whose client hung up does not wait for nothing.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
