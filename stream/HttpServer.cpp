@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -204,6 +206,12 @@ void HttpServer::AcceptLoop() {
 }
 
 void HttpServer::ReaderLoop() {
+  // sendfile() has no MSG_NOSIGNAL: a client that hangs up would raise SIGPIPE, whose default
+  // ends the process. Blocked in this thread, it stays pending and the call fails with EPIPE.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (;;) {
     int client;
     {
