@@ -128,7 +128,9 @@ struct StreamService::Impl {
       return;
     engine.Read(
         hash, range.begin, range.end,
-        [&responder](const char* data, std::size_t size) { return responder.SendBody(data, size); },
+        [&responder](int fd, std::int64_t offset, std::int64_t length) {
+          return responder.SendFile(fd, offset, length);
+        },
         [&responder] { return responder.ClientGone(); });
   }
 

@@ -38,7 +38,6 @@ constexpr auto kClientCheck = std::chrono::seconds(1);
 constexpr std::uint64_t kDiskMargin = 64 << 20;
 // How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
 constexpr auto kResumeSaveWait = std::chrono::milliseconds(700);
-constexpr std::size_t kReadChunk = 256 << 10;
 // How long the rest of the video waits for its first and last pieces at most.
 constexpr auto kWarmingLimit = std::chrono::seconds(3);
 // How long adding a torrent waits for the same torrent's removal to complete.
@@ -458,15 +457,18 @@ std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream) {
   return {};
 }
 
-void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs) {
+int TorrentEngine::WindowPieces(const Stream& stream) {
+  return std::max<int>(kMinWindowPieces, static_cast<int>(kWindowBytes / stream.span.pieceLength));
+}
+
+void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow) {
   if (stream.closed) return;
-  const int window = std::max<int>(kMinWindowPieces,
-                                   static_cast<int>(kWindowBytes / stream.span.pieceLength));
-  for (int i = 0; i < window; ++i) {
+  const int window = WindowPieces(stream);
+  for (int i = firstOfWindow; i < window; ++i) {
     const int p = fromPiece + i;
     if (p > stream.pieces.last) break;
     if (!stream.have[static_cast<std::size_t>(p)])
-      stream.handle.set_piece_deadline(lt::piece_index_t{p}, baseMs + i * kDeadlineStepMs);
+      stream.handle.set_piece_deadline(lt::piece_index_t{p}, i * kDeadlineStepMs);
   }
 }
 
@@ -526,7 +528,6 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
   }
   ReadEnd result = ReadEnd::kDone;
   int file = -1;
-  std::vector<char> buffer(kReadChunk);
   std::int64_t position = begin;
   auto lastByte = Clock::now();
   while (position < end && result == ReadEnd::kDone) {
@@ -564,26 +565,20 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
       result = ReadEnd::kStopped;
       break;
     }
-    while (position < pieceEnd) {
-      const std::size_t want = static_cast<std::size_t>(
-          std::min<std::int64_t>(pieceEnd - position, static_cast<std::int64_t>(buffer.size())));
-      const ssize_t n = ::pread(file, buffer.data(), want, position);
-      if (n <= 0) {
-        result = ReadEnd::kStopped;
-        break;
-      }
-      if (!sink(buffer.data(), static_cast<std::size_t>(n))) {
-        result = ReadEnd::kClientGone;
-        break;
-      }
-      position += n;
+    if (!sink(file, position, pieceEnd - position)) {
+      result = ReadEnd::kClientGone;
+      break;
     }
+    position = pieceEnd;
     lastByte = Clock::now();
     if (result == ReadEnd::kDone && position < end) {
       std::lock_guard lock(stream->mutex);
+      // One piece on, the pieces already in the window keep their (nearer) deadlines; only
+      // the one that enters gets one.
       const int next = PieceAt(stream->span, position);
+      const int moved = next - stream->readers[id];
       stream->readers[id] = next;
-      SetWindowDeadlines(*stream, next, 0);
+      SetWindowDeadlines(*stream, next, std::max(0, WindowPieces(*stream) - moved));
     }
   }
   if (file >= 0) ::close(file);

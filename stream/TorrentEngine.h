@@ -55,7 +55,8 @@ class TorrentEngine {
   std::optional<Playable> Find(const std::string& hash) const;
 
   enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
-  using Sink = std::function<bool(const char*, std::size_t)>;
+  // Passes `length` bytes of the open file `fd` from `offset` on; false when it cannot.
+  using Sink = std::function<bool(int fd, std::int64_t offset, std::int64_t length)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
   // asked while waiting, so a reader whose client hung up does not wait for nothing.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
@@ -83,7 +84,9 @@ class TorrentEngine {
   static std::vector<int> EdgePieces(const Stream& stream);
   void FinishWarmingIfDone(Stream& stream);
   void RebuildDeadlines(Stream& stream);
-  void SetWindowDeadlines(Stream& stream, int fromPiece, int baseMs);
+  static int WindowPieces(const Stream& stream);
+  // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th.
+  void SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
   void Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -41,6 +42,45 @@ TEST_F(StreamConcurrencyTest, ReadersAllOverASlowSwarmEachGetTheirBytes) {
                                                  static_cast<std::size_t>(reads[i].end - reads[i].begin)))
         << "read " << i << " got " << answers[i].body.size() << " bytes";
   }
+}
+
+TEST_F(StreamConcurrencyTest, ClientsThatHangUpOrAStopMidStreamDoNoHarm) {
+  // As in a program that leaves SIGPIPE alone (some libraries in this test ignore it).
+  std::signal(SIGPIPE, SIG_DFL);
+  StartService();
+  constexpr std::int64_t kSize = 3 << 20;
+  const auto seeder = MakeSeeder("hangup.mp4", {{"hangup.mp4", kSize}}, {.uploadLimit = 1 << 20});
+  const std::string source = ReadAll(seeder->SourcePath("hangup.mp4"));
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  std::vector<std::thread> quitters;
+  for (int i = 0; i < 3; ++i)
+    quitters.emplace_back([&] {
+      const int fd = ConnectLoopback(Port());
+      const std::string request = "GET " + path + " HTTP/1.1\r\n\r\n";
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      char buffer[4096];
+      ::recv(fd, buffer, sizeof buffer, MSG_WAITALL);  // the head and a little of the body
+      ::close(fd);
+    });
+  for (auto& quitter : quitters) quitter.join();
+  const RawAnswer answer = RawGet(Port(), path, "Range: bytes=1000000-\r\n");
+  EXPECT_EQ(answer.status, 206);
+  EXPECT_TRUE(answer.body == source.substr(1000000));
+
+  // A stop while the sender is blocked on a client that reads nothing cuts the connection
+  // under the sender's feet.
+  const auto big = MakeSeeder("big.mp4", {{"big.mp4", 24 << 20}});
+  const std::string bigPath = PathOf(Resolve(big->MagnetLink()));
+  const int silent = ConnectLoopback(Port());
+  const std::string request = "GET " + bigPath + " HTTP/1.1\r\n\r\n";
+  ::send(silent, request.data(), request.size(), MSG_NOSIGNAL);
+  const std::string done = "\"bytesVerified\":" + std::to_string(24 << 20);
+  for (int i = 0; i < 2000; ++i) {
+    if (RawGet(Port(), "/status/" + big->InfoHashHex()).body.find(done) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  StopService();
+  ::close(silent);
 }
 
 TEST_F(StreamConcurrencyTest, ConcurrentResolutionsOfOneLinkAgree) {
