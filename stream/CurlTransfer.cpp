@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "web/CurlSession.h"
+
 namespace morvane::stream {
 
 namespace {
@@ -12,12 +14,10 @@ namespace {
 constexpr long kStallSeconds = 60;
 constexpr long kConnectSeconds = 15;
 
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using Easy = EasyHandle;
 
 Easy MakeEasy(const std::string& address) {
+  EnsureCurlReady();
   Easy easy(curl_easy_init());
   if (!easy) return easy;
   curl_easy_setopt(easy.get(), CURLOPT_URL, address.c_str());

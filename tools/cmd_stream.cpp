@@ -12,6 +12,7 @@
 
 #include "stream/StreamService.h"
 #include "tools/Commands.h"
+#include "web/CurlSession.h"
 #include "web/FetchPage.h"
 
 namespace morvane::tool {
@@ -119,7 +120,13 @@ int RunStream(const Arguments& args) {
     std::fprintf(stderr, "morvane-tool: cannot write %s\n", out.c_str());
     return 1;
   }
-  CURL* easy = curl_easy_init();
+  morvane::EnsureCurlReady();
+  const morvane::EasyHandle handle(curl_easy_init());
+  if (!handle) {
+    std::fprintf(stderr, "morvane-tool: no transfer could be started\n");
+    return 1;
+  }
+  CURL* const easy = handle.get();
   curl_easy_setopt(easy, CURLOPT_URL, address.c_str());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Write);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &download);
@@ -132,7 +139,6 @@ int RunStream(const Arguments& args) {
   curl_off_t received = 0, expected = -1;
   curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
   curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-  curl_easy_cleanup(easy);
   DrawBar(received, expected > 0 ? expected : received,
           std::chrono::duration<double>(std::chrono::steady_clock::now() - download.started).count());
   std::fputc('\n', stderr);
