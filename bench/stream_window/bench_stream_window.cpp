@@ -79,6 +79,7 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
   options.cacheDir = cache.toStdString();
   options.dht = false;
   options.localPeerDiscovery = false;
+  options.peerInterfaces = "127.0.0.1:0";
   options.extraTrackers = {services::AnnounceAddress(swarm.Host(services::Service::Publisher))};
   const std::string host = "127.0.0.1:" + std::to_string(options.port);
   auto service = std::make_unique<stream::StreamService>(options);
