@@ -92,7 +92,7 @@ class StreamRoadTest : public QObject {
     QDir(cacheDir).removeRecursively();
   }
 
-  // Search, double click, the video plays from the swarm, the swarm line shows the seeder,
+  // Search, double click, the video plays from the swarm, the swarm line shows the download,
   // and a seek to 60% plays on from there.
   void searchedVideoPlaysAndSeeks() {
     STEP(w->ClickToolbar(1));
