@@ -132,6 +132,7 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.cacheDir = own.cacheDir;
   options.dht = own.publicDiscovery;
   options.localPeerDiscovery = own.publicDiscovery;
+  if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
   auto service = std::make_unique<stream::StreamService>(std::move(options));
   if (!service->Start()) return OwnServiceStart::Failed;
   ownService = service.release();

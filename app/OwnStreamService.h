@@ -36,7 +36,9 @@ enum class OwnServiceStart {
 struct OwnServiceOptions {
   std::vector<std::string> extraTrackers;  // announce addresses added to every torrent
   std::string cacheDir;                    // "": the service's default under the user's cache
-  // DHT, local peer discovery, UPnP and NAT-PMP; tests keep to the loopback swarm.
+  // DHT, local peer discovery, UPnP and NAT-PMP, and peers on every interface; without
+  // them (tests) the service keeps to the loopback swarm: it listens for peers on
+  // 127.0.0.1 only and finds them through trackers.
   bool publicDiscovery = true;
 };
 

@@ -59,8 +59,8 @@ void RouteStreamStatus(httplib::Server& player) {
 }
 
 std::string StreamStatusPanel() {
-  // The status's field names are read leniently, so the panel survives small changes of
-  // the service's JSON.
+  // The service's status: {"peers", "downloadRate" (bytes a second), "size" (of the video),
+  // "buffered" ([[begin, end], ...] byte ranges of the video held and verified), ...}.
   return R"PANEL(<p id="swarm" style="font-size:13px;color:#b8c4d8"></p>
 <script>
 (() => {
@@ -69,34 +69,20 @@ std::string StreamStatusPanel() {
   const at = href.indexOf('url=');
   let source;
   try { source = new URL(at < 0 ? '' : href.substring(at + 4)); } catch (e) { return; }
-  if (source.protocol !== 'http:' || !source.pathname.startsWith('/stream/')) return;
-  const found = source.pathname.match(/(?:^|\/)([0-9a-fA-F]{64}|[0-9a-fA-F]{40})(?=\/|\.|$)/);
+  // A streamed video's address: http://HOST:PORT/stream/HASH/NAME.
+  const found = source.protocol === 'http:' &&
+                source.pathname.match(/^\/stream\/([0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
   if (!found) return;
   const ask = '/stream-status?service=' + encodeURIComponent(source.host) + '&hash=' + found[1];
-  const pick = (o, names) => { for (const n of names) if (o[n] !== undefined) return o[n]; };
   const bytes = n => n >= 1048576 ? (n / 1048576).toFixed(1) + ' MB'
                    : n >= 1024 ? (n / 1024).toFixed(0) + ' KB' : n + ' B';
-  const rangeBytes = ranges => {
-    let sum = 0;
-    for (const r of ranges || []) {
-      const from = Array.isArray(r) ? r[0] : pick(r, ['start', 'from', 'begin', 'first']);
-      const to = Array.isArray(r) ? r[1] : pick(r, ['end', 'to', 'last']);
-      if (typeof from === 'number' && typeof to === 'number' && to >= from) sum += to - from;
-    }
-    return sum;
-  };
   const show = s => {
-    let peers = pick(s, ['peers', 'numPeers', 'num_peers', 'peerCount']);
-    if (Array.isArray(peers)) peers = peers.length;
-    const rate = pick(s, ['downloadRate', 'download_rate', 'downloadRateBytes', 'rate']) || 0;
-    const verified = pick(s, ['bytesVerified', 'bytes_verified', 'verifiedBytes', 'verified']);
-    const size = pick(s, ['fileSize', 'file_size', 'size', 'length', 'totalBytes', 'total']);
-    const ranges = pick(s, ['bufferedRanges', 'buffered_ranges', 'buffered', 'ranges']);
-    const have = Array.isArray(ranges) ? rangeBytes(ranges) : (verified || 0);
-    const share = size > 0 ? Math.min(100, Math.floor(have * 100 / size)) + '%' : bytes(have);
-    line.textContent = 'peers ' + (peers ?? 0) + ' \u00b7 ' + bytes(rate) + '/s \u00b7 buffered ' +
-                       share;
-    line.dataset.peers = peers ?? 0;
+    let held = 0;
+    for (const [from, to] of s.buffered || []) held += to - from;
+    const share = s.size > 0 ? Math.min(100, Math.floor(held * 100 / s.size)) : 0;
+    line.textContent = 'peers ' + (s.peers || 0) + ' \u00b7 ' + bytes(s.downloadRate || 0) +
+                       '/s \u00b7 buffered ' + share + '%';
+    line.dataset.peers = s.peers || 0;
   };
   const poll = () => fetch(ask, {cache: 'no-store'})
       .then(r => r.ok ? r.json() : Promise.reject(r.status))

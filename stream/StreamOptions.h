@@ -25,9 +25,6 @@ struct StreamOptions {
   int httpReaders = 16;
 };
 
-// The announce addresses this build adds to every torrent by default (a build setting).
-std::vector<std::string> BuiltInTrackers();
-
 // $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".
 std::string DefaultCacheDir();
 

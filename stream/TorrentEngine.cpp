@@ -463,7 +463,12 @@ int TorrentEngine::WindowPieces(const Stream& stream) {
 
 void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow) {
   if (stream.closed) return;
-  const int window = WindowPieces(stream);
+  int window = WindowPieces(stream);
+  // The window ends where another reader's begins: that reader's pieces keep the earlier
+  // deadlines it gave them (a player reading ahead must not push back the index it waits
+  // for at the end of the file).
+  for (const auto& [id, piece] : stream.readers)
+    if (piece > fromPiece) window = std::min(window, piece - fromPiece);
   for (int i = firstOfWindow; i < window; ++i) {
     const int p = fromPiece + i;
     if (p > stream.pieces.last) break;
@@ -585,6 +590,8 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
   {
     std::lock_guard lock(stream->mutex);
     stream->readers.erase(id);
+    // The deadlines of the window it leaves behind would hold up the other readers.
+    RebuildDeadlines(*stream);
   }
   return result;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Settings.h"
 #include "stream/StreamService.h"
 #include "tools/Commands.h"
 #include "web/CurlSession.h"
@@ -69,7 +70,7 @@ std::string AddressIn(const std::string& answer) {
 int RunStream(const Arguments& args) {
   std::string link, out, serviceHost;
   stream::StreamOptions options;
-  options.extraTrackers = stream::BuiltInTrackers();
+  options.extraTrackers = BuildExtraTrackers();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool hasValue = i + 1 < args.size();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Settings.h"
 #include "stream/StreamService.h"
 
 namespace {
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     }
   }
   if (defaultTrackers)
-    for (const std::string& tracker : morvane::stream::BuiltInTrackers())
+    for (const std::string& tracker : morvane::BuildExtraTrackers())
       options.extraTrackers.push_back(tracker);
 
   // The signals are taken synchronously, so the stop runs on the main thread.

@@ -7,6 +7,7 @@
 
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/LocalServer.h"
+#include "web/FetchPage.h"
 
 namespace morvane {
 namespace {
@@ -82,6 +83,10 @@ TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
   if (outcome == OwnServiceStart::NotBuiltIn) GTEST_SKIP() << "built without a streaming service";
   ASSERT_EQ(outcome, OwnServiceStart::Started);
   EXPECT_TRUE(SomethingAnswers(address, 2s));
+  // What answers there is the resolution service: a link it cannot play gets "resp".
+  EXPECT_NE(FetchPageBytes("http://" + closed.host() + "/xml.php?url=ed2k://|file|a.avi|1|0|/")
+                .find("resp"),
+            std::string::npos);
   // A second start finds it answering.
   EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
 }

@@ -29,11 +29,13 @@ class PlayerSwarmLineTest : public QObject {
     const QFileInfo video(MORVANE_GENERATED_MEDIA_DIR "/sintel-long.mp4");
     if (!video.exists()) QSKIP("no two-minute video: scripts/make-media.sh makes it");
     QVERIFY(streaming_.set_mount_point("/stream/" + hash_, MORVANE_GENERATED_MEDIA_DIR));
-    // Two quarters of the file buffered, with a gap between them.
+    // Two quarters of the file buffered, with a gap between them, in the form the
+    // streaming service answers.
     const long long quarter = video.size() / 4;
     const std::string status =
-        "{\"peers\":3,\"downloadRate\":1048576,\"bytesVerified\":" + std::to_string(2 * quarter) +
-        ",\"fileSize\":" + std::to_string(4 * quarter) + ",\"bufferedRanges\":[[0," +
+        "{\"hash\":\"" + hash_ + "\",\"ready\":true,\"peers\":3,\"downloadRate\":1048576,"
+        "\"uploadRate\":0,\"name\":\"sintel-long.mp4\",\"size\":" + std::to_string(4 * quarter) +
+        ",\"bytesVerified\":" + std::to_string(2 * quarter) + ",\"readers\":1,\"buffered\":[[0," +
         std::to_string(quarter) + "],[" + std::to_string(2 * quarter) + "," +
         std::to_string(3 * quarter) + "]]}";
     streaming_.Get("/status/" + hash_, [status](const httplib::Request&, httplib::Response& res) {

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 #include <memory>
@@ -91,7 +92,7 @@ class StreamRoadTest : public QObject {
     QDir(cacheDir).removeRecursively();
   }
 
-  // Search, double click, the video plays from the swarm, the swarm line shows the seeder,
+  // Search, double click, the video plays from the swarm, the swarm line shows the download,
   // and a seek to 60% plays on from there.
   void searchedVideoPlaysAndSeeks() {
     STEP(w->ClickToolbar(1));
@@ -107,10 +108,17 @@ class StreamRoadTest : public QObject {
     QString why;
     QVERIFY2(WaitForPlaying(player, StreamPlayerPrefix(), &why, 60000), qPrintable(why));
     QVERIFY(ClockMovesPast(player, 0.5, 30000));
+    // The swarm line reads the service's status of this very download. On loopback the
+    // whole video may be in before the first poll, and a seeder drops a peer that has
+    // everything: the peer count may be 0 by then, the buffered share is not.
+    const QRegularExpression swarmLine(
+        QStringLiteral("^peers \\d+ \u00b7 [0-9.]+ (B|KB|MB)/s \u00b7 buffered [1-9][0-9]*%$"));
     QTRY_VERIFY_WITH_TIMEOUT(
-        RunScript(player, QStringLiteral("document.getElementById('swarm').dataset.peers"))
-                .toInt() >= 1,
-        20000);
+        swarmLine
+            .match(RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))
+                       .toString())
+            .hasMatch(),
+        10000);
 
     const double duration =
         RunScript(player, QStringLiteral("document.querySelector('video').duration")).toDouble();
