@@ -67,15 +67,24 @@ fi
 build/services/morvane-services --write-torrents build/torrents
 
 # --- The stand-in services ---------------------------------------------------------------
+# Their log goes to this terminal and to build/run/services.log. They are ready once they
+# print their addresses (about a second: the player's certificate is made first); a copy
+# that cannot have the ports ends without that line, and the window must not open then,
+# or it would talk to whatever holds the ports.
+services_log=$run_dir/services.log
+: >"$services_log"
 build/services/morvane-services --latest-version "$newer_version" --update-name "$newer_name" \
-  --update-program build-update/app/window/morvane "${signing_services[@]}" "${swarm_flags[@]}" &
+  --update-program build-update/app/window/morvane "${signing_services[@]}" "${swarm_flags[@]}" \
+  > >(tee -a "$services_log") &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
-sleep 0.5
-if ! kill -0 "$services" 2>/dev/null; then
-  echo "morvane: the stand-in services did not start (is another copy running?)" >&2
-  exit 1
-fi
+until grep -q '^morvane-services: publisher ' "$services_log"; do
+  if ! kill -0 "$services" 2>/dev/null; then
+    echo "morvane: the stand-in services did not start (is another copy running?)" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
 
 # --- A quiet terminal --------------------------------------------------------------------
 # Only the access log and Morvane's own messages. The web engine's own log (GPU, D-Bus, the

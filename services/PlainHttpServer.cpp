@@ -42,6 +42,9 @@ struct PlainHttpServer::Connection {
   std::string method;
   std::string target;
   int status = 400;
+  // Closed by the client before it sent a byte: no request, so nothing to answer or log.
+  // Morvane looks whether its resolution host answers exactly this way.
+  bool empty = false;
 };
 
 PlainHttpServer::PlainHttpServer(Handler handler, Logger logger, PlainServerLimits limits)
@@ -141,6 +144,11 @@ void PlainHttpServer::Read(Connection& c) {
     const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0 && c.head.empty()) {
+      c.empty = true;
+      Finish(c);
+      return;
+    }
     if (n <= 0) break;  // the client is done sending: answer what came
     c.head.append(buffer, static_cast<std::size_t>(n));
     if (c.head.find("\r\n\r\n") != std::string::npos || c.head.size() >= kMaxHead) break;
@@ -195,7 +203,7 @@ void PlainHttpServer::Finish(Connection& c) {
   c.done = true;
   ::close(c.fd);
   c.fd = -1;
-  if (logger_) {
+  if (logger_ && !c.empty) {
     try {
       logger_(c.method, c.target, c.status);
     } catch (...) {

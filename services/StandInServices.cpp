@@ -391,19 +391,20 @@ std::string StandInServices::Host(Service service) const { return state_->host(s
 Settings StandInServices::ProgramSettings(const std::string& runningVersion) const {
   const std::string publisher = Host(Service::Publisher);
   Settings settings{
-      publisher,
-      "http://" + Host(Service::FirstSite),
-      "http://" + Host(Service::SecondSite),
-      Host(Service::Resolution),
-      Host(Service::Player),
-      Host(Service::LiveTv),
-      runningVersion,
-      EncipherText("http://" + publisher + "/adminapi/version.html", ""),
-      EncipherText("http://" + publisher + "/adminapi/info.html", ""),
-      EncipherText("http://" + publisher + "/adminapi/keywords.txt", ""),
+      .publisherHost = publisher,
+      .firstSiteBase = "http://" + Host(Service::FirstSite),
+      .secondSiteBase = "http://" + Host(Service::SecondSite),
+      .resolutionHost = Host(Service::Resolution),
+      .playerHost = Host(Service::Player),
+      .liveTvHost = Host(Service::LiveTv),
+      .runningVersion = runningVersion,
+      .versionPageStored = EncipherText("http://" + publisher + "/adminapi/version.html", ""),
+      .infoPageStored = EncipherText("http://" + publisher + "/adminapi/info.html", ""),
+      .keywordListStored = EncipherText("http://" + publisher + "/adminapi/keywords.txt", ""),
+      .updatePublicKey = state_->options.signingKey.empty()
+                             ? std::string()
+                             : PublicKeyOf(state_->options.signingKey),
   };
-  if (!state_->options.signingKey.empty())
-    settings.updatePublicKey = PublicKeyOf(state_->options.signingKey);
   return settings;
 }
 

@@ -120,6 +120,9 @@ int main(int argc, char** argv) {
             << ", seeder 127.0.0.1:" << services.SeederPort() << ", player https://"
             << services.Host(Service::Player) << ", live TV " << services.Host(Service::LiveTv)
             << std::endl;
+  if (!options.signingKey.empty() && !options.updateProgram.empty())
+    std::cout << "morvane-services: the version page signs " << options.updateName
+              << " for the public key " << morvane::PublicKeyOf(options.signingKey) << std::endl;
   int signal = 0;
   sigwait(&stopSignals, &signal);
   std::cout << "morvane-services: stopping" << std::endl;

@@ -1,6 +1,7 @@
 #include "platform/qt/MessageBoxes.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 
 namespace morvane {
@@ -73,7 +74,11 @@ void ShowMessageModeless(const MessageRequest& request, std::function<void(Messa
     return;
   }
   QMessageBox* box = MakeBox(request);
-  box->setWindowModality(Qt::NonModal);
+  // While a modal window is up (the update window) Qt takes input only for the modal window
+  // on top: a box beside it could not be pressed and its worker would wait for ever. The box
+  // then goes on top, modal itself; otherwise it leaves the window free.
+  box->setWindowModality(QApplication::activeModalWidget() ? Qt::ApplicationModal
+                                                           : Qt::NonModal);
   QObject::connect(box, &QMessageBox::finished, box,
                    [request, box, done = std::move(done)](int) { done(AnswerOf(request, box)); });
   box->show();

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -150,6 +151,36 @@ TEST(PlainHttpServer, ANewConnectionBeyondTheLimitEndsTheOldestSilentOne) {
     EXPECT_EQ(closed, i == 0) << "connection " << i;
     ::close(silent[i]);
   }
+}
+
+TEST(PlainHttpServer, AConnectionClosedBeforeAnyByteIsNotLogged) {
+  std::mutex mutex;
+  std::vector<std::string> logged;
+  PlainHttpServer server(
+      [](const std::string&, const std::string&) { return PlainResponse{200, "text/plain", ""}; },
+      [&](const std::string& method, const std::string& target, int status) {
+        std::lock_guard lock(mutex);
+        logged.push_back(method + " " + target + " " + std::to_string(status));
+      });
+  const int port = server.Bind(0);
+  ASSERT_GT(port, 0);
+  std::thread serving([&] { server.Serve(); });
+
+  // Whether anything answers on the port: connect and close, as Morvane does.
+  const int probe = ConnectLoopback(port);
+  ASSERT_GE(probe, 0);
+  ::close(probe);
+  // A client that sent part of a request line before closing made a request, a bad one.
+  const int partial = ConnectLoopback(port);
+  ASSERT_GE(partial, 0);
+  ::send(partial, "GE", 2, MSG_NOSIGNAL);
+  ::close(partial);
+  RawExchange(port, "GET /after HTTP/1.1\r\n\r\n");
+  server.Stop();
+  serving.join();
+
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(logged, (std::vector<std::string>{"  400", "GET /after 200"}));
 }
 
 }  // namespace

@@ -393,6 +393,41 @@ class QtControlsTest : public QObject {
     QVERIFY(destroyedOnWorker.load());
     QCOMPARE(Ui().Find("进度条1"), nullptr);
   }
+
+  // A refused update tells the user from its worker while the modal update window is up:
+  // the box must be the modal window on top, the one that takes input, or it cannot be
+  // pressed and the program hangs.
+  void messageBoxFromAWorkerAboveTheUpdateWindow() {
+    SetMessageHook(nullptr);
+    std::atomic<bool> updateReturned{false};
+    std::atomic<bool> answered{false};
+    QWidget* takingInput = nullptr;
+    QWidget* shownBox = nullptr;
+    Worker update([&] {
+      Ui().OpenUpdateWindow([] {}, [] {});
+      updateReturned = true;
+    });
+    QTRY_VERIFY(UpdateWindowShown() != nullptr);
+    QWidget* window = UpdateWindowShown();
+    {
+      Worker refusal([&] {
+        Ui().ShowMessage(Gbk("不能打开本地的文件!"), Gbk("信息："), MessageButtons::Ok,
+                         MessageIcon::None);
+        answered = true;
+      });
+      QTRY_VERIFY(OpenMessageBox() != nullptr);
+      QMessageBox* box = OpenMessageBox();
+      takingInput = QApplication::activeModalWidget();
+      shownBox = box;
+      // Pressed directly, past any blocking, so that the workers end whatever was found.
+      box->button(QMessageBox::Ok)->click();
+      QTRY_VERIFY(answered.load());
+    }
+    window->close();
+    QTRY_VERIFY(updateReturned.load());
+    // Compared as addresses: the box is gone by now.
+    QVERIFY2(takingInput == shownBox, "the update window, not the box, took the input");
+  }
 };
 
 }  // namespace morvane::testing
