@@ -55,12 +55,6 @@ cp build/app/window/morvane "$run_dir/morvane"
 # they no longer answer /xml.php, so Morvane starts its own streaming service on the
 # resolution host (127.0.0.1:47083) and every catalogue video plays over real BitTorrent.
 bash scripts/make-media.sh build/media
-# A build without the streaming library cannot stream: the services then resolve the
-# catalogue's links themselves, as before.
-swarm_flags=()
-if ! grep -q '/morvane_stream\.dir' build/CMakeFiles/TargetDirectories.txt 2>/dev/null; then
-  swarm_flags+=(--stand-in-resolution)
-fi
 # --- end of the loopback swarm ----------------------------------------------------------------
 
 # Torrent files of the catalogue, to try "上传种子" with.
@@ -74,7 +68,7 @@ build/services/morvane-services --write-torrents build/torrents
 services_log=$run_dir/services.log
 : >"$services_log"
 build/services/morvane-services --latest-version "$newer_version" --update-name "$newer_name" \
-  --update-program build-update/app/window/morvane "${signing_services[@]}" "${swarm_flags[@]}" \
+  --update-program build-update/app/window/morvane "${signing_services[@]}" \
   > >(tee -a "$services_log") &
 services=$!
 trap 'kill "$services" 2>/dev/null; wait "$services" 2>/dev/null || true' EXIT
