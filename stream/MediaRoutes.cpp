@@ -225,13 +225,13 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
     responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
     return;
   }
-  const HttpHeaders head{{"Content-Type", "video/mp4"},
+  HttpHeaders head{{"Content-Type", "video/mp4"},
                          {"Transfer-Encoding", "chunked"},
                          {"Accept-Ranges", "none"},
                          {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
                          {"Cache-Control", "no-store"},
                          {"Access-Control-Allow-Origin", "*"},
-                         {"Access-Control-Expose-Headers", "X-Content-Duration"}};
+                         {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}};
   if (responder.headOnly()) {
     responder.SendHead(200, head);
     return;
@@ -244,7 +244,11 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
   bool headSent = false;
-  options.onStart = [&](const media::ConvertStart&) { headSent = responder.SendHead(200, head); };
+  options.onStart = [&](const media::ConvertStart& start) {
+    // Where in the film the output begins: the key frame at or before the time asked for.
+    head.emplace_back("X-Start-Seconds", Seconds(std::max(0.0, start.startSeconds)));
+    headSent = responder.SendHead(200, head);
+  };
   media::Converter converter(source, options);
   {
     std::lock_guard lock(entry->mutex);
