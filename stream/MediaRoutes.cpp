@@ -150,7 +150,10 @@ std::shared_ptr<MediaEntry> MediaRoutes::Known(const std::string& hash) const {
 std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   const auto playable = engine_.Find(hash);
   if (!playable) return nullptr;
-  if (auto known = Known(hash); known && known->fileName == playable->fileName) return known;
+  // A refusal is not kept: the reads may have failed for a reason that passes (a stall).
+  if (auto known = Known(hash); known && known->fileName == playable->fileName &&
+                                known->info.decision != media::Decision::kUnplayable)
+    return known;
   auto entry = std::make_shared<MediaEntry>();
   entry->hash = hash;
   entry->fileName = playable->fileName;

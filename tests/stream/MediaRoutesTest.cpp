@@ -155,6 +155,25 @@ TEST_F(MediaRoutesTest, SubtitlesBesideTheVideoAreListedChineseFirstAndServedAsU
   }
 }
 
+TEST_F(MediaRoutesTest, TextTracksInsideTheVideoAreListedChineseFirst) {
+  StartService();
+  const auto seeder = SeedSample("h264_aac_subs.mkv");
+  const std::string address = Resolve(seeder->MagnetLink());
+  const std::string hash = seeder->InfoHashHex();
+  ASSERT_TRUE(address.starts_with(Base() + "/convert/" + hash + "/")) << address;
+  const RawAnswer list = RawGet(Port(), "/subs/" + hash + "/list.json");
+  const auto chinese = list.body.find("\"language\":\"chi\"");
+  const auto english = list.body.find("\"language\":\"eng\"");
+  ASSERT_NE(chinese, std::string::npos) << list.body;
+  ASSERT_NE(english, std::string::npos) << list.body;
+  EXPECT_LT(chinese, english) << list.body;
+  const std::string vtt = RawGet(Port(), "/subs/" + hash + "/0.vtt").body;
+  EXPECT_TRUE(vtt.starts_with("WEBVTT")) << vtt;
+  EXPECT_NE(vtt.find("00:00:01.0"), std::string::npos) << vtt;  // the muxer may delay by a frame
+  EXPECT_NE(vtt.find("\n你好，世界\n"), std::string::npos) << vtt;
+  EXPECT_NE(RawGet(Port(), "/subs/" + hash + "/1.vtt").body.find("Hello <i>there</i>"), std::string::npos);
+}
+
 TEST_F(MediaRoutesTest, AFileNothingCanReadAnswersRespWithTheReason) {
   StartService();
   const auto seeder = MakeSeeder("broken.mkv", {{"broken.mkv", 300000}});
