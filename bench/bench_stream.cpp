@@ -66,6 +66,7 @@ std::unique_ptr<morvane::stream::StreamService> StartService(const fs::path& cac
   options.dht = false;
   options.localPeerDiscovery = false;
   options.peerInterfaces = "127.0.0.1:0";
+  options.convertMedia = false;  // the video is known bytes
   auto service = std::make_unique<morvane::stream::StreamService>(options);
   if (!service->Start()) std::abort();
   return service;

@@ -92,8 +92,8 @@ struct StreamService::Impl {
       // The link is the raw rest of the query, "?" and "&" included.
       const auto at = target.find("url=");
       const std::string link = at == std::string::npos ? "" : target.substr(at + 4);
-      const Resolution resolution =
-          media.Decide(ResolveLink(link, Base(request), engine, relays), Base(request));
+      Resolution resolution = ResolveLink(link, Base(request), engine, relays);
+      if (options.convertMedia) resolution = media.Decide(std::move(resolution), Base(request));
       responder.Send(200, "text/xml; charset=utf-8", ResolutionAnswer(resolution));
     } else if (target.starts_with("/stream/")) {
       ServeStream(Segment(target, "/stream/"), request, responder);

@@ -48,6 +48,9 @@ std::string CodecOf(const media::MediaInfo& info, media::StreamKind kind) {
 
 class MediaRoutesTest : public StreamFixture {
  protected:
+  void StartService() {
+    StreamFixture::StartService([](stream::StreamOptions& o) { o.convertMedia = true; });
+  }
   // A one-file torrent of a sample, seeded.
   std::unique_ptr<Seeder> SeedSample(const std::string& sample, SeederOptions options = {}) {
     const std::string bytes = samples_.Bytes(sample);
