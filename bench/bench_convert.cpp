@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/LoopbackStream.h"
 #include "stream/StreamService.h"
 #include "tests/stream/RawHttp.h"
 #include "tests/support/Seeder.h"
@@ -38,9 +39,7 @@ struct Swarm {
 Swarm& TheSwarm() {
   static Swarm swarm = [] {
     Swarm s;
-    std::string pattern = (fs::temp_directory_path() / "morvane-bench-convert-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    s.root = pattern;
+    s.root = morvane::bench::NewScratchRoot("morvane-bench-convert");
     const fs::path film = s.root / "film.mp4";
     const std::string command =
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
@@ -61,23 +60,13 @@ Swarm& TheSwarm() {
 }
 
 std::unique_ptr<morvane::stream::StreamService> StartService(const fs::path& cache) {
-  morvane::stream::StreamOptions options;
-  options.cacheDir = cache.string();
-  options.dht = false;
-  options.localPeerDiscovery = false;
-  options.peerInterfaces = "127.0.0.1:0";
-  auto service = std::make_unique<morvane::stream::StreamService>(options);
-  if (!service->Start()) std::abort();
-  return service;
+  return morvane::bench::StartLoopbackService(cache, /*convertMedia=*/true);
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 std::string ResolvePath(int port, const Swarm& swarm) {
-  const auto answer = morvane::testing::RawGet(port, "/xml.php?url=" + swarm.seeder->MagnetLink());
-  const std::string file = morvane::testing::FileOf(answer.body);
-  const std::string base = "http://127.0.0.1:" + std::to_string(port);
-  return file.starts_with(base) ? file.substr(base.size()) : std::string();
+  return morvane::bench::ResolvePath(port, swarm.seeder->MagnetLink());
 }
 
 // Opens the stream and reads until its first fragment is complete enough to show: past

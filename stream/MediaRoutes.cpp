@@ -13,6 +13,7 @@
 #include "media/MediaProbe.h"
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
+#include "stream/JsonText.h"
 
 namespace morvane::stream {
 
@@ -35,23 +36,6 @@ struct Conversion {
   media::Converter* converter = nullptr;
   std::atomic<bool> stop{false};
 };
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // The value of `key` in a query ("start=12.5&x=1"), as seconds; 0 when absent or not a
 // finite time from zero on.
@@ -317,16 +301,16 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpRespon
   const bool converted = entry->info.decision != media::Decision::kPlayable &&
                          entry->info.decision != media::Decision::kUnplayable;
   std::string json = "{\"duration\":" + Seconds(entry->info.durationSeconds) +
-                     ",\"decision\":" + JsonString(media::DecisionName(entry->info.decision)) +
+                     ",\"decision\":" + JsonText(media::DecisionName(entry->info.decision)) +
                      ",\"converted\":" + (converted ? "true" : "false") + ",\"subtitles\":[";
   {
     std::lock_guard lock(entry->mutex);
     for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
       const Subtitle& s = entry->subtitles[i];
       json += (i ? ",{" : "{") + std::string("\"src\":") +
-              JsonString("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
-              ",\"label\":" + JsonString(s.choice.label) +
-              ",\"language\":" + JsonString(s.choice.language) +
+              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              ",\"label\":" + JsonText(s.choice.label) +
+              ",\"language\":" + JsonText(s.choice.language) +
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
               ",\"default\":" + (i == 0 ? "true" : "false") + "}";
     }

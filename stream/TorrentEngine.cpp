@@ -18,6 +18,7 @@
 #include <libtorrent/write_resume_data.hpp>
 
 #include "stream/HttpRange.h"
+#include "stream/JsonText.h"
 
 namespace lt = libtorrent;
 using Clock = std::chrono::steady_clock;
@@ -64,23 +65,6 @@ std::string KeyOf(const lt::add_torrent_params& params) {
 }
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
-
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 }  // namespace
 
