@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,9 @@ namespace {
 
 // A subtitle file larger than this is no subtitle file.
 constexpr std::int64_t kMaxSubtitleBytes = 8 << 20;
+// How long the probe may wait for the pieces it reads: with the wait for the metadata it
+// stays below the minute after which the program gives up on a resolution.
+constexpr auto kProbeLimit = std::chrono::seconds(25);
 
 // One subtitle of a stream: a file beside the video or a text track inside it.
 struct Subtitle {
@@ -142,7 +146,12 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   entry->hash = hash;
   entry->fileName = playable->fileName;
   entry->size = playable->size;
-  entry->info = media::ProbeMedia(SourceOf(hash, playable->size, playable->fileName, nullptr), &stopping_);
+  const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
+  const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
+  entry->info = media::ProbeMedia(SourceOf(hash, playable->size, playable->fileName, late), &stopping_);
+  if (entry->info.decision == media::Decision::kUnplayable && late())
+    entry->info.reason = "the start and end of the video did not arrive within " +
+                         std::to_string(kProbeLimit.count()) + " s";
   std::lock_guard lock(mutex_);
   entries_[hash] = entry;
   return entry;
