@@ -1,6 +1,6 @@
 #pragma once
-// What the streaming benchmarks share: a scratch folder, a service on the loopback swarm and
-// the media address it resolves a magnet link to.
+// What the streaming benchmarks share: a scratch folder and its seeder, a service on the
+// loopback swarm and the media address it resolves a magnet link to.
 
 #include <stdlib.h>
 
@@ -11,8 +11,15 @@
 
 #include "stream/StreamService.h"
 #include "tests/stream/RawHttp.h"
+#include "tests/support/Seeder.h"
 
 namespace morvane::bench {
+
+// A benchmark's swarm: its scratch folder and the in-process seeder of its one film.
+struct SeededSwarm {
+  std::filesystem::path root;
+  std::unique_ptr<testing::Seeder> seeder;
+};
 
 // A new folder under the temporary directory, named from `prefix`.
 inline std::filesystem::path NewScratchRoot(const std::string& prefix) {

@@ -31,10 +31,7 @@ namespace {
 
 constexpr int kFilmSeconds = 20;
 
-struct Swarm {
-  fs::path root;
-  std::unique_ptr<morvane::testing::Seeder> seeder;
-};
+using Swarm = morvane::bench::SeededSwarm;
 
 Swarm& TheSwarm() {
   static Swarm swarm = [] {

@@ -42,10 +42,7 @@ namespace {
 constexpr std::int64_t kVideoBytes = 400ll << 20;
 constexpr int kPieceLength = 1 << 20;
 
-struct Swarm {
-  fs::path root;
-  std::unique_ptr<morvane::testing::Seeder> seeder;
-};
+using Swarm = morvane::bench::SeededSwarm;
 
 Swarm& TheSwarm() {
   static Swarm swarm = [] {
