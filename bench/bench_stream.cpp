@@ -31,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/LoopbackStream.h"
 #include "stream/StreamService.h"
 #include "tests/stream/RawHttp.h"
 #include "tests/support/Seeder.h"
@@ -44,17 +45,12 @@ namespace {
 constexpr std::int64_t kVideoBytes = 400ll << 20;
 constexpr int kPieceLength = 1 << 20;
 
-struct Swarm {
-  fs::path root;
-  std::unique_ptr<morvane::testing::Seeder> seeder;
-};
+using Swarm = morvane::bench::SeededSwarm;
 
 Swarm& TheSwarm() {
   static Swarm swarm = [] {
     Swarm s;
-    std::string pattern = (fs::temp_directory_path() / "morvane-bench-stream-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    s.root = pattern;
+    s.root = morvane::bench::NewScratchRoot("morvane-bench-stream");
     s.seeder = std::make_unique<morvane::testing::Seeder>(
         s.root / "seed", "big.mp4", std::vector<morvane::testing::SeedFile>{{"big.mp4", kVideoBytes}},
         morvane::testing::SeederOptions{.pieceLength = kPieceLength});
@@ -64,14 +60,7 @@ Swarm& TheSwarm() {
 }
 
 std::unique_ptr<morvane::stream::StreamService> StartService(const fs::path& cache) {
-  morvane::stream::StreamOptions options;
-  options.cacheDir = cache.string();
-  options.dht = false;
-  options.localPeerDiscovery = false;
-  options.peerInterfaces = "127.0.0.1:0";
-  auto service = std::make_unique<morvane::stream::StreamService>(options);
-  if (!service->Start()) std::abort();
-  return service;
+  return morvane::bench::StartLoopbackService(cache, /*convertMedia=*/false);
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -104,10 +93,7 @@ std::int64_t ReadBody(int port, const std::string& target, const std::string& he
 // "/stream/HASH/NAME" of the swarm's video as the service resolves its magnet; empty when
 // it does not.
 std::string ResolvePath(int port, const Swarm& swarm) {
-  const auto answer = morvane::testing::RawGet(port, "/xml.php?url=" + swarm.seeder->MagnetLink());
-  const std::string file = morvane::testing::FileOf(answer.body);
-  const std::string base = "http://127.0.0.1:" + std::to_string(port);
-  return file.starts_with(base) ? file.substr(base.size()) : std::string();
+  return morvane::bench::ResolvePath(port, swarm.seeder->MagnetLink());
 }
 
 // Anonymous resident memory of this process, in bytes.

@@ -1,5 +1,6 @@
 #include "services/Pages.h"
 
+#include "services/PlayerMedia.h"
 #include "services/StreamStatus.h"
 
 namespace morvane::services {
@@ -100,7 +101,7 @@ std::string PlayerPage() {
                   VideoElement("(() => { const h = location.href; const i = h.indexOf('url=');"
                                " return i < 0 ? '' : h.substring(i + 4); })()",
                                false) +
-                      "\n" + StreamStatusPanel());
+                      "\n" + StreamStatusPanel() + "\n" + PlayerMediaScript());
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {

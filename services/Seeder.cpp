@@ -25,6 +25,9 @@ lt::settings_pack SeederSettings() {
   // The catalogue holds far more torrents than the default number of active seeds.
   pack.set_int(lt::settings_pack::active_seeds, -1);
   pack.set_int(lt::settings_pack::active_limit, -1);
+  // A player that holds the whole video (on loopback a short film arrives while its address
+  // is still being resolved) stays connected: it is the swarm the player page shows.
+  pack.set_bool(lt::settings_pack::close_redundant_connections, false);
   pack.set_int(lt::settings_pack::alert_mask,
                lt::alert_category::error | lt::alert_category::status);
   return pack;

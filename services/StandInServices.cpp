@@ -19,6 +19,7 @@
 #include "services/ReleaseSigning.h"
 #include "services/Seeder.h"
 #include "services/SelfSignedCertificate.h"
+#include "services/PlayerMedia.h"
 #include "services/StreamStatus.h"
 #include "services/Tracker.h"
 #include "update/Cipher.h"
@@ -258,6 +259,7 @@ void StandInServices::State::SetUpPlayer() {
     res.set_content(PlayerPage(), "text/html; charset=utf-8");
   });
   RouteStreamStatus(s);
+  RoutePlayerMedia(s);
   s.Get("/api/play.jsp", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_content(LibraryPlayerPage(req.get_param_value("url"), "/media/lantern.webm"),
                     "text/html; charset=utf-8");

@@ -23,6 +23,9 @@ struct StreamOptions {
   std::string peerInterfaces = "0.0.0.0:0,[::]:0";
   // Readers of the HTTP server (connections answered at once).
   int httpReaders = 16;
+  // The chosen video is probed: what the browser cannot play is converted on the fly, what
+  // nothing can read is refused. Off, every video is served as it stands.
+  bool convertMedia = true;
 };
 
 // $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".

@@ -9,6 +9,7 @@
 //   GET  /status/HASH        JSON: peers, download rate, bytes verified, buffered ranges
 //   GET  /stop/HASH          stop downloading a stream (its files stay cached)
 //   GET  /relay/ID/NAME      an ftp media address relayed with Range
+//   GET  /convert/..., /subs/...  converted streams and subtitles (stream/MediaRoutes.h)
 
 #include <chrono>
 #include <cstdint>

@@ -18,6 +18,7 @@
 #include <libtorrent/write_resume_data.hpp>
 
 #include "stream/HttpRange.h"
+#include "stream/JsonText.h"
 
 namespace lt = libtorrent;
 using Clock = std::chrono::steady_clock;
@@ -64,23 +65,6 @@ std::string KeyOf(const lt::add_torrent_params& params) {
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
 
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 struct Stream {
@@ -102,6 +86,7 @@ struct Stream {
   PieceRange pieces;
   std::vector<bool> have;
   std::map<int, int> readers;  // reader id -> piece it reads
+  std::vector<int> sideWanted;  // side files asked for, downloaded first
   int nextReader = 0;
 };
 
@@ -498,6 +483,7 @@ void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
   const auto files = static_cast<std::size_t>(stream.handle.torrent_file()->num_files());
   std::vector<lt::download_priority_t> priorities(files, lt::dont_download);
   priorities[static_cast<std::size_t>(stream.file)] = lt::default_priority;
+  for (const int side : stream.sideWanted) priorities[static_cast<std::size_t>(side)] = lt::top_priority;
   stream.handle.prioritize_files(priorities);
   RebuildDeadlines(stream);
 }
@@ -594,6 +580,79 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
     RebuildDeadlines(*stream);
   }
   return result;
+}
+
+std::vector<TorrentEngine::SideFile> TorrentEngine::SideFiles(const std::string& hash) const {
+  const auto stream = Lookup(hash);
+  std::vector<SideFile> sides;
+  if (!stream) return sides;
+  int video;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) return sides;
+    video = stream->file;
+  }
+  const auto info = stream->handle.torrent_file();
+  if (!info) return sides;
+  const lt::file_storage& files = info->files();
+  for (const lt::file_index_t f : files.file_range())
+    if (!files.pad_file_at(f) && static_cast<int>(f) != video)
+      sides.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
+  return sides;
+}
+
+std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, int index,
+                                                       std::int64_t maxBytes,
+                                                       const std::function<bool()>& stop) {
+  const auto stream = Lookup(hash);
+  if (!stream) return std::nullopt;
+  const auto info = stream->handle.torrent_file();
+  if (!info || index < 0 || index >= info->num_files()) return std::nullopt;
+  const lt::file_storage& files = info->files();
+  const lt::file_index_t f{index};
+  const FileSpan span{files.file_offset(f), files.file_size(f), info->piece_length()};
+  if (span.size > maxBytes || files.pad_file_at(f)) return std::nullopt;
+  if (span.size == 0) return std::string();
+  const PieceRange pieces = PiecesOf(span, 0, span.size);
+  {
+    std::unique_lock lock(stream->mutex);
+    if (!stream->ready || stream->closed || index == stream->file) return std::nullopt;
+    if (std::find(stream->sideWanted.begin(), stream->sideWanted.end(), index) ==
+        stream->sideWanted.end()) {
+      stream->sideWanted.push_back(index);
+      // While warming, the end of warming sets every file's priority.
+      if (!stream->warming) stream->handle.file_priority(f, lt::top_priority);
+    }
+    auto lastPiece = Clock::now();
+    int held = -1;
+    for (;;) {
+      int count = 0;
+      for (int p = pieces.first; p <= pieces.last; ++p) count += stream->have[static_cast<std::size_t>(p)];
+      if (count == pieces.last - pieces.first + 1) break;
+      if (count != held) lastPiece = Clock::now();
+      held = count;
+      if (stream->closed || Clock::now() - lastPiece >= options_.stallTimeout) return std::nullopt;
+      lock.unlock();
+      const bool stopped = stop && stop();
+      lock.lock();
+      if (stopped) return std::nullopt;
+      if (stream->changed.wait_for(lock, kClientCheck) == std::cv_status::timeout)
+        FinishWarmingIfDone(*stream);
+    }
+  }
+  const std::string path = (cache_.DataDir(hash) / files.file_path(f)).string();
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(span.size), '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(file, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(file);
+  if (got != bytes.size()) return std::nullopt;
+  return bytes;
 }
 
 std::optional<std::string> TorrentEngine::StatusJson(const std::string& hash) const {

@@ -62,6 +62,19 @@ class TorrentEngine {
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
                const std::function<bool()>& clientGone);
 
+  // The torrent's files other than the video (pad files left out), by their index.
+  struct SideFile {
+    int index = -1;
+    std::string path;  // inside the torrent
+    std::int64_t size = 0;
+  };
+  std::vector<SideFile> SideFiles(const std::string& hash) const;
+  // Wants a side file ahead of the video's other pieces (subtitles), then reads it whole once
+  // its pieces are in. Nothing when it is larger than `maxBytes`, the stream ends, `stop`
+  // says so or no piece of it arrives within the stall time-out.
+  std::optional<std::string> ReadSideFile(const std::string& hash, int index, std::int64_t maxBytes,
+                                          const std::function<bool()>& stop);
+
   // The stream's state as a JSON object, or nothing when it is unknown.
   std::optional<std::string> StatusJson(const std::string& hash) const;
 

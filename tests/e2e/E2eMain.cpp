@@ -20,6 +20,7 @@
 #include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/UpdateRoad.h"
 #if MORVANE_E2E_STREAM
+#include "tests/e2e/ConvertRoad.h"
 #include "tests/e2e/StreamRoad.h"
 #endif
 
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
                               morvane::e2e::NewPlayerSwarmLineTest()};
 #if MORVANE_E2E_STREAM
   tests.push_back(morvane::e2e::NewStreamRoadTest());
+  tests.push_back(morvane::e2e::NewConvertRoadTest());
 #endif
   for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);

@@ -23,6 +23,8 @@ inline stream::StreamOptions LoopbackOptions(const std::filesystem::path& cache)
   options.peerInterfaces = "127.0.0.1:0";
   options.metadataTimeout = std::chrono::seconds(20);
   options.stallTimeout = std::chrono::seconds(20);
+  // The swarm's videos are known bytes, no media a probe could read.
+  options.convertMedia = false;
   return options;
 }
 

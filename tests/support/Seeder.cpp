@@ -73,8 +73,15 @@ Seeder::Seeder(const fs::path& folder, const std::string& name, const std::vecto
   impl_->root = folder;
   const bool single = files.size() == 1 && files[0].path == name;
   std::uint64_t seed = 1;
-  for (const SeedFile& file : files)
-    WriteKnownBytes(single ? folder / name : folder / name / file.path, file.size, seed++);
+  for (const SeedFile& file : files) {
+    const fs::path path = single ? folder / name : folder / name / file.path;
+    if (file.bytes.empty()) {
+      WriteKnownBytes(path, file.size, seed++);
+      continue;
+    }
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(file.bytes.data(), static_cast<std::streamsize>(file.bytes.size()));
+  }
 
   lt::file_storage storage;
   lt::add_files(storage, (folder / name).string());

@@ -16,6 +16,7 @@ namespace morvane::testing {
 struct SeedFile {
   std::string path;  // inside the torrent: "movie.mp4", "extras/notes.txt"
   std::int64_t size = 0;
+  std::string bytes = {};  // when not empty, the file holds these instead of known bytes of `size`
 };
 
 struct SeederOptions {

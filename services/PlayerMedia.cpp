@@ -1,0 +1,121 @@
+#include "services/PlayerMedia.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "services/StreamStatus.h"
+
+namespace morvane::services {
+
+namespace {
+
+// An embedded track waits for the whole download before the service answers.
+constexpr time_t kSubtitleTimeoutSeconds = 120;
+
+bool IsSubsItem(const std::string& item) {
+  if (item == "list.json") return true;
+  if (item.size() < 5 || item.size() > 10 || !item.ends_with(".vtt")) return false;
+  return std::all_of(item.begin(), item.end() - 4, [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+bool IsSeconds(const std::string& text) {
+  if (text.empty() || text.size() > 12) return false;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  return *end == '\0' && value >= 0 && value < 1e7;
+}
+
+}  // namespace
+
+void RoutePlayerMedia(httplib::Server& player) {
+  player.Get("/stream-subs", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string service = req.get_param_value("service");
+    const std::string hash = req.get_param_value("hash");
+    const std::string item = req.get_param_value("item");
+    const std::string start = req.get_param_value("start");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || !IsSubsItem(item) ||
+        (!start.empty() && !IsSeconds(start))) {
+      res.status = 400;
+      res.set_content("bad service, hash or item\n", "text/plain");
+      return;
+    }
+    const auto colon = service.rfind(':');
+    httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
+    client.set_connection_timeout(2);
+    client.set_read_timeout(kSubtitleTimeoutSeconds);
+    const auto answer =
+        client.Get("/subs/" + hash + "/" + item + (start.empty() ? "" : "?start=" + start));
+    if (!answer) {
+      res.status = 502;
+      res.set_content("the streaming service did not answer\n", "text/plain");
+      return;
+    }
+    res.status = answer->status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(answer->body, answer->get_header_value("Content-Type"));
+  });
+}
+
+std::string PlayerMediaScript() {
+  return R"SCRIPT(<script>
+(() => {
+  const v = document.getElementById('player');
+  let source;
+  try { source = new URL(v.src); } catch (e) { return; }
+  const found = source.pathname.match(/^\/(stream|convert)\/([0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
+  if (!found) return;
+  const converted = found[1] === 'convert';
+  const plain = source.origin + source.pathname;
+  const ask = (item, start) => '/stream-subs?service=' + encodeURIComponent(source.host) +
+      '&hash=' + found[2] + '&item=' + item + (start > 0 ? '&start=' + start.toFixed(3) : '');
+  // A converted stream begins `offset` seconds into the film: its own duration is the
+  // rest of the film.
+  let film = 0, offset = 0, restarting = false, subtitles = [];
+  window.filmTime = () => offset + v.currentTime;
+  const showTracks = () => {
+    for (const old of Array.from(v.querySelectorAll('track'))) old.remove();
+    subtitles.forEach((s, i) => {
+      const t = document.createElement('track');
+      t.kind = 'subtitles';
+      t.label = s.label;
+      if (/^[A-Za-z]{2,8}(-[A-Za-z0-9]{1,8})*$/.test(s.language)) t.srclang = s.language;
+      v.appendChild(t);
+      t.track.mode = i === 0 ? 'showing' : 'hidden';
+      fetch(ask(s.src.split('/').pop(), offset)).then(r => r.ok ? r.text() : Promise.reject())
+        .then(text => { t.src = URL.createObjectURL(new Blob([text], {type: 'text/vtt'})); })
+        .catch(() => {});
+    });
+  };
+  fetch(ask('list.json', 0)).then(r => r.json()).then(list => {
+    film = list.duration || 0;
+    subtitles = list.subtitles || [];
+    showTracks();
+  }).catch(() => {});
+  if (!converted) return;
+  // Restarts the conversion at film time `t`.
+  window.seekFilm = t => {
+    restarting = true;
+    v.src = plain + '?start=' + Math.max(0, t).toFixed(2);
+    v.play().catch(() => {});
+  };
+  v.addEventListener('loadedmetadata', () => {
+    if (!restarting) return;
+    restarting = false;
+    if (film > 0 && isFinite(v.duration)) offset = Math.max(0, film - v.duration);
+    showTracks();
+  });
+  v.addEventListener('seeking', () => {
+    if (restarting) return;
+    const t = v.currentTime;
+    for (let i = 0; i < v.buffered.length; ++i)
+      if (t >= v.buffered.start(i) && t <= v.buffered.end(i) + 1) return;
+    window.seekFilm(offset + t);
+  });
+})();
+</script>)SCRIPT";
+}
+
+}  // namespace morvane::services

@@ -1,0 +1,394 @@
+#include "stream/MediaRoutes.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "media/Converter.h"
+#include "media/EmbeddedSubtitles.h"
+#include "media/MediaProbe.h"
+#include "media/SubtitleOrder.h"
+#include "media/WebVtt.h"
+#include "stream/JsonText.h"
+
+namespace morvane::stream {
+
+namespace {
+
+// A subtitle file larger than this is no subtitle file.
+constexpr std::int64_t kMaxSubtitleBytes = 8 << 20;
+// How long the probe may wait for the pieces it reads: with the wait for the metadata it
+// stays below the minute after which the program gives up on a resolution.
+constexpr auto kProbeLimit = std::chrono::seconds(25);
+
+// One subtitle of a stream: a file beside the video or a text track inside it.
+struct Subtitle {
+  int file = -1;         // side file index, or
+  int track = -1;        // the container's stream index
+  std::string name;      // the side file's path in the torrent
+  media::SubtitleChoice choice;
+  std::string webVtt;    // once made
+};
+
+// A conversion under way: a newer one of the same video cancels it.
+struct Conversion {
+  media::Converter* converter = nullptr;
+  std::atomic<bool> stop{false};
+};
+
+// The value of `key` in a query ("start=12.5&x=1"), as seconds; 0 when absent or not a
+// finite time from zero on.
+double SecondsIn(const std::string& query, const std::string& key) {
+  std::size_t at = 0;
+  while ((at = query.find(key + "=", at)) != std::string::npos) {
+    if (at == 0 || query[at - 1] == '&' || query[at - 1] == '?') {
+      const char* text = query.c_str() + at + key.size() + 1;
+      char* end = nullptr;
+      const double value = std::strtod(text, &end);
+      return end != text && std::isfinite(value) && value > 0 && value < 1e7 ? value : 0;
+    }
+    at += key.size();
+  }
+  return 0;
+}
+
+std::string Seconds(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  return text;
+}
+
+std::string LastPart(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
+  if (size == 0) return true;
+  char line[24];
+  const int n = std::snprintf(line, sizeof line, "%zx\r\n", size);
+  return responder.SendBody(line, static_cast<std::size_t>(n)) && responder.SendBody(data, size) &&
+         responder.SendBody("\r\n", 2);
+}
+
+void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body) {
+  // The player page that reads these comes from another origin.
+  if (!responder.SendHead(status, {{"Content-Type", type},
+                                   {"Content-Length", std::to_string(body.size())},
+                                   {"Access-Control-Allow-Origin", "*"},
+                                   {"Cache-Control", "no-store"}}) ||
+      responder.headOnly())
+    return;
+  responder.SendBody(body.data(), body.size());
+}
+
+}  // namespace
+
+struct MediaEntry {
+  std::string hash;
+  std::string fileName;
+  std::int64_t size = 0;
+  media::MediaInfo info;
+
+  std::mutex mutex;  // guards what follows
+  bool listed = false;
+  std::vector<Subtitle> subtitles;  // in the player's order
+  std::shared_ptr<Conversion> conversion;
+};
+
+MediaRoutes::MediaRoutes(TorrentEngine& engine) : engine_(engine) { media::QuietLibavLog(); }
+
+media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t size,
+                                        const std::string& name, std::function<bool()> stop) {
+  media::ByteSource source;
+  source.size = static_cast<std::uint64_t>(size);
+  source.name = name;
+  source.readAt = [this, hash, size, stop = std::move(stop)](std::uint64_t offset, char* buffer,
+                                                              std::size_t length) -> std::int64_t {
+    const auto ended = [&] { return stopping_.load() || (stop && stop()); };
+    if (ended()) return -1;
+    if (offset >= static_cast<std::uint64_t>(size)) return 0;
+    const auto begin = static_cast<std::int64_t>(offset);
+    const std::int64_t end = std::min<std::int64_t>(size, begin + static_cast<std::int64_t>(length));
+    std::size_t got = 0;
+    const TorrentEngine::ReadEnd result = engine_.Read(
+        hash, begin, end,
+        [&](int fd, std::int64_t from, std::int64_t n) {
+          // The engine hands out the file's verified range; the converter wants the bytes.
+          while (n > 0) {
+            const ssize_t r = ::pread(fd, buffer + got, static_cast<std::size_t>(n), from);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return false;
+            got += static_cast<std::size_t>(r);
+            from += r;
+            n -= r;
+          }
+          return true;
+        },
+        ended);
+    return result == TorrentEngine::ReadEnd::kDone ? static_cast<std::int64_t>(got) : -1;
+  };
+  return source;
+}
+
+std::shared_ptr<MediaEntry> MediaRoutes::Known(const std::string& hash) const {
+  std::lock_guard lock(mutex_);
+  const auto it = entries_.find(hash);
+  return it == entries_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
+  const auto playable = engine_.Find(hash);
+  if (!playable) return nullptr;
+  // A refusal is not kept: the reads may have failed for a reason that passes (a stall).
+  if (auto known = Known(hash); known && known->fileName == playable->fileName &&
+                                known->info.decision != media::Decision::kUnplayable)
+    return known;
+  auto entry = std::make_shared<MediaEntry>();
+  entry->hash = hash;
+  entry->fileName = playable->fileName;
+  entry->size = playable->size;
+  const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
+  const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
+  entry->info = media::ProbeMedia(SourceOf(hash, playable->size, playable->fileName, late), &stopping_);
+  if (entry->info.decision == media::Decision::kUnplayable && late())
+    entry->info.reason = "the start and end of the video did not arrive within " +
+                         std::to_string(kProbeLimit.count()) + " s";
+  std::lock_guard lock(mutex_);
+  entries_[hash] = entry;
+  return entry;
+}
+
+Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
+  const std::string prefix = base + "/stream/";
+  if (!resolved.address.starts_with(prefix)) return resolved;
+  const std::string rest = resolved.address.substr(prefix.size());
+  const std::string hash = rest.substr(0, rest.find('/'));
+  const auto entry = Probe(hash);
+  if (!entry) return {{}, "the stream ended before its video could be read"};
+  // Subtitle files are wanted at once, ahead of the video, so the player finds them ready.
+  for (const auto& side : engine_.SideFiles(hash))
+    if (media::SubtitleFormatFromName(side.path) != media::SubtitleFormat::kUnknown)
+      engine_.ReadSideFile(hash, side.index, kMaxSubtitleBytes, [] { return true; });
+  switch (entry->info.decision) {
+    case media::Decision::kPlayable:
+      return resolved;
+    case media::Decision::kUnplayable:
+      return {{}, entry->info.reason};
+    default: {
+      std::string name = entry->fileName;
+      if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+      return {base + "/convert/" + hash + "/" + PercentEncode(name) + ".mp4", {}};
+    }
+  }
+}
+
+std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const {
+  const auto entry = Known(hash);
+  if (!entry || entry->info.decision != media::Decision::kPlayable || entry->info.mimeType.empty())
+    return std::nullopt;
+  return entry->info.mimeType;
+}
+
+bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
+  const std::string& target = request.target;
+  const bool convert = target.starts_with("/convert/");
+  if (!convert && !target.starts_with("/subs/")) return false;
+  const auto question = target.find('?');
+  const std::string path = target.substr(0, question);
+  const std::string query = question == std::string::npos ? "" : target.substr(question + 1);
+  const std::string rest = path.substr(convert ? 9 : 6);
+  const auto slash = rest.find('/');
+  const std::string hash = rest.substr(0, slash);
+  const std::string item = slash == std::string::npos ? "" : rest.substr(slash + 1);
+  if (convert) {
+    ServeConvert(hash, query, responder);
+    return true;
+  }
+  const auto entry = Probe(hash);
+  if (!entry) {
+    SendText(responder, 404, "text/plain", "no such stream\n");
+  } else if (item == "list.json") {
+    ServeList(entry, responder);
+  } else {
+    ServeSubtitle(entry, item, query, responder);
+  }
+  return true;
+}
+
+void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query,
+                               HttpResponder& responder) {
+  const auto entry = Probe(hash);
+  if (!entry || entry->info.decision == media::Decision::kUnplayable) {
+    responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
+    return;
+  }
+  HttpHeaders head{{"Content-Type", "video/mp4"},
+                         {"Transfer-Encoding", "chunked"},
+                         {"Accept-Ranges", "none"},
+                         {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
+                         {"Cache-Control", "no-store"},
+                         {"Access-Control-Allow-Origin", "*"},
+                         {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}};
+  if (responder.headOnly()) {
+    responder.SendHead(200, head);
+    return;
+  }
+  // x264 takes both cores: a newer request for the same video (a seek) ends this one.
+  auto conversion = std::make_shared<Conversion>();
+  const media::ByteSource source = SourceOf(hash, entry->size, entry->fileName, [conversion, &responder] {
+    return conversion->stop.load() || responder.ClientGone();
+  });
+  media::ConvertOptions options;
+  options.startSeconds = SecondsIn(query, "start");
+  bool headSent = false;
+  options.onStart = [&](const media::ConvertStart& start) {
+    // Where in the film the output begins: the key frame at or before the time asked for.
+    head.emplace_back("X-Start-Seconds", Seconds(std::max(0.0, start.startSeconds)));
+    headSent = responder.SendHead(200, head);
+  };
+  media::Converter converter(source, options);
+  {
+    std::lock_guard lock(entry->mutex);
+    if (entry->conversion) {
+      entry->conversion->stop = true;
+      if (entry->conversion->converter) entry->conversion->converter->Cancel();
+    }
+    conversion->converter = &converter;
+    entry->conversion = conversion;
+  }
+  if (stopping_) converter.Cancel();
+  const media::ConvertResult result = converter.Run([&](const char* data, std::size_t size) {
+    return headSent && !conversion->stop.load() && SendChunk(responder, data, size);
+  });
+  {
+    std::lock_guard lock(entry->mutex);
+    conversion->converter = nullptr;
+    if (entry->conversion == conversion) entry->conversion.reset();
+  }
+  if (result.ok) {
+    responder.SendBody("0\r\n\r\n", 5);
+  } else if (!headSent && !responder.headSent()) {
+    responder.Send(500, "text/plain", "resp: " + result.error + "\n");
+  }
+  // Otherwise the connection closes without the last chunk: the player sees a cut stream.
+}
+
+void MediaRoutes::ListSubtitles(MediaEntry& entry) {
+  std::vector<Subtitle> found;
+  for (const auto& side : engine_.SideFiles(entry.hash)) {
+    if (media::SubtitleFormatFromName(side.path) == media::SubtitleFormat::kUnknown) continue;
+    Subtitle subtitle;
+    subtitle.file = side.index;
+    subtitle.name = side.path;
+    subtitle.choice.label = LastPart(side.path);
+    found.push_back(std::move(subtitle));
+  }
+  bool hasText = false;
+  for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
+  if (hasText)
+    for (const auto& track : media::ListEmbeddedSubtitles(
+             SourceOf(entry.hash, entry.size, entry.fileName, nullptr), &stopping_)) {
+      if (!track.isText) continue;
+      Subtitle subtitle;
+      subtitle.track = track.streamIndex;
+      subtitle.choice.label = !track.title.empty()      ? track.title
+                              : !track.language.empty() ? track.language
+                                                        : "track " + std::to_string(track.streamIndex);
+      subtitle.choice.language = track.language;
+      found.push_back(std::move(subtitle));
+    }
+  // Chinese first, the order found kept otherwise (the order OrderSubtitles gives).
+  std::stable_partition(found.begin(), found.end(),
+                        [](const Subtitle& s) { return media::IsChinese(s.choice); });
+  std::lock_guard lock(entry.mutex);
+  if (entry.listed) return;
+  entry.subtitles = std::move(found);
+  entry.listed = true;
+}
+
+void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder) {
+  ListSubtitles(*entry);
+  const bool converted = entry->info.decision != media::Decision::kPlayable &&
+                         entry->info.decision != media::Decision::kUnplayable;
+  std::string json = "{\"duration\":" + Seconds(entry->info.durationSeconds) +
+                     ",\"decision\":" + JsonText(media::DecisionName(entry->info.decision)) +
+                     ",\"converted\":" + (converted ? "true" : "false") + ",\"subtitles\":[";
+  {
+    std::lock_guard lock(entry->mutex);
+    for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
+      const Subtitle& s = entry->subtitles[i];
+      json += (i ? ",{" : "{") + std::string("\"src\":") +
+              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              ",\"label\":" + JsonText(s.choice.label) +
+              ",\"language\":" + JsonText(s.choice.language) +
+              ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
+              ",\"default\":" + (i == 0 ? "true" : "false") + "}";
+    }
+  }
+  SendText(responder, 200, "application/json", json + "]}\n");
+}
+
+void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
+                                const std::string& query, HttpResponder& responder) {
+  ListSubtitles(*entry);
+  std::size_t number = 0;
+  const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), number);
+  Subtitle wanted;
+  {
+    std::lock_guard lock(entry->mutex);
+    if (error != std::errc() || std::string_view(end) != ".vtt" || number >= entry->subtitles.size()) {
+      SendText(responder, 404, "text/plain", "no such subtitle\n");
+      return;
+    }
+    wanted = entry->subtitles[number];
+  }
+  std::string vtt = wanted.webVtt;
+  if (vtt.empty()) {
+    const auto gone = [&responder] { return responder.ClientGone(); };
+    media::SubtitleConversion made;
+    if (wanted.file >= 0) {
+      const auto bytes = engine_.ReadSideFile(entry->hash, wanted.file, kMaxSubtitleBytes, gone);
+      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
+      else made.error = "the subtitle file did not arrive";
+    } else {
+      // Its cues are spread through the whole file: this waits for the download.
+      made = media::ExtractEmbeddedSubtitle(SourceOf(entry->hash, entry->size, entry->fileName, gone),
+                                            wanted.track, &stopping_);
+    }
+    if (!made.ok) {
+      SendText(responder, 502, "text/plain", "resp: " + made.error + "\n");
+      return;
+    }
+    vtt = std::move(made.webVtt);
+    std::lock_guard lock(entry->mutex);
+    if (number < entry->subtitles.size()) entry->subtitles[number].webVtt = vtt;
+  }
+  // On the time line of a converted stream that starts later in the film.
+  const double start = SecondsIn(query, "start");
+  if (start > 0)
+    vtt = media::WriteWebVtt(
+        media::ShiftCues(media::ParseSubRip(vtt), static_cast<std::int64_t>(std::llround(start * 1000))));
+  SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
+}
+
+void MediaRoutes::Stop() {
+  stopping_ = true;
+  std::lock_guard lock(mutex_);
+  for (const auto& [hash, entry] : entries_) {
+    std::lock_guard entryLock(entry->mutex);
+    if (!entry->conversion) continue;
+    entry->conversion->stop = true;
+    if (entry->conversion->converter) entry->conversion->converter->Cancel();
+  }
+}
+
+}  // namespace morvane::stream

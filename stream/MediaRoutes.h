@@ -1,0 +1,66 @@
+#pragma once
+// What the service does for a video the embedded browser cannot play as it stands: it
+// probes the chosen file through the piece-waiting reader, points the player at a fragmented
+// MP4 made on the fly when needed, and serves the torrent's subtitles as WebVTT.
+//
+//   GET /convert/HASH/NAME.mp4?start=S   the video from S seconds on, as fragmented MP4
+//                                         (chunked; X-Content-Duration: the film's length)
+//   GET /subs/HASH/list.json             the film's length, whether it is converted, and its
+//                                         subtitles in the order the player lists them
+//   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
+//                                         stream started at S
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "media/ByteSource.h"
+#include "stream/HttpServer.h"
+#include "stream/LinkResolver.h"
+#include "stream/TorrentEngine.h"
+
+namespace morvane::stream {
+
+struct MediaEntry;
+
+class MediaRoutes {
+ public:
+  explicit MediaRoutes(TorrentEngine& engine);
+  MediaRoutes(const MediaRoutes&) = delete;
+  MediaRoutes& operator=(const MediaRoutes&) = delete;
+
+  // Given what the link resolved to: a torrent's "/stream/" address stays when the browser
+  // plays the file, becomes a "/convert/" address when it needs converting, and becomes a
+  // refusal with the reason when nothing can play it. Other answers pass unchanged.
+  Resolution Decide(Resolution resolved, const std::string& base);
+
+  // Answers /convert/ and /subs/ requests; false when the target is not one of them.
+  bool Answer(const HttpRequest& request, HttpResponder& responder);
+
+  // What a stream served as it stands is sent as, when its probe said.
+  std::optional<std::string> MediaType(const std::string& hash) const;
+
+  // Cancels every conversion; reads blocked in the engine end with its EndReaders.
+  void Stop();
+
+ private:
+  std::shared_ptr<MediaEntry> Probe(const std::string& hash);
+  std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
+  media::ByteSource SourceOf(const std::string& hash, std::int64_t size, const std::string& name,
+                             std::function<bool()> stop);
+  void ServeConvert(const std::string& hash, const std::string& query, HttpResponder& responder);
+  void ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder);
+  void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
+                     const std::string& query, HttpResponder& responder);
+  void ListSubtitles(MediaEntry& entry);
+
+  TorrentEngine& engine_;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<MediaEntry>> entries_;
+};
+
+}  // namespace morvane::stream
