@@ -49,10 +49,17 @@ QStringList SettingsArguments(const Settings& s) {
 }
 
 Settings SettingsFromArguments(char** fields) {
-  Settings settings{fields[0], fields[1], fields[2], fields[3], fields[4],
-                    fields[5], fields[6], fields[7], fields[8], fields[9]};
-  settings.updatePublicKey = fields[10];
-  return settings;
+  return Settings{.publisherHost = fields[0],
+                  .firstSiteBase = fields[1],
+                  .secondSiteBase = fields[2],
+                  .resolutionHost = fields[3],
+                  .playerHost = fields[4],
+                  .liveTvHost = fields[5],
+                  .runningVersion = fields[6],
+                  .versionPageStored = fields[7],
+                  .infoPageStored = fields[8],
+                  .keywordListStored = fields[9],
+                  .updatePublicKey = fields[10]};
 }
 
 void Report(const QString& line) {
