@@ -29,11 +29,13 @@ std::string Document(const std::string& title, const std::string& body,
 }
 
 // A video element that starts at once (muted, so no gesture is needed) and tells the page's
-// title when it really plays, which is how tests see playback.
+// title when it really plays, which is how tests see playback. The video leaves room below
+// it for the status and the swarm line inside the program's small player view, which
+// nobody scrolls.
 std::string VideoElement(const std::string& sourceExpression, bool loop) {
   return "<video id=\"player\" controls autoplay muted playsinline" +
          std::string(loop ? " loop" : "") +
-         " style=\"width:100%;max-height:88vh;background:#000\"></video>\n"
+         " style=\"width:100%;max-height:calc(100vh - 7em);background:#000\"></video>\n"
          "<p id=\"status\">loading</p>\n<script>\n"
          "const v = document.getElementById('player');\n"
          "v.addEventListener('playing', () => { document.title = 'playing';"
