@@ -2,6 +2,8 @@
 
 #include "services/StreamStatus.h"
 
+#include <filesystem>
+
 namespace morvane::services {
 
 namespace {
@@ -57,7 +59,8 @@ std::string FirstSiteResultPage(const std::string& keyword,
     body += "<div class=\"m-item\">\n<p class=\"m-title\"><a href=\"/hash/" + e->hash + "\">" +
             Escape(e->name) +
             "</a>\n</p>\n<div class=\"m-files\">\n\n\n\n\n<ul class=\"m-files-ul\">\n\n<li>" +
-            Escape(e->name) + ".webm\n<span style=\"color:#888;\">" + Escape(e->size) +
+            Escape(e->name + std::filesystem::path(e->media).extension().string()) +
+            "\n<span style=\"color:#888;\">" + Escape(e->size) +
             "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + Escape(e->size) +
             "&nbsp;&nbsp;文件数:1</p>\n</div>\n";
   }
