@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/Worker.h"
 
@@ -26,6 +27,8 @@ namespace {
 
 // Connecting on loopback is answered at once; the limit only matters for a filtered port.
 constexpr std::chrono::milliseconds kProbeTimeout{500};
+// How often the program looks whether a service it uses on loopback is still there.
+constexpr std::chrono::milliseconds kWatchInterval{1000};
 
 // The numeric address a host stands for, in `storage`; false for a name other than
 // "localhost".
@@ -147,6 +150,16 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
 #endif
 }
 
+OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionHost,
+                                                  const OwnServiceOptions& options,
+                                                  std::chrono::milliseconds interval) {
+  for (;;) {
+    const OwnServiceStart outcome = StartOwnResolutionService(resolutionHost, options);
+    if (outcome != OwnServiceStart::AlreadyAnswering) return outcome;
+    std::this_thread::sleep_for(interval);
+  }
+}
+
 void StopOwnResolutionService() {
 #if MORVANE_HAVE_STREAM
   std::lock_guard lock(serviceMutex);
@@ -158,7 +171,8 @@ void StopOwnResolutionService() {
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers) {
   StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
-    switch (StartOwnResolutionService(host, OwnServiceOptions{trackers, {}, true})) {
+    switch (StartOwnResolutionServiceOnceFree(host, OwnServiceOptions{trackers, {}, true},
+                                              kWatchInterval)) {
       case OwnServiceStart::Started:
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
         break;

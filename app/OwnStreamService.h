@@ -47,6 +47,14 @@ struct OwnServiceOptions {
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& options);
 
+// The same, but what answers at first is watched every `interval`: once it is gone (an
+// earlier Morvane that ended, the one a self-update replaces), the program's own service
+// takes the address, so playback does not end with the other program. Returns when the
+// address is not loopback, the service started, or it cannot start.
+OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionHost,
+                                                  const OwnServiceOptions& options,
+                                                  std::chrono::milliseconds interval);
+
 // Stops the service started above, if any; it runs by itself when the process ends.
 void StopOwnResolutionService();
 

@@ -3,6 +3,8 @@
 #include "services/PlayerMedia.h"
 #include "services/StreamStatus.h"
 
+#include <filesystem>
+
 namespace morvane::services {
 
 namespace {
@@ -30,11 +32,13 @@ std::string Document(const std::string& title, const std::string& body,
 }
 
 // A video element that starts at once (muted, so no gesture is needed) and tells the page's
-// title when it really plays, which is how tests see playback.
+// title when it really plays, which is how tests see playback. The video leaves room below
+// it for the status and the swarm line inside the program's small player view, which
+// nobody scrolls.
 std::string VideoElement(const std::string& sourceExpression, bool loop) {
   return "<video id=\"player\" controls autoplay muted playsinline" +
          std::string(loop ? " loop" : "") +
-         " style=\"width:100%;max-height:88vh;background:#000\"></video>\n"
+         " style=\"width:100%;max-height:calc(100vh - 7em);background:#000\"></video>\n"
          "<p id=\"status\">loading</p>\n<script>\n"
          "const v = document.getElementById('player');\n"
          "v.addEventListener('playing', () => { document.title = 'playing';"
@@ -56,7 +60,8 @@ std::string FirstSiteResultPage(const std::string& keyword,
     body += "<div class=\"m-item\">\n<p class=\"m-title\"><a href=\"/hash/" + e->hash + "\">" +
             Escape(e->name) +
             "</a>\n</p>\n<div class=\"m-files\">\n\n\n\n\n<ul class=\"m-files-ul\">\n\n<li>" +
-            Escape(e->name) + ".webm\n<span style=\"color:#888;\">" + Escape(e->size) +
+            Escape(e->name + std::filesystem::path(e->media).extension().string()) +
+            "\n<span style=\"color:#888;\">" + Escape(e->size) +
             "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + Escape(e->size) +
             "&nbsp;&nbsp;文件数:1</p>\n</div>\n";
   }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/LocalServer.h"
 #include "web/FetchPage.h"
@@ -89,6 +91,24 @@ TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
             std::string::npos);
   // A second start finds it answering.
   EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+}
+
+TEST(OwnStreamServiceTest, TakesTheAddressOnceWhatAnsweredThereIsGone) {
+  // Another Morvane's service, or the one of the program an update replaces.
+  testing::LocalServer other;
+  other.Start();
+  const std::string host = other.host();
+  auto outcome = std::async(std::launch::async, [host] {
+    return StartOwnResolutionServiceOnceFree(host, Offline(), 20ms);
+  });
+  EXPECT_EQ(outcome.wait_for(300ms), std::future_status::timeout) << "started beside it";
+  other.Stop();
+  ASSERT_EQ(outcome.wait_for(20s), std::future_status::ready);
+  const OwnServiceStart started = outcome.get();
+  if (started == OwnServiceStart::NotBuiltIn) GTEST_SKIP() << "built without a streaming service";
+  ASSERT_EQ(started, OwnServiceStart::Started);
+  EXPECT_NE(FetchPageBytes("http://" + host + "/xml.php?url=ed2k://|file|a.avi|1|0|/").find("resp"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -67,6 +67,16 @@ class PlayerSwarmLineTest : public QObject {
         RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))
             .toString(),
         line, 15000);
+    // In the program's player view, not below the fold where nobody scrolls to it.
+    QVERIFY2(RunScript(player, QStringLiteral(
+                                   "document.getElementById('swarm').getBoundingClientRect()"
+                                   ".bottom <= window.innerHeight"))
+                 .toBool(),
+             qPrintable(RunScript(player, QStringLiteral(
+                                              "'line ends at ' + document.getElementById('swarm')"
+                                              ".getBoundingClientRect().bottom + ' of ' + "
+                                              "window.innerHeight"))
+                            .toString()));
   }
 };
 
