@@ -16,10 +16,7 @@
 #include <thread>
 
 #include "platform/Worker.h"
-
-#if MORVANE_HAVE_STREAM
 #include "stream/StreamService.h"
-#endif
 
 namespace morvane {
 
@@ -52,10 +49,8 @@ bool NumericAddress(const HostPort& address, sockaddr_storage& storage, socklen_
   return false;
 }
 
-#if MORVANE_HAVE_STREAM
 std::mutex serviceMutex;
 stream::StreamService* ownService = nullptr;  // never destroyed: workers may still use it
-#endif
 
 }  // namespace
 
@@ -122,12 +117,9 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& own) {
   const auto address = SplitHostPort(resolutionHost);
   if (!address || !IsLoopbackHost(address->host)) return OwnServiceStart::NotLoopback;
-#if MORVANE_HAVE_STREAM
   // Two starts at once must not both find the port free.
   std::lock_guard lock(serviceMutex);
-#endif
   if (SomethingAnswers(*address, kProbeTimeout)) return OwnServiceStart::AlreadyAnswering;
-#if MORVANE_HAVE_STREAM
   stream::StreamOptions options;
   options.bindAddress = address->host == "localhost" ? "127.0.0.1" : address->host;
   options.port = address->port;
@@ -144,10 +136,6 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   std::at_quick_exit(StopOwnResolutionService);
   std::atexit(StopOwnResolutionService);
   return OwnServiceStart::Started;
-#else
-  (void)own;
-  return OwnServiceStart::NotBuiltIn;
-#endif
 }
 
 OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionHost,
@@ -161,11 +149,9 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
 }
 
 void StopOwnResolutionService() {
-#if MORVANE_HAVE_STREAM
   std::lock_guard lock(serviceMutex);
   // Stopping saves what was downloaded, so that the next start plays it at once.
   if (ownService != nullptr) ownService->Stop();
-#endif
 }
 
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
@@ -178,10 +164,6 @@ void StartOwnResolutionServiceInBackground(std::string resolutionHost,
         break;
       case OwnServiceStart::Failed:
         std::fprintf(stderr, "morvane: cannot start the streaming service on %s\n", host.c_str());
-        break;
-      case OwnServiceStart::NotBuiltIn:
-        std::fprintf(stderr, "morvane: built without a streaming service; %s is asked as it is\n",
-                     host.c_str());
         break;
       case OwnServiceStart::NotLoopback:
       case OwnServiceStart::AlreadyAnswering:

@@ -30,7 +30,6 @@ enum class OwnServiceStart {
   AlreadyAnswering,  // something serves the address already: it is used
   Started,           // the program's own service now answers there
   Failed,            // the address could not be bound
-  NotBuiltIn,        // this build has no streaming service
 };
 
 struct OwnServiceOptions {

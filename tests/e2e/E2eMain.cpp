@@ -17,12 +17,10 @@
 #include <vector>
 
 #include "platform/qt/DesignFonts.h"
-#include "tests/e2e/PlayerSwarmLine.h"
-#include "tests/e2e/UpdateRoad.h"
-#if MORVANE_E2E_STREAM
 #include "tests/e2e/ConvertRoad.h"
+#include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/StreamRoad.h"
-#endif
+#include "tests/e2e/UpdateRoad.h"
 
 extern char** environ;
 
@@ -74,11 +72,8 @@ int main(int argc, char** argv) {
   app.setFont(morvane::DefaultFont());
   int failed = 0;
   std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
-                              morvane::e2e::NewPlayerSwarmLineTest()};
-#if MORVANE_E2E_STREAM
-  tests.push_back(morvane::e2e::NewStreamRoadTest());
-  tests.push_back(morvane::e2e::NewConvertRoadTest());
-#endif
+                              morvane::e2e::NewPlayerSwarmLineTest(),
+                              morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest()};
   for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;

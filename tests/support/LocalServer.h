@@ -6,17 +6,22 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace morvane::testing {
 
-class LocalServer {
+// `Server` is httplib::Server, or httplib::SSLServer given its certificate and key.
+template <class Server>
+class LocalServerOn {
  public:
-  LocalServer() = default;
-  LocalServer(const LocalServer&) = delete;
-  LocalServer& operator=(const LocalServer&) = delete;
-  ~LocalServer() { Stop(); }
+  template <class... ServerArguments>
+  explicit LocalServerOn(ServerArguments&&... arguments)
+      : server_(std::forward<ServerArguments>(arguments)...) {}
+  LocalServerOn(const LocalServerOn&) = delete;
+  LocalServerOn& operator=(const LocalServerOn&) = delete;
+  ~LocalServerOn() { Stop(); }
 
-  httplib::Server& server() { return server_; }
+  Server& server() { return server_; }
 
   // Binds a free port and starts serving; call after the handlers are set.
   void Start() {
@@ -36,9 +41,11 @@ class LocalServer {
   std::string base() const { return "http://" + host(); }
 
  private:
-  httplib::Server server_;
+  Server server_;
   std::thread thread_;
   int port_ = 0;
 };
+
+using LocalServer = LocalServerOn<httplib::Server>;
 
 }  // namespace morvane::testing

@@ -7,12 +7,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "services/SelfSignedCertificate.h"
+#include "tests/support/LocalServer.h"
 #include "web/CurlSession.h"
 
 namespace morvane::testing {
@@ -21,7 +20,7 @@ class TlsServer {
  public:
   TlsServer()
       : certificate_(services::MakeSelfSignedCertificate()),
-        server_(certificate_.cert.get(), certificate_.key.get()) {
+        served_(certificate_.cert.get(), certificate_.key.get()) {
     char pattern[] = "/tmp/morvane-test-ca-XXXXXX";
     const int fd = ::mkstemp(pattern);
     if (fd < 0) std::abort();
@@ -34,31 +33,21 @@ class TlsServer {
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;
   ~TlsServer() {
-    Stop();
+    served_.Stop();
     SetTrustedCertificates("");
     ::unlink(pemFile_.c_str());
   }
 
-  httplib::Server& server() { return server_; }
-  void Start() {
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    for (int i = 0; i < 5000 && !server_.is_running(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  void Stop() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
-  }
+  httplib::SSLServer& server() { return served_.server(); }
+  void Start() { served_.Start(); }
+  void Stop() { served_.Stop(); }
   // "https://127.0.0.1:PORT"
-  std::string base() const { return "https://127.0.0.1:" + std::to_string(port_); }
+  std::string base() const { return "https://" + served_.host(); }
 
  private:
   services::Certificate certificate_;
-  httplib::SSLServer server_;
-  std::thread thread_;
+  LocalServerOn<httplib::SSLServer> served_;
   std::string pemFile_;
-  int port_ = 0;
 };
 
 }  // namespace morvane::testing
