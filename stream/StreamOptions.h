@@ -13,12 +13,18 @@ struct StreamOptions {
   int port = 0;                                  // 0: a free port
   std::string cacheDir;                          // empty: $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream"
   std::uint64_t cacheCapBytes = 10ull << 30;     // least-recently-used torrents evicted past it
+  // Left free on the cache's disk: a torrent whose video would eat into it is refused.
+  std::uint64_t keepFreeBytes = 64ull << 20;
   bool dht = true;
   std::vector<std::string> dhtBootstrapNodes;    // "host:port"
   std::vector<std::string> extraTrackers;        // announce URLs added to every torrent
   bool localPeerDiscovery = true;                // LSD, UPnP, NAT-PMP; tests turn them off
   std::chrono::seconds metadataTimeout{30};
   std::chrono::seconds stallTimeout{60};
+  // How often the resume data of the torrents is saved while they download, so a crash or a
+  // kill loses at most that much of the download; zero: only on the way (metadata, finish,
+  // stop, shutdown).
+  std::chrono::milliseconds resumeSaveInterval{30000};
   // Where the BitTorrent session listens for peers (libtorrent's listen_interfaces).
   std::string peerInterfaces = "0.0.0.0:0,[::]:0";
   // Readers of the HTTP server (connections answered at once).

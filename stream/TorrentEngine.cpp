@@ -35,8 +35,6 @@ constexpr int kMinWindowPieces = 4;
 constexpr int kDeadlineStepMs = 40;
 // How often a waiting reader looks whether its client is still there.
 constexpr auto kClientCheck = std::chrono::seconds(1);
-// Kept free on the cache's disk beyond the video itself.
-constexpr std::uint64_t kDiskMargin = 64 << 20;
 // How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
 constexpr auto kResumeSaveWait = std::chrono::milliseconds(700);
 // How long the rest of the video waits for its first and last pieces at most.
@@ -250,15 +248,62 @@ std::optional<TorrentEngine::Playable> TorrentEngine::Find(const std::string& ha
 
 void TorrentEngine::AlertLoop() {
   std::vector<lt::alert*> alerts;
+  const bool periodicSaves = options_.resumeSaveInterval.count() > 0;
+  // Without periodic saves the loop still has a finite time to wait until.
+  const Clock::duration period = periodicSaves ? Clock::duration(options_.resumeSaveInterval)
+                                               : Clock::duration(std::chrono::hours(1));
+  Clock::time_point nextSave = Clock::now() + period;
   for (;;) {
     {
       std::unique_lock lock(alertMutex_);
-      alertWake_.wait(lock, [this] { return alertsPending_ || alertQuit_; });
+      alertWake_.wait_until(lock, std::min(nextSave, warmingCheck_),
+                            [this] { return alertsPending_ || alertQuit_; });
       if (alertQuit_) return;
       alertsPending_ = false;
     }
     session_->pop_alerts(&alerts);
     for (lt::alert* alert : alerts) Handle(alert);
+    const Clock::time_point now = Clock::now();
+    if (now >= warmingCheck_) EndOverdueWarming();
+    if (now >= nextSave) {
+      if (periodicSaves) SaveChangedResume();
+      nextSave = now + period;
+    }
+  }
+}
+
+std::vector<std::shared_ptr<Stream>> TorrentEngine::AllStreams() const {
+  std::vector<std::shared_ptr<Stream>> streams;
+  std::lock_guard lock(mutex_);
+  for (const auto& [hash, stream] : streams_) streams.push_back(stream);
+  return streams;
+}
+
+void TorrentEngine::SaveChangedResume() {
+  // A crash or a kill mid-stream then loses one period of the download, not all of it;
+  // libtorrent answers at once for a torrent that has not changed.
+  for (const auto& stream : AllStreams()) {
+    bool open;
+    {
+      std::lock_guard lock(stream->mutex);
+      open = stream->ready && !stream->closed;
+    }
+    if (open) SaveResume(*stream, true);
+  }
+}
+
+void TorrentEngine::EndOverdueWarming() {
+  // Pieces that arrive and waiting readers end warming too; this is for a swarm that sends
+  // nothing at all while only the missing first and last pieces are wanted.
+  warmingCheck_ = Clock::time_point::max();
+  for (const auto& stream : AllStreams()) {
+    std::lock_guard lock(stream->mutex);
+    try {
+      FinishWarmingIfDone(*stream);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
+    if (stream->warming && !stream->closed)
+      warmingCheck_ = std::min(warmingCheck_, stream->warmingSince + kWarmingLimit);
   }
 }
 
@@ -372,6 +417,7 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
     stream->handle.prioritize_pieces(priorities);
     stream->warming = true;
     stream->warmingSince = Clock::now();
+    warmingCheck_ = std::min(warmingCheck_, stream->warmingSince + kWarmingLimit);
     stream->ready = true;
     RebuildDeadlines(*stream);
     FinishWarmingIfDone(*stream);
@@ -436,9 +482,9 @@ std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream) {
   if (total + need > options_.cacheCapBytes)
     return "the cache has no room for the video (" + Megabytes(size) + ") while others play";
   const std::uint64_t free = cache_.FreeBytes();
-  if (free < need + kDiskMargin)
+  if (free < need || free - need < options_.keepFreeBytes)  // no sum that could overflow
     return "not enough free disk space: the video needs " + Megabytes(need) + ", " +
-           Megabytes(free) + " free";
+           Megabytes(free) + " free, " + Megabytes(options_.keepFreeBytes) + " to be kept free";
   return {};
 }
 

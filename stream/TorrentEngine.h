@@ -6,6 +6,7 @@
 // are in the file by the time a piece is reported finished, so readers read them from disk.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -94,6 +95,11 @@ class TorrentEngine {
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
   std::string MakeRoom(const std::shared_ptr<Stream>& stream);
   void SaveResume(Stream& stream, bool onlyIfModified);
+  // The alert thread's timed work: resume data of what changed, and the end of warming for
+  // streams whose first and last pieces have not come in time.
+  void SaveChangedResume();
+  void EndOverdueWarming();
+  std::vector<std::shared_ptr<Stream>> AllStreams() const;
   static std::vector<int> EdgePieces(const Stream& stream);
   void FinishWarmingIfDone(Stream& stream);
   void RebuildDeadlines(Stream& stream);
@@ -120,6 +126,8 @@ class TorrentEngine {
   bool alertsPending_ = true;  // alerts posted before the notification was installed
   bool alertQuit_ = false;
   std::thread alertThread_;
+  // When a warming stream next runs out of time; only the alert thread touches it.
+  std::chrono::steady_clock::time_point warmingCheck_ = std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace morvane::stream

@@ -22,6 +22,7 @@ constexpr char kUsage[] =
     "  --port PORT          port to serve on (default 47083; 0 picks a free one)\n"
     "  --cache-dir DIR      cache folder (default $XDG_CACHE_HOME/morvane/stream)\n"
     "  --cache-cap SIZE     cache size cap, e.g. 10G, 500M (default 10G)\n"
+    "  --keep-free SIZE     space left free on the cache's disk, e.g. 1G (default 64M)\n"
     "  --no-dht             do not use the DHT\n"
     "  --dht-node HOST:PORT a DHT bootstrap node (repeatable)\n"
     "  --tracker URL        an announce address added to every torrent (repeatable)\n"
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
       if (!value(options.cacheDir)) return Fail("--cache-dir needs a folder", "");
     } else if (arg == "--cache-cap") {
       if (!value(text) || !ParseSize(text, options.cacheCapBytes)) return Fail("bad size: ", text);
+    } else if (arg == "--keep-free") {
+      if (!value(text) || !ParseSize(text, options.keepFreeBytes)) return Fail("bad size: ", text);
     } else if (arg == "--no-dht") {
       options.dht = false;
     } else if (arg == "--dht-node") {

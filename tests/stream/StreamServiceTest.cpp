@@ -4,6 +4,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <libtorrent/add_torrent_params.hpp>
+#include <libtorrent/read_resume_data.hpp>
 #include <thread>
 
 #include "stream/CacheFolder.h"
@@ -44,6 +49,40 @@ bool HoldsEntryOf(const fs::path& folder, const std::string& hash) {
   for (const auto& entry : fs::directory_iterator(folder, ec))
     if (entry.path().filename().string().starts_with(hash)) return true;
   return false;
+}
+
+// Whether `done` holds within `limit`, asked every 20 ms.
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Whether a resume file records pieces [0, count) as held.
+bool ResumeHoldsFirstPieces(const fs::path& file, int count) {
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  libtorrent::error_code ec;
+  const libtorrent::add_torrent_params params = libtorrent::read_resume_data(bytes, ec);
+  if (ec || params.have_pieces.size() < count) return false;
+  for (int p = 0; p < count; ++p)
+    if (!params.have_pieces.get_bit(libtorrent::piece_index_t{p})) return false;
+  return true;
+}
+
+// The "bytesVerified" figure of a stream's status, -1 when there is none.
+std::int64_t BytesVerified(int port, const std::string& hash) {
+  const std::string body = RawGet(port, "/status/" + hash).body;
+  const std::string key = "\"bytesVerified\":";
+  const auto at = body.find(key);
+  return at == std::string::npos ? -1 : std::stoll(body.substr(at + key.size()));
+}
+
+std::string RangeHeader(std::int64_t begin, std::int64_t end) {
+  return "Range: bytes=" + std::to_string(begin) + "-" + std::to_string(end - 1) + "\r\n";
 }
 
 using StreamServiceTest = StreamFixture;
@@ -223,10 +262,112 @@ TEST_F(StreamServiceTest, TheCacheCapEvictsTheLeastRecentlyPlayed) {
   const std::string refused = Resolve(tooBig->MagnetLink());
   EXPECT_TRUE(refused.starts_with("resp: ")) << refused;
   EXPECT_TRUE(HoldsEntryOf(Cache(), second->InfoHashHex())) << "nothing evicted for a refusal";
-  // Pieces may have come in before the refusal; they go with the torrent.
-  for (int i = 0; i < 1000 && HoldsEntryOf(Cache(), tooBig->InfoHashHex()); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(HoldsEntryOf(Cache(), tooBig->InfoHashHex()));
+}
+
+TEST_F(StreamServiceTest, AVideoThatCannotFitIsRefusedLeavesNothingAndPlaysOnceItFits) {
+  const auto seeder = MakeSeeder("tight.mp4", {{"tight.mp4", 3 << 20}});
+  const std::string hash = seeder->InfoHashHex();
+  const std::string source = ReadAll(seeder->SourcePath("tight.mp4"));
+  struct Case {
+    const char* what;
+    void (*refusing)(stream::StreamOptions&);
+    const char* reason;
+  } cases[] = {
+      {"a cache cap below the video", [](stream::StreamOptions& o) { o.cacheCapBytes = 2 << 20; },
+       "is larger than the cache"},
+      {"more to keep free than the disk has",  // no disk has an exbibyte free
+       [](stream::StreamOptions& o) { o.keepFreeBytes = 1ull << 60; }, "not enough free disk space"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartService(c.refusing);
+    const std::string refused = Resolve(seeder->MagnetLink());
+    EXPECT_TRUE(refused.starts_with("resp: ")) << refused;
+    EXPECT_NE(refused.find(c.reason), std::string::npos) << refused;
+    EXPECT_EQ(RawGet(Port(), "/status/" + hash).status, 404);
+    // Pieces may have come in before the refusal; they go with the torrent.
+    EXPECT_TRUE(Eventually([&] { return !HoldsEntryOf(Cache(), hash); }));
+    StopService();
+
+    StartService();  // the same cache, sane settings
+    const std::string address = Resolve(seeder->MagnetLink());
+    ASSERT_TRUE(address.starts_with(Base() + "/stream/")) << address;
+    EXPECT_TRUE(RawGet(Port(), PathOf(address)).body == source);
+    StopService();
+    fs::remove_all(Cache());
+  }
+}
+
+TEST_F(StreamServiceTest, ASwarmWithoutTheFirstAndLastPiecesStillDeliversTheRest) {
+  // 65 pieces: the first and the last (the video's hundredth at each end) are nowhere.
+  constexpr int kPiece = 64 << 10;
+  constexpr std::int64_t kSize = 64 * kPiece + 1000;
+  constexpr std::int64_t kMiddle = kSize - kPiece - 1000;
+  struct Case {
+    const char* what;
+    std::int64_t readBegin, readEnd;  // a reader's range; none when empty
+  } cases[] = {
+      {"nobody reads", 0, 0},
+      {"a reader in the middle", 40 * kPiece + 5, 50 * kPiece},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartService();
+    const auto seeder = MakeSeeder("edgeless.mp4", {{"edgeless.mp4", kSize}},
+                                   {.pieceLength = kPiece, .missingPieces = {0, 64}});
+    const std::string hash = seeder->InfoHashHex();
+    const std::string address = Resolve(seeder->MagnetLink());
+    ASSERT_TRUE(address.starts_with(Base() + "/stream/")) << address;
+    if (c.readEnd > c.readBegin) {
+      const std::string source = ReadAll(seeder->SourcePath("edgeless.mp4"));
+      const RawAnswer read = RawGet(Port(), PathOf(address), RangeHeader(c.readBegin, c.readEnd));
+      EXPECT_EQ(read.status, 206);
+      EXPECT_TRUE(read.body == source.substr(static_cast<std::size_t>(c.readBegin),
+                                             static_cast<std::size_t>(c.readEnd - c.readBegin)))
+          << read.body.size() << " bytes";
+    }
+    // The first and last pieces were wanted alone only for a while: the rest came anyway.
+    EXPECT_TRUE(Eventually([&] { return BytesVerified(Port(), hash) == kMiddle; }))
+        << BytesVerified(Port(), hash) << " of " << kMiddle;
+    StopService();
+    fs::remove_all(Cache());
+  }
+}
+
+TEST_F(StreamServiceTest, WhatAKilledServiceHadDownloadedPlaysAgainWithoutPeers) {
+  StartService([](stream::StreamOptions& o) { o.resumeSaveInterval = std::chrono::milliseconds(300); });
+  constexpr std::int64_t kSize = 16 << 20;
+  constexpr std::int64_t kRead = 1 << 20;
+  // At 1 MiB/s the video is far from whole when the service is killed.
+  auto seeder = MakeSeeder("long.mp4", {{"long.mp4", kSize}}, {.uploadLimit = 1 << 20});
+  const std::string hash = seeder->InfoHashHex();
+  const std::string source = ReadAll(seeder->SourcePath("long.mp4"));
+  const std::string link = seeder->MagnetLink(false);
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(RawGet(Port(), path, RangeHeader(0, kRead)).body == source.substr(0, kRead));
+
+  // Saved by the running service, not at a shutdown: the read's pieces are in its resume file.
+  const int readPieces = static_cast<int>(kRead / (64 << 10));
+  EXPECT_TRUE(Eventually([&] { return ResumeHoldsFirstPieces(Cache() / (hash + ".resume"), readPieces); }));
+  ASSERT_LT(BytesVerified(Port(), hash), kSize) << "the download must still be under way";
+  // What a kill leaves: the cache folder as it stands, resume files before the pieces they name.
+  const fs::path left = Root() / "left";
+  fs::create_directories(left);
+  fs::copy_file(Cache() / (hash + ".resume"), left / (hash + ".resume"));
+  fs::copy(Cache() / hash, left / hash, fs::copy_options::recursive);
+  seeder.reset();
+  StopService();
+
+  StartService([&](stream::StreamOptions& o) {
+    o.cacheDir = left.string();
+    o.metadataTimeout = std::chrono::seconds(5);
+    o.stallTimeout = std::chrono::seconds(5);
+  });
+  const std::string address = Resolve(link);  // no peer at all now
+  ASSERT_TRUE(address.starts_with(Base() + "/stream/")) << address;
+  const RawAnswer again = RawGet(Port(), PathOf(address), RangeHeader(0, kRead));
+  EXPECT_EQ(again.status, 206);
+  EXPECT_TRUE(again.body == source.substr(0, kRead)) << again.body.size() << " bytes";
 }
 
 TEST_F(StreamServiceTest, AReaderThatGetsNoByteEndsAfterTheStallTimeout) {

@@ -54,6 +54,26 @@ void WriteKnownBytes(const fs::path& path, std::int64_t size, std::uint64_t seed
   }
 }
 
+namespace {
+
+// Turns every byte of `piece` in the seeded files, so it fails its hash check.
+void SpoilPiece(const lt::torrent_info& info, const fs::path& folder, int piece) {
+  const lt::piece_index_t index{piece};
+  const lt::file_storage& files = info.files();
+  for (const lt::file_slice& slice : files.map_block(index, 0, info.piece_size(index))) {
+    if (files.pad_file_at(slice.file_index)) continue;
+    std::fstream file(folder / files.file_path(slice.file_index), std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(slice.size), '\0');
+    file.seekg(slice.offset);
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    for (char& byte : bytes) byte = static_cast<char>(~byte);
+    file.seekp(slice.offset);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+}
+
+}  // namespace
+
 bool SameBytes(const fs::path& a, const fs::path& b) {
   std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
   if (!x || !y) return false;
@@ -95,6 +115,8 @@ Seeder::Seeder(const fs::path& folder, const std::string& name, const std::vecto
   lt::bencode(std::back_inserter(impl_->torrent), maker.generate());
   impl_->info = std::make_shared<lt::torrent_info>(impl_->torrent, lt::from_span);
 
+  for (const int piece : options.missingPieces) SpoilPiece(*impl_->info, folder, piece);
+
   lt::settings_pack settings = LoopbackSessionSettings();
   settings.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
   settings.set_int(lt::settings_pack::tick_interval, 50);
@@ -104,7 +126,7 @@ Seeder::Seeder(const fs::path& folder, const std::string& name, const std::vecto
   lt::add_torrent_params params;
   params.ti = impl_->info;
   params.save_path = folder.string();
-  params.flags |= lt::torrent_flags::seed_mode;
+  if (options.missingPieces.empty()) params.flags |= lt::torrent_flags::seed_mode;
   params.flags &= ~(lt::torrent_flags::paused | lt::torrent_flags::auto_managed);
   if (options.uploadLimit > 0) params.upload_limit = options.uploadLimit;
   impl_->handle = impl_->session->add_torrent(std::move(params));
@@ -114,6 +136,13 @@ Seeder::Seeder(const fs::path& folder, const std::string& name, const std::vecto
   while (impl_->session->listen_port() == 0 && std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (impl_->session->listen_port() == 0) throw std::runtime_error("the seeder cannot listen");
+  // A seeder that checks its files answers no peer before the check is over.
+  while (!options.missingPieces.empty() && std::chrono::steady_clock::now() < limit) {
+    const auto state = impl_->handle.status({}).state;
+    if (state != lt::torrent_status::checking_files && state != lt::torrent_status::checking_resume_data)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 Seeder::~Seeder() = default;

@@ -24,6 +24,10 @@ struct SeederOptions {
   int uploadLimit = 0;  // bytes a second for this torrent; 0: none
   bool v1Only = false;  // a v1 torrent: pad files only when `padFiles`
   bool padFiles = true;
+  // Pieces whose bytes are spoiled on disk once the torrent is made: the seeder checks its
+  // files instead of assuming them, so it lacks these pieces and never sends them (and
+  // SourcePath's file differs from the torrent's there).
+  std::vector<int> missingPieces = {};
 };
 
 class Seeder {
