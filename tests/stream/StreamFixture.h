@@ -23,6 +23,9 @@ inline stream::StreamOptions LoopbackOptions(const std::filesystem::path& cache)
   options.peerInterfaces = "127.0.0.1:0";
   options.metadataTimeout = std::chrono::seconds(20);
   options.stallTimeout = std::chrono::seconds(20);
+  // Resume data saved every few tenths of a second: the periodic saves run beside
+  // everything the tests do (readers, stops, evictions, shutdowns).
+  options.resumeSaveInterval = std::chrono::milliseconds(250);
   // The swarm's videos are known bytes, no media a probe could read.
   options.convertMedia = false;
   return options;

@@ -335,7 +335,7 @@ TEST_F(StreamServiceTest, ASwarmWithoutTheFirstAndLastPiecesStillDeliversTheRest
 }
 
 TEST_F(StreamServiceTest, WhatAKilledServiceHadDownloadedPlaysAgainWithoutPeers) {
-  StartService([](stream::StreamOptions& o) { o.resumeSaveInterval = std::chrono::milliseconds(300); });
+  StartService();  // resume data saved every 250 ms
   constexpr std::int64_t kSize = 16 << 20;
   constexpr std::int64_t kRead = 1 << 20;
   // At 1 MiB/s the video is far from whole when the service is killed.
