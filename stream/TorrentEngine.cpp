@@ -293,8 +293,9 @@ void TorrentEngine::SaveChangedResume() {
 }
 
 void TorrentEngine::EndOverdueWarming() {
-  // Pieces that arrive and waiting readers end warming too; this is for a swarm that sends
-  // nothing at all while only the missing first and last pieces are wanted.
+  // Arriving pieces and waiting readers end warming too, but once the readers have their
+  // bytes, a swarm without the first and last pieces sends nothing more: the rest would
+  // never be wanted.
   warmingCheck_ = Clock::time_point::max();
   for (const auto& stream : AllStreams()) {
     std::lock_guard lock(stream->mutex);
