@@ -337,7 +337,7 @@ TEST_F(StreamServiceTest, ASwarmWithoutTheFirstAndLastPiecesStillDeliversTheRest
 TEST_F(StreamServiceTest, WhatAKilledServiceHadDownloadedPlaysAgainWithoutPeers) {
   StartService();  // resume data saved every 250 ms
   constexpr std::int64_t kSize = 16 << 20;
-  constexpr std::int64_t kRead = 1 << 20;
+  constexpr std::int64_t kRead = 256 << 10;
   // At 1 MiB/s the video is far from whole when the service is killed.
   auto seeder = MakeSeeder("long.mp4", {{"long.mp4", kSize}}, {.uploadLimit = 1 << 20});
   const std::string hash = seeder->InfoHashHex();
