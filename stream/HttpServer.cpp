@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,21 +86,6 @@ bool HttpResponder::SendHead(int status, const HttpHeaders& headers) {
 bool HttpResponder::SendBody(const char* data, std::size_t size) {
   if (headOnly_) return !failed_;
   return SendAll(data, size);
-}
-
-bool HttpResponder::SendFile(int fd, std::int64_t offset, std::int64_t length) {
-  if (headOnly_) return !failed_;
-  off_t position = static_cast<off_t>(offset);
-  while (length > 0 && !failed_) {
-    const ssize_t n = ::sendfile(socket_, fd, &position, static_cast<std::size_t>(length));
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      failed_ = true;  // the client is gone, or the file is shorter than it should be
-      break;
-    }
-    length -= n;
-  }
-  return !failed_;
 }
 
 bool HttpResponder::Send(int status, const std::string& contentType, const std::string& body) {
@@ -206,8 +190,9 @@ void HttpServer::AcceptLoop() {
 }
 
 void HttpServer::ReaderLoop() {
-  // sendfile() has no MSG_NOSIGNAL: a client that hangs up would raise SIGPIPE, whose default
-  // ends the process. Blocked in this thread, it stays pending and the call fails with EPIPE.
+  // A write to a client that hung up raises SIGPIPE, whose default ends the process. This
+  // server's own sends pass MSG_NOSIGNAL; blocked in this thread, a library's write there
+  // fails with EPIPE as well.
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);

@@ -35,9 +35,6 @@ class HttpResponder {
   // Sends the status line and headers (Connection: close is added).
   bool SendHead(int status, const HttpHeaders& headers);
   bool SendBody(const char* data, std::size_t size);
-  // Sends `length` bytes of the open file `fd` from `offset` on, without copying them
-  // through the process.
-  bool SendFile(int fd, std::int64_t offset, std::int64_t length);
   // A whole answer with a text body.
   bool Send(int status, const std::string& contentType, const std::string& body);
   // True when the client has closed its end or the connection failed.

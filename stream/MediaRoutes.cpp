@@ -121,16 +121,9 @@ media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t si
     std::size_t got = 0;
     const TorrentEngine::ReadEnd result = engine_.Read(
         hash, begin, end,
-        [&](int fd, std::int64_t from, std::int64_t n) {
-          // The engine hands out the file's verified range; the converter wants the bytes.
-          while (n > 0) {
-            const ssize_t r = ::pread(fd, buffer + got, static_cast<std::size_t>(n), from);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) return false;
-            got += static_cast<std::size_t>(r);
-            from += r;
-            n -= r;
-          }
+        [&](const char* data, std::size_t n) {
+          std::memcpy(buffer + got, data, n);
+          got += n;
           return true;
         },
         ended);

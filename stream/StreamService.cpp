@@ -133,9 +133,7 @@ struct StreamService::Impl {
       return;
     engine.Read(
         hash, range.begin, range.end,
-        [&responder](int fd, std::int64_t offset, std::int64_t length) {
-          return responder.SendFile(fd, offset, length);
-        },
+        [&responder](const char* data, std::size_t size) { return responder.SendBody(data, size); },
         [&responder] { return responder.ClientGone(); });
   }
 

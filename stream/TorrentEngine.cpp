@@ -1,14 +1,11 @@
 #include "stream/TorrentEngine.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <boost/shared_array.hpp>
 #include <chrono>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/error_code.hpp>
-#include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/read_resume_data.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
@@ -33,6 +30,13 @@ constexpr std::int64_t kWindowBytes = 16 << 20;
 constexpr int kMinWindowPieces = 4;
 // Deadlines of successive pieces, in milliseconds apart; they only order the pieces.
 constexpr int kDeadlineStepMs = 40;
+// Bytes of the video a reader asks libtorrent to read ahead of what it sends (at least two
+// pieces): the disk threads read the next pieces while the reader sends this one.
+constexpr std::int64_t kReadAheadBytes = 8 << 20;
+constexpr int kMinReadAheadPieces = 2;
+// Pieces kept after their readers passed them: a reader taking a piece in small reads (the
+// media probe) finds it again, and one that reads the head and the tail by turns.
+constexpr std::size_t kKeptBuffers = 2;
 // How often a waiting reader looks whether its client is still there.
 constexpr auto kClientCheck = std::chrono::seconds(1);
 // How long shutdown waits for resume data: shutdown as a whole stays under 2 s.
@@ -79,11 +83,20 @@ struct Stream {
   bool warming = false;   // only the first and last pieces wanted so far
   Clock::time_point warmingSince;
   std::string fileName;
-  std::string path;
   FileSpan span;
   PieceRange pieces;
   std::vector<bool> have;
   std::map<int, int> readers;  // reader id -> piece it reads
+  // Pieces read through libtorrent, by index, while a reader may want them.
+  struct PieceBuffer {
+    boost::shared_array<char> data;
+    int size = 0;
+    bool failed = false;
+    std::uint64_t lastUse = 0;
+  };
+  std::map<int, PieceBuffer> buffers;
+  std::map<int, std::pair<int, int>> reading;  // read id -> the pieces it reads next
+  std::uint64_t uses = 0;
   std::vector<int> sideWanted;  // side files asked for, downloaded first
   int nextReader = 0;
 };
@@ -120,9 +133,7 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
   // (measured: up to 2 s); peers are reached over TCP, which every client accepts.
   settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
 
-  lt::session_params params(std::move(settings));
-  params.disk_io_constructor = lt::posix_disk_io_constructor;
-  session_ = std::make_unique<lt::session>(std::move(params));
+  session_ = std::make_unique<lt::session>(lt::session_params(std::move(settings)));
   alertThread_ = std::thread([this] { AlertLoop(); });
   // Called on libtorrent's own thread: it may only wake ours.
   session_->set_alert_notify([this] {
@@ -352,7 +363,17 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
       if (s->handle == torrentAlert->handle) stream = s;
   }
   if (!stream) return;
-  if (const auto* piece = lt::alert_cast<lt::piece_finished_alert>(alert)) {
+  if (const auto* read = lt::alert_cast<lt::read_piece_alert>(alert)) {
+    {
+      std::lock_guard lock(stream->mutex);
+      const auto it = stream->buffers.find(static_cast<int>(read->piece));
+      if (it == stream->buffers.end()) return;  // nobody wants it any more
+      it->second.failed = static_cast<bool>(read->error) || !read->buffer;
+      it->second.data = read->buffer;
+      it->second.size = read->size;
+    }
+    stream->changed.notify_all();
+  } else if (const auto* piece = lt::alert_cast<lt::piece_finished_alert>(alert)) {
     const auto index = static_cast<std::size_t>(static_cast<int>(piece->piece_index));
     {
       std::lock_guard lock(stream->mutex);
@@ -393,7 +414,6 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
     stream->pieces = PiecesOf(stream->span, 0, stream->span.size);
     stream->fileName = std::string(files.file_name(best));
     stream->file = static_cast<int>(best);
-    stream->path = (cache_.DataDir(stream->hash) / files.file_path(best)).string();
   }
   if (std::string room = MakeRoom(stream); !room.empty()) return Fail(stream, std::move(room));
 
@@ -521,10 +541,15 @@ std::vector<int> TorrentEngine::EdgePieces(const Stream& stream) {
 
 void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
   if (!stream.warming || stream.closed) return;
-  // In a swarm where nobody has those pieces yet, the rest may not wait for them for long.
-  if (Clock::now() - stream.warmingSince < kWarmingLimit)
-    for (const int p : EdgePieces(stream))
-      if (!stream.have[static_cast<std::size_t>(p)]) return;
+  // The rest is wanted while the last of the first and last pieces is still on its way:
+  // once every wanted piece is in, the torrent tells its peers it wants nothing more, and
+  // getting them to send again cost close to a second (measured on loopback). In a swarm
+  // where nobody has those pieces yet, the rest may not wait for them for long.
+  if (Clock::now() - stream.warmingSince < kWarmingLimit) {
+    int missing = 0;
+    for (const int p : EdgePieces(stream)) missing += !stream.have[static_cast<std::size_t>(p)];
+    if (missing > 1) return;
+  }
   stream.warming = false;
   // Now the whole video at normal priority, and nothing of the other files.
   const auto files = static_cast<std::size_t>(stream.handle.torrent_file()->num_files());
@@ -564,16 +589,79 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
     stream->readers[id] = PieceAt(stream->span, begin);
     RebuildDeadlines(*stream);  // a new reader is a seek: its window goes first
   }
+  const ReadEnd result = ReadHeld(stream, stream->span, begin, end, sink, clientGone, id);
+  {
+    std::lock_guard lock(stream->mutex);
+    stream->readers.erase(id);
+    // The deadlines of the window it leaves behind would hold up the other readers.
+    RebuildDeadlines(*stream);
+  }
+  return result;
+}
+
+void TorrentEngine::AskForPieces(Stream& stream, int first, int last) {
+  for (int p = first; p <= last; ++p) {
+    if (!stream.have[static_cast<std::size_t>(p)] || stream.buffers.contains(p)) continue;
+    Stream::PieceBuffer& buffer = stream.buffers[p];
+    try {
+      stream.handle.read_piece(lt::piece_index_t{p});
+    } catch (const std::exception&) {
+      buffer.failed = true;  // the torrent is on its way out
+    }
+  }
+}
+
+void TorrentEngine::TrimBuffers(Stream& stream) {
+  std::vector<std::pair<std::uint64_t, int>> idle;  // (last use, piece) of arrived buffers
+  for (const auto& [piece, buffer] : stream.buffers) {
+    if (!buffer.data && !buffer.failed) continue;  // on its way: dropped once it is in
+    bool wanted = false;
+    for (const auto& [id, next] : stream.reading)
+      wanted = wanted || (piece >= next.first && piece <= next.second);
+    if (!wanted) idle.emplace_back(buffer.lastUse, piece);
+  }
+  if (idle.size() <= kKeptBuffers) return;
+  std::sort(idle.begin(), idle.end(), std::greater<>());
+  for (std::size_t i = kKeptBuffers; i < idle.size(); ++i) stream.buffers.erase(idle[i].second);
+}
+
+TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& stream,
+                                               const FileSpan& span, std::int64_t begin,
+                                               std::int64_t end, const Sink& sink,
+                                               const std::function<bool()>& clientGone, int reader) {
+  if (begin >= end) return ReadEnd::kDone;
+  const int lastPiece = PieceAt(span, end - 1);
+  const int ahead = std::max<int>(kMinReadAheadPieces, static_cast<int>(kReadAheadBytes / span.pieceLength));
+  int id;
+  {
+    std::lock_guard lock(stream->mutex);
+    id = stream->nextReader++;
+  }
   ReadEnd result = ReadEnd::kDone;
-  int file = -1;
   std::int64_t position = begin;
   auto lastByte = Clock::now();
   while (position < end && result == ReadEnd::kDone) {
-    const int piece = PieceAt(stream->span, position);
-    std::int64_t pieceEnd;
+    const int piece = PieceAt(span, position);
+    boost::shared_array<char> data;
+    int size = 0;
     {
       std::unique_lock lock(stream->mutex);
-      while (!stream->have[static_cast<std::size_t>(piece)]) {
+      const std::pair<int, int> next{piece, std::min(lastPiece, piece + ahead - 1)};
+      stream->reading[id] = next;
+      for (;;) {
+        AskForPieces(*stream, next.first, next.second);
+        const auto it = stream->buffers.find(piece);
+        if (it != stream->buffers.end() && (it->second.data || it->second.failed)) {
+          if (it->second.failed) {
+            stream->buffers.erase(it);
+            result = ReadEnd::kStopped;
+          } else {
+            data = it->second.data;
+            size = it->second.size;
+            it->second.lastUse = ++stream->uses;
+          }
+          break;
+        }
         if (stream->closed) {
           result = ReadEnd::kStopped;
           break;
@@ -595,37 +683,33 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
           }
         }
       }
-      pieceEnd = std::min(end, FileBytesOf(stream->span, piece).second);
     }
     if (result != ReadEnd::kDone) break;
-    if (file < 0) file = ::open(stream->path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-      result = ReadEnd::kStopped;
+    const std::int64_t pieceEnd = std::min(end, FileBytesOf(span, piece).second);
+    const std::int64_t inPiece = span.offset + position - static_cast<std::int64_t>(piece) * span.pieceLength;
+    if (inPiece + (pieceEnd - position) > size) {
+      result = ReadEnd::kStopped;  // libtorrent read less than the piece holds
       break;
     }
-    if (!sink(file, position, pieceEnd - position)) {
+    if (!sink(data.get() + inPiece, static_cast<std::size_t>(pieceEnd - position))) {
       result = ReadEnd::kClientGone;
       break;
     }
     position = pieceEnd;
     lastByte = Clock::now();
-    if (result == ReadEnd::kDone && position < end) {
-      std::lock_guard lock(stream->mutex);
+    std::lock_guard lock(stream->mutex);
+    TrimBuffers(*stream);
+    if (reader >= 0 && position < end) {
       // One piece on, the pieces already in the window keep their (nearer) deadlines; only
       // the one that enters gets one.
-      const int next = PieceAt(stream->span, position);
-      const int moved = next - stream->readers[id];
-      stream->readers[id] = next;
-      SetWindowDeadlines(*stream, next, std::max(0, WindowPieces(*stream) - moved));
+      const int moved = PieceAt(span, position) - stream->readers[reader];
+      stream->readers[reader] = PieceAt(span, position);
+      SetWindowDeadlines(*stream, stream->readers[reader], std::max(0, WindowPieces(*stream) - moved));
     }
   }
-  if (file >= 0) ::close(file);
-  {
-    std::lock_guard lock(stream->mutex);
-    stream->readers.erase(id);
-    // The deadlines of the window it leaves behind would hold up the other readers.
-    RebuildDeadlines(*stream);
-  }
+  std::lock_guard lock(stream->mutex);
+  stream->reading.erase(id);
+  TrimBuffers(*stream);
   return result;
 }
 
@@ -687,18 +771,16 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
         FinishWarmingIfDone(*stream);
     }
   }
-  const std::string path = (cache_.DataDir(hash) / files.file_path(f)).string();
-  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(span.size), '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::pread(file, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  ::close(file);
-  if (got != bytes.size()) return std::nullopt;
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(span.size));
+  const ReadEnd result = ReadHeld(
+      stream, span, 0, span.size,
+      [&bytes](const char* data, std::size_t size) {
+        bytes.append(data, size);
+        return true;
+      },
+      stop, -1);
+  if (result != ReadEnd::kDone || bytes.size() != static_cast<std::size_t>(span.size)) return std::nullopt;
   return bytes;
 }
 

@@ -2,8 +2,10 @@
 // The BitTorrent side of the service: one libtorrent session, one thread that reads its
 // alerts, and the torrents being streamed. Readers (the HTTP server's threads) wait for the
 // pieces they need on a condition variable; the alert thread wakes them as pieces pass
-// their hash check. Files are written with libtorrent's POSIX disk back end, whose writes
-// are in the file by the time a piece is reported finished, so readers read them from disk.
+// their hash check. Bytes are read through libtorrent (read_piece), never from the files
+// directly: its default disk back end may still hold a finished piece's blocks in memory,
+// and the file would give stale bytes. Each reader asks for a few pieces ahead, so that the
+// disk threads read while the reader sends.
 
 #include <atomic>
 #include <chrono>
@@ -56,8 +58,8 @@ class TorrentEngine {
   std::optional<Playable> Find(const std::string& hash) const;
 
   enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
-  // Passes `length` bytes of the open file `fd` from `offset` on; false when it cannot.
-  using Sink = std::function<bool(int fd, std::int64_t offset, std::int64_t length)>;
+  // Passes on `size` bytes of the video; false when it cannot.
+  using Sink = std::function<bool(const char* data, std::size_t size)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
   // asked while waiting, so a reader whose client hung up does not wait for nothing.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
@@ -104,6 +106,15 @@ class TorrentEngine {
   void FinishWarmingIfDone(Stream& stream);
   void RebuildDeadlines(Stream& stream);
   static int WindowPieces(const Stream& stream);
+  // Bytes [begin, end) of the torrent file `span` to `sink`, piece by piece, each piece read
+  // once it is held. `reader` is the reader's id among the video's readers, or -1.
+  ReadEnd ReadHeld(const std::shared_ptr<Stream>& stream, const FileSpan& span, std::int64_t begin,
+                   std::int64_t end, const Sink& sink, const std::function<bool()>& clientGone,
+                   int reader);
+  // Asks libtorrent for the held pieces of [first, last] not asked for yet.
+  static void AskForPieces(Stream& stream, int first, int last);
+  // Lets go of piece buffers no reader waits for, but the most recently used.
+  static void TrimBuffers(Stream& stream);
   // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th.
   void SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
