@@ -28,6 +28,8 @@ constexpr std::int64_t kMaxSubtitleBytes = 8 << 20;
 // How long the probe may wait for the pieces it reads: with the wait for the metadata it
 // stays below the minute after which the program gives up on a resolution.
 constexpr auto kProbeLimit = std::chrono::seconds(25);
+// When the player asks again for a track inside a video still downloading.
+constexpr int kEmbeddedRetrySeconds = 3;
 
 // One subtitle of a stream: a file beside the video or a text track inside it.
 struct Subtitle {
@@ -79,14 +81,15 @@ bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
          responder.SendBody("\r\n", 2);
 }
 
-void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body) {
+void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
+              HttpHeaders extra = {}) {
   // The player page that reads these comes from another origin.
-  if (!responder.SendHead(status, {{"Content-Type", type},
-                                   {"Content-Length", std::to_string(body.size())},
-                                   {"Access-Control-Allow-Origin", "*"},
-                                   {"Cache-Control", "no-store"}}) ||
-      responder.headOnly())
-    return;
+  HttpHeaders head{{"Content-Type", type},
+                   {"Content-Length", std::to_string(body.size())},
+                   {"Access-Control-Allow-Origin", "*"},
+                   {"Cache-Control", "no-store"}};
+  head.insert(head.end(), extra.begin(), extra.end());
+  if (!responder.SendHead(status, head) || responder.headOnly()) return;
   responder.SendBody(body.data(), body.size());
 }
 
@@ -104,7 +107,10 @@ struct MediaEntry {
   std::shared_ptr<Conversion> conversion;
 };
 
-MediaRoutes::MediaRoutes(TorrentEngine& engine) : engine_(engine) { media::QuietLibavLog(); }
+MediaRoutes::MediaRoutes(TorrentEngine& engine, std::chrono::milliseconds embeddedWait)
+    : engine_(engine), embeddedWait_(embeddedWait) {
+  media::QuietLibavLog();
+}
 
 media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t size,
                                         const std::string& name, std::function<bool()> stop) {
@@ -283,6 +289,10 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
 }
 
 void MediaRoutes::ListSubtitles(MediaEntry& entry) {
+  {
+    std::lock_guard lock(entry.mutex);
+    if (entry.listed) return;  // the tracks inside would be read from the file again
+  }
   std::vector<Subtitle> found;
   for (const auto& side : engine_.SideFiles(entry.hash)) {
     if (media::SubtitleFormatFromName(side.path) == media::SubtitleFormat::kUnknown) continue;
@@ -360,7 +370,21 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
       if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
       else made.error = "the subtitle file did not arrive";
     } else {
-      // Its cues are spread through the whole file: this waits for the download.
+      // Its cues are spread through the whole file: it is read once the download is done.
+      // Until then the asker is told to come back, rather than holding a reader (and the
+      // page's relay) for the whole download.
+      switch (engine_.AwaitWholeVideo(entry->hash, embeddedWait_, gone)) {
+        case TorrentEngine::ReadEnd::kDone:
+          break;
+        case TorrentEngine::ReadEnd::kStalled:
+          SendText(responder, 503, "text/plain",
+                   "resp: the track is read once the whole video is downloaded\n",
+                   {{"Retry-After", std::to_string(kEmbeddedRetrySeconds)}});
+          return;
+        default:
+          SendText(responder, 404, "text/plain", "no such stream\n");
+          return;
+      }
       made = media::ExtractEmbeddedSubtitle(SourceOf(entry->hash, entry->size, entry->fileName, gone),
                                             wanted.track, &stopping_);
     }

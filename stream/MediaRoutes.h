@@ -8,9 +8,11 @@
 //   GET /subs/HASH/list.json             the film's length, whether it is converted, and its
 //                                         subtitles in the order the player lists them
 //   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
-//                                         stream started at S
+//                                         stream started at S; 503 with Retry-After while
+//                                         a track inside the video waits for the download
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,7 +30,8 @@ struct MediaEntry;
 
 class MediaRoutes {
  public:
-  explicit MediaRoutes(TorrentEngine& engine);
+  // A request for a track inside the video waits at most `embeddedWait` for the download.
+  MediaRoutes(TorrentEngine& engine, std::chrono::milliseconds embeddedWait);
   MediaRoutes(const MediaRoutes&) = delete;
   MediaRoutes& operator=(const MediaRoutes&) = delete;
 
@@ -58,6 +61,7 @@ class MediaRoutes {
   void ListSubtitles(MediaEntry& entry);
 
   TorrentEngine& engine_;
+  const std::chrono::milliseconds embeddedWait_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<MediaEntry>> entries_;

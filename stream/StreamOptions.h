@@ -19,6 +19,10 @@ struct StreamOptions {
   bool localPeerDiscovery = true;                // LSD, UPnP, NAT-PMP; tests turn them off
   std::chrono::seconds metadataTimeout{30};
   std::chrono::seconds stallTimeout{60};
+  // A subtitle track inside the video is read once the whole video is in: until then a
+  // request for it waits this long, then is told to ask again (a reader is not held for
+  // the whole download).
+  std::chrono::milliseconds embeddedSubtitleWait{5000};
   // Where the BitTorrent session listens for peers (libtorrent's listen_interfaces).
   std::string peerInterfaces = "0.0.0.0:0,[::]:0";
   // Readers of the HTTP server (connections answered at once).
