@@ -12,7 +12,8 @@ namespace morvane::services {
 
 namespace {
 
-// Reading a track inside a large video, once it is all downloaded, takes a while.
+// A subtitle file beside the video is answered once its pieces are in (a track inside the
+// video is answered at once, or with when to ask again).
 constexpr time_t kSubtitleTimeoutSeconds = 120;
 
 bool IsSubsItem(const std::string& item) {

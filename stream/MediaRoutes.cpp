@@ -84,7 +84,7 @@ bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
 }
 
 void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
-              HttpHeaders extra = {}) {
+              const HttpHeaders& extra = {}) {
   // The player page that reads these comes from another origin.
   HttpHeaders head{{"Content-Type", type},
                    {"Content-Length", std::to_string(body.size())},
