@@ -1,6 +1,7 @@
 #include "media/EmbeddedSubtitles.h"
 
 #include <algorithm>
+#include <map>
 
 #include "media/MediaInput.h"
 #include "media/StreamChoice.h"
@@ -70,45 +71,66 @@ std::vector<EmbeddedSubtitle> ListEmbeddedSubtitles(const ByteSource& source,
 
 SubtitleConversion ExtractEmbeddedSubtitle(const ByteSource& source, int streamIndex,
                                            const std::atomic<bool>* cancelled) {
-  SubtitleConversion result;
+  return ExtractEmbeddedSubtitles(source, {streamIndex}, cancelled).front();
+}
+
+std::vector<SubtitleConversion> ExtractEmbeddedSubtitles(const ByteSource& source,
+                                                         const std::vector<int>& streamIndices,
+                                                         const std::atomic<bool>* cancelled) {
+  std::vector<SubtitleConversion> results(streamIndices.size());
   try {
     MediaInput input(source, cancelled);
     AVFormatContext& format = *input.format();
-    if (streamIndex < 0 || static_cast<unsigned>(streamIndex) >= format.nb_streams ||
-        format.streams[streamIndex]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
-      throw MediaError("no such subtitle track");
-    const AVStream& stream = *format.streams[streamIndex];
-    const AVCodecID codec = stream.codecpar->codec_id;
-    if (!IsTextCodec(codec)) throw MediaError("picture subtitles cannot be shown as text");
+    // The cues of each text track asked for, by stream index; the others are not read.
+    std::map<int, std::vector<Cue>> cues;
+    for (std::size_t i = 0; i < streamIndices.size(); ++i) {
+      const int index = streamIndices[i];
+      if (index < 0 || static_cast<unsigned>(index) >= format.nb_streams ||
+          format.streams[index]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        results[i].error = "no such subtitle track";
+      else if (!IsTextCodec(format.streams[index]->codecpar->codec_id))
+        results[i].error = "picture subtitles cannot be shown as text";
+      else
+        cues[index];
+    }
+    if (cues.empty()) return results;
     for (unsigned i = 0; i < format.nb_streams; ++i)
-      if (static_cast<int>(i) != streamIndex) format.streams[i]->discard = AVDISCARD_ALL;
-    const std::int64_t zero = av_rescale_q(TimelineZero(format), AV_TIME_BASE_Q, stream.time_base);
+      if (!cues.contains(static_cast<int>(i))) format.streams[i]->discard = AVDISCARD_ALL;
     const AVRational ms{1, 1000};
-    std::vector<Cue> cues;
     Packet packet = NewPacket();
     for (;;) {
       const int read = av_read_frame(&format, packet.get());
       if (!input.ReadFailure().empty()) throw MediaError(input.ReadFailure());
       if (read == AVERROR_EOF || (read < 0 && avio_feof(format.pb))) break;
       Check(read, "reading the file");
-      if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE) {
+      const auto track = cues.find(packet->stream_index);
+      if (track != cues.end() && packet->pts != AV_NOPTS_VALUE) {
+        const AVStream& stream = *format.streams[packet->stream_index];
+        const std::int64_t zero = av_rescale_q(TimelineZero(format), AV_TIME_BASE_Q, stream.time_base);
         Cue cue;
         cue.startMs = av_rescale_q(packet->pts - zero, stream.time_base, ms);
         cue.endMs = cue.startMs + av_rescale_q(std::max<std::int64_t>(packet->duration, 0), stream.time_base, ms);
-        cue.text = PacketText(codec, std::string_view(reinterpret_cast<const char*>(packet->data),
-                                                      static_cast<std::size_t>(packet->size)));
-        if (!cue.text.empty() && cue.endMs > cue.startMs) cues.push_back(std::move(cue));
+        cue.text = PacketText(stream.codecpar->codec_id,
+                              std::string_view(reinterpret_cast<const char*>(packet->data),
+                                               static_cast<std::size_t>(packet->size)));
+        if (!cue.text.empty() && cue.endMs > cue.startMs) track->second.push_back(std::move(cue));
       }
       av_packet_unref(packet.get());
     }
-    std::stable_sort(cues.begin(), cues.end(), [](const Cue& a, const Cue& b) { return a.startMs < b.startMs; });
-    result.ok = true;
-    result.cueCount = cues.size();
-    result.webVtt = WriteWebVtt(cues);
+    for (auto& [index, found] : cues)
+      std::stable_sort(found.begin(), found.end(), [](const Cue& a, const Cue& b) { return a.startMs < b.startMs; });
+    for (std::size_t i = 0; i < streamIndices.size(); ++i) {
+      const auto track = cues.find(streamIndices[i]);
+      if (track == cues.end()) continue;
+      results[i].ok = true;
+      results[i].cueCount = track->second.size();
+      results[i].webVtt = WriteWebVtt(track->second);
+    }
   } catch (const MediaError& error) {
-    result.error = error.what();
+    for (SubtitleConversion& result : results)
+      if (result.error.empty()) result.error = error.what();
   }
-  return result;
+  return results;
 }
 
 }  // namespace morvane::media

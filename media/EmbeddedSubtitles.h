@@ -30,4 +30,10 @@ std::vector<EmbeddedSubtitle> ListEmbeddedSubtitles(const ByteSource& source,
 SubtitleConversion ExtractEmbeddedSubtitle(const ByteSource& source, int streamIndex,
                                            const std::atomic<bool>* cancelled = nullptr);
 
+// Several tracks in one reading of the file, in the order asked for: a film with many
+// tracks is read once, not once a track.
+std::vector<SubtitleConversion> ExtractEmbeddedSubtitles(const ByteSource& source,
+                                                         const std::vector<int>& streamIndices,
+                                                         const std::atomic<bool>* cancelled = nullptr);
+
 }  // namespace morvane::media

@@ -12,7 +12,8 @@ namespace morvane::services {
 
 namespace {
 
-// An embedded track waits for the whole download before the service answers.
+// A subtitle file beside the video is answered once its pieces are in (a track inside the
+// video is answered at once, or with when to ask again).
 constexpr time_t kSubtitleTimeoutSeconds = 120;
 
 bool IsSubsItem(const std::string& item) {
@@ -55,6 +56,8 @@ void RoutePlayerMedia(httplib::Server& player) {
     }
     res.status = answer->status;
     res.set_header("Cache-Control", "no-store");
+    // A track inside the video is not ready before the download is done: the page asks again.
+    if (answer->has_header("Retry-After")) res.set_header("Retry-After", answer->get_header_value("Retry-After"));
     res.set_content(answer->body, answer->get_header_value("Content-Type"));
   });
 }
@@ -84,9 +87,19 @@ std::string PlayerMediaScript() {
       if (/^[A-Za-z]{2,8}(-[A-Za-z0-9]{1,8})*$/.test(s.language)) t.srclang = s.language;
       v.appendChild(t);
       t.track.mode = i === 0 ? 'showing' : 'hidden';
-      fetch(ask(s.src.split('/').pop(), offset)).then(r => r.ok ? r.text() : Promise.reject())
-        .then(text => { t.src = URL.createObjectURL(new Blob([text], {type: 'text/vtt'})); })
-        .catch(() => {});
+      // A track inside the video comes once the video is downloaded: until then the
+      // service answers 503 and says when to ask again. A track replaced (a restarted
+      // conversion) is no longer asked for.
+      const load = () => fetch(ask(s.src.split('/').pop(), offset)).then(r => {
+        if (r.status === 503 && t.parentNode === v) {
+          const wait = Math.min(60, Math.max(1, parseInt(r.headers.get('Retry-After'), 10) || 3));
+          setTimeout(load, wait * 1000);
+          return;
+        }
+        if (!r.ok) return;
+        return r.text().then(text => { t.src = URL.createObjectURL(new Blob([text], {type: 'text/vtt'})); });
+      }).catch(() => {});
+      load();
     });
   };
   fetch(ask('list.json', 0)).then(r => r.json()).then(list => {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,8 @@ constexpr std::int64_t kMaxSubtitleBytes = 8 << 20;
 // How long the probe may wait for the pieces it reads: with the wait for the metadata it
 // stays below the minute after which the program gives up on a resolution.
 constexpr auto kProbeLimit = std::chrono::seconds(25);
+// When the player asks again for a track inside a video still downloading.
+constexpr int kEmbeddedRetrySeconds = 3;
 
 // One subtitle of a stream: a file beside the video or a text track inside it.
 struct Subtitle {
@@ -36,6 +39,7 @@ struct Subtitle {
   std::string name;      // the side file's path in the torrent
   media::SubtitleChoice choice;
   std::string webVtt;    // once made
+  std::string error;     // why a track inside the video could not be read
 };
 
 // A conversion under way: a newer one of the same video cancels it.
@@ -79,14 +83,15 @@ bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
          responder.SendBody("\r\n", 2);
 }
 
-void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body) {
+void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
+              const HttpHeaders& extra = {}) {
   // The player page that reads these comes from another origin.
-  if (!responder.SendHead(status, {{"Content-Type", type},
-                                   {"Content-Length", std::to_string(body.size())},
-                                   {"Access-Control-Allow-Origin", "*"},
-                                   {"Cache-Control", "no-store"}}) ||
-      responder.headOnly())
-    return;
+  HttpHeaders head{{"Content-Type", type},
+                   {"Content-Length", std::to_string(body.size())},
+                   {"Access-Control-Allow-Origin", "*"},
+                   {"Cache-Control", "no-store"}};
+  head.insert(head.end(), extra.begin(), extra.end());
+  if (!responder.SendHead(status, head) || responder.headOnly()) return;
   responder.SendBody(body.data(), body.size());
 }
 
@@ -102,9 +107,20 @@ struct MediaEntry {
   bool listed = false;
   std::vector<Subtitle> subtitles;  // in the player's order
   std::shared_ptr<Conversion> conversion;
+  // The tracks inside the video are read together, once, by a worker of their own.
+  enum class Inside { kUnread, kReading, kRead } inside = Inside::kUnread;
+  std::condition_variable insideRead;
 };
 
-MediaRoutes::MediaRoutes(TorrentEngine& engine) : engine_(engine) { media::QuietLibavLog(); }
+MediaRoutes::MediaRoutes(TorrentEngine& engine, std::chrono::milliseconds embeddedWait)
+    : engine_(engine), embeddedWait_(embeddedWait) {
+  media::QuietLibavLog();
+}
+
+MediaRoutes::~MediaRoutes() {
+  Stop();
+  for (std::thread& worker : insideReaders_) worker.join();
+}
 
 media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t size,
                                         const std::string& name, std::function<bool()> stop) {
@@ -276,6 +292,10 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
 }
 
 void MediaRoutes::ListSubtitles(MediaEntry& entry) {
+  {
+    std::lock_guard lock(entry.mutex);
+    if (entry.listed) return;  // the tracks inside would be read from the file again
+  }
   std::vector<Subtitle> found;
   for (const auto& side : engine_.SideFiles(entry.hash)) {
     if (media::SubtitleFormatFromName(side.path) == media::SubtitleFormat::kUnknown) continue;
@@ -353,9 +373,29 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
       if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
       else made.error = "the subtitle file did not arrive";
     } else {
-      // Its cues are spread through the whole file: this waits for the download.
-      made = media::ExtractEmbeddedSubtitle(SourceOf(entry->hash, entry->size, entry->fileName, gone),
-                                            wanted.track, &stopping_);
+      // Its cues are spread through the whole file: it is read once the download is done.
+      // Until then the asker is told to come back, rather than holding a reader (and the
+      // page's relay) for the whole download.
+      const HttpHeaders again{{"Retry-After", std::to_string(kEmbeddedRetrySeconds)}};
+      switch (engine_.AwaitWholeVideo(entry->hash, embeddedWait_, gone)) {
+        case TorrentEngine::ReadEnd::kDone:
+          break;
+        case TorrentEngine::ReadEnd::kStalled:
+          SendText(responder, 503, "text/plain",
+                   "resp: the track is read once the whole video is downloaded\n", again);
+          return;
+        default:
+          SendText(responder, 404, "text/plain", "no such stream\n");
+          return;
+      }
+      if (!AwaitTracksInside(entry)) {
+        SendText(responder, 503, "text/plain", "resp: the tracks inside the video are being read\n", again);
+        return;
+      }
+      std::lock_guard lock(entry->mutex);
+      made.webVtt = entry->subtitles[number].webVtt;
+      made.error = entry->subtitles[number].error;
+      made.ok = made.error.empty();
     }
     if (!made.ok) {
       SendText(responder, 502, "text/plain", "resp: " + made.error + "\n");
@@ -373,11 +413,46 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
 }
 
+bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
+  using Inside = MediaEntry::Inside;
+  std::unique_lock lock(entry->mutex);
+  if (entry->inside == Inside::kUnread && !stopping_) {
+    entry->inside = Inside::kReading;
+    std::vector<int> tracks;
+    for (const Subtitle& s : entry->subtitles)
+      if (s.track >= 0) tracks.push_back(s.track);
+    lock.unlock();
+    {
+      std::lock_guard workers(mutex_);
+      // Not bound to this request: the askers that come after it find the tracks read.
+      insideReaders_.emplace_back([this, entry, tracks] {
+        const auto made = media::ExtractEmbeddedSubtitles(
+            SourceOf(entry->hash, entry->size, entry->fileName, nullptr), tracks, &stopping_);
+        std::lock_guard done(entry->mutex);
+        std::size_t i = 0;
+        for (Subtitle& s : entry->subtitles) {
+          if (s.track < 0 || i >= made.size()) continue;
+          s.webVtt = made[i].ok ? made[i].webVtt : "";
+          s.error = made[i].ok ? "" : made[i].error;
+          ++i;
+        }
+        entry->inside = Inside::kRead;
+        entry->insideRead.notify_all();
+      });
+    }
+    lock.lock();
+  }
+  entry->insideRead.wait_for(lock, embeddedWait_,
+                             [&] { return entry->inside == Inside::kRead || stopping_; });
+  return entry->inside == Inside::kRead;
+}
+
 void MediaRoutes::Stop() {
   stopping_ = true;
   std::lock_guard lock(mutex_);
   for (const auto& [hash, entry] : entries_) {
     std::lock_guard entryLock(entry->mutex);
+    entry->insideRead.notify_all();
     if (!entry->conversion) continue;
     entry->conversion->stop = true;
     if (entry->conversion->converter) entry->conversion->converter->Cancel();

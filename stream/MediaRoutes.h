@@ -8,14 +8,18 @@
 //   GET /subs/HASH/list.json             the film's length, whether it is converted, and its
 //                                         subtitles in the order the player lists them
 //   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
-//                                         stream started at S
+//                                         stream started at S; 503 with Retry-After while
+//                                         a track inside the video waits for the download
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "media/ByteSource.h"
 #include "stream/HttpServer.h"
@@ -28,7 +32,9 @@ struct MediaEntry;
 
 class MediaRoutes {
  public:
-  explicit MediaRoutes(TorrentEngine& engine);
+  // A request for a track inside the video waits at most `embeddedWait` for the download.
+  MediaRoutes(TorrentEngine& engine, std::chrono::milliseconds embeddedWait);
+  ~MediaRoutes();
   MediaRoutes(const MediaRoutes&) = delete;
   MediaRoutes& operator=(const MediaRoutes&) = delete;
 
@@ -56,11 +62,16 @@ class MediaRoutes {
   void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
                      const std::string& query, HttpResponder& responder);
   void ListSubtitles(MediaEntry& entry);
+  // Once the whole video is in: reads its text tracks in one pass (started by the first
+  // asker), waiting for them at most the embedded wait; true once they are read.
+  bool AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry);
 
   TorrentEngine& engine_;
+  const std::chrono::milliseconds embeddedWait_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<MediaEntry>> entries_;
+  std::vector<std::thread> insideReaders_;  // guarded by mutex_, joined when destroyed
 };
 
 }  // namespace morvane::stream

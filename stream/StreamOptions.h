@@ -25,6 +25,10 @@ struct StreamOptions {
   // kill loses at most that much of the download; zero: only on the way (metadata, finish,
   // stop, shutdown).
   std::chrono::milliseconds resumeSaveInterval{30000};
+  // A subtitle track inside the video is read once the whole video is in: until then a
+  // request for it waits this long, then is told to ask again (a reader is not held for
+  // the whole download).
+  std::chrono::milliseconds embeddedSubtitleWait{5000};
   // Where the BitTorrent session listens for peers (libtorrent's listen_interfaces).
   std::string peerInterfaces = "0.0.0.0:0,[::]:0";
   // Readers of the HTTP server (connections answered at once).

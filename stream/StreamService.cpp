@@ -163,7 +163,7 @@ struct StreamService::Impl {
   StreamOptions options;
   RelayTable relays;
   TorrentEngine engine;
-  MediaRoutes media{engine};
+  MediaRoutes media{engine, options.embeddedSubtitleWait};
   HttpServer server;
 };
 

@@ -713,6 +713,31 @@ TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& st
   return result;
 }
 
+TorrentEngine::ReadEnd TorrentEngine::AwaitWholeVideo(const std::string& hash,
+                                                      std::chrono::milliseconds limit,
+                                                      const std::function<bool()>& stop) {
+  const auto stream = Lookup(hash);
+  if (!stream) return ReadEnd::kStopped;
+  const auto deadline = Clock::now() + limit;
+  std::unique_lock lock(stream->mutex);
+  for (;;) {
+    if (!stream->ready || stream->closed) return ReadEnd::kStopped;
+    bool whole = true;
+    for (int p = stream->pieces.first; p <= stream->pieces.last && whole; ++p)
+      whole = stream->have[static_cast<std::size_t>(p)];
+    if (whole) return ReadEnd::kDone;
+    const auto now = Clock::now();
+    if (now >= deadline) return ReadEnd::kStalled;
+    if (stream->changed.wait_for(lock, std::min<Clock::duration>(kClientCheck, deadline - now)) ==
+        std::cv_status::timeout) {
+      lock.unlock();
+      const bool stopped = stop && stop();
+      lock.lock();
+      if (stopped) return ReadEnd::kClientGone;
+    }
+  }
+}
+
 std::vector<TorrentEngine::SideFile> TorrentEngine::SideFiles(const std::string& hash) const {
   const auto stream = Lookup(hash);
   std::vector<SideFile> sides;

@@ -65,6 +65,13 @@ class TorrentEngine {
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
                const std::function<bool()>& clientGone);
 
+  // Waits at most `limit` for every piece of the video: kDone once they are all in,
+  // kStalled when they are not by then, kClientGone when `stop` said so, kStopped when the
+  // stream is not (or no longer) there. Nothing is asked of the swarm: the pieces come in as
+  // they would anyway.
+  ReadEnd AwaitWholeVideo(const std::string& hash, std::chrono::milliseconds limit,
+                       const std::function<bool()>& stop);
+
   // The torrent's files other than the video (pad files left out), by their index.
   struct SideFile {
     int index = -1;

@@ -1,6 +1,6 @@
 #pragma once
-// The converting road: a video the embedded browser cannot play as it is, with a subtitle
-// file beside it, through the program's streaming service.
+// The converting road: videos the embedded browser cannot play as they are, with their
+// subtitles beside them or inside them, through the program's streaming service.
 
 class QObject;
 

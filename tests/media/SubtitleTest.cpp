@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,25 @@ TEST(EmbeddedSubtitleTest, MatroskaTracksBecomeWebVtt) {
   EXPECT_FALSE(ExtractEmbeddedSubtitle(source, 0).ok);   // the video stream
   EXPECT_FALSE(ExtractEmbeddedSubtitle(source, 99).ok);
   EXPECT_FALSE(ExtractEmbeddedSubtitle(MemoryByteSource("garbage", "x.mkv"), 2).ok);
+
+  // Several tracks in one reading of the file, in the order asked for; a wrong one fails alone.
+  ByteSource counted = source;
+  auto bytesRead = std::make_shared<std::uint64_t>(0);
+  counted.readAt = [inner = source.readAt, bytesRead](std::uint64_t offset, char* buffer, std::size_t length) {
+    const std::int64_t n = inner(offset, buffer, length);
+    if (n > 0) *bytesRead += static_cast<std::uint64_t>(n);
+    return n;
+  };
+  const std::vector<SubtitleConversion> several =
+      ExtractEmbeddedSubtitles(counted, {tracks[1].streamIndex, 0, tracks[0].streamIndex});
+  ASSERT_EQ(several.size(), 3u);
+  expectCues(several[0], {{1000, 2000, "你好，世界"}});
+  EXPECT_FALSE(several[1].ok);
+  EXPECT_FALSE(several[1].error.empty());
+  expectCues(several[2], {{500, 1500, "Hello <i>there</i>"}, {2000, 3000, "Second line"}});
+  EXPECT_LT(*bytesRead, source.size * 3 / 2);
+  for (const SubtitleConversion& failed : ExtractEmbeddedSubtitles(MemoryByteSource("garbage", "x.mkv"), {2, 3}))
+    EXPECT_FALSE(failed.ok || failed.error.empty());
 }
 
 TEST(SubtitleOrderTest, ChineseFirstByTagOrName) {

@@ -18,6 +18,11 @@ TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
   testing::LocalServer streaming;
   streaming.server().Get(R"(/subs/a+/(list\.json|\d+\.vtt))",
                          [](const httplib::Request& req, httplib::Response& res) {
+                           // A track not ready yet: the page is told when to ask again.
+                           if (req.path.ends_with("/7.vtt")) {
+                             res.status = 503;
+                             res.set_header("Retry-After", "3");
+                           }
                            res.set_content(req.target, req.path.ends_with(".vtt")
                                                            ? "text/vtt; charset=utf-8"
                                                            : "application/json");
@@ -37,6 +42,7 @@ TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
       {"list.json", "", 200, "/subs/" + hash + "/list.json"},
       {"0.vtt", "", 200, "/subs/" + hash + "/0.vtt"},
       {"12.vtt", "61.5", 200, "/subs/" + hash + "/12.vtt?start=61.5"},
+      {"7.vtt", "", 503, "/subs/" + hash + "/7.vtt"},
       {"../status.json", "", 400, ""},
       {"0.vtt/../../x", "", 400, ""},
       {"a.vtt", "", 400, ""},
@@ -52,6 +58,7 @@ TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
     const auto answer = client.Get("/stream-subs", params, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status);
+    EXPECT_EQ(answer->get_header_value("Retry-After"), c.status == 503 ? "3" : "");
     if (c.status == 200) {
       EXPECT_EQ(answer->body, c.reached);
       EXPECT_EQ(answer->get_header_value("Content-Type"),

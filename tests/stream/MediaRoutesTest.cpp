@@ -177,6 +177,38 @@ TEST_F(MediaRoutesTest, TextTracksInsideTheVideoAreListedChineseFirst) {
   EXPECT_NE(RawGet(Port(), "/subs/" + hash + "/1.vtt").body.find("Hello <i>there</i>"), std::string::npos);
 }
 
+TEST_F(MediaRoutesTest, ATrackInsideAVideoStillDownloadingIsAskedForAgainNotWaitedFor) {
+  StreamFixture::StartService([](stream::StreamOptions& o) {
+    o.convertMedia = true;
+    o.embeddedSubtitleWait = std::chrono::milliseconds(300);
+  });
+  const auto seeder = SeedSample("h264_aac_subs.mkv", {.pieceLength = 16 << 10, .uploadLimit = 12 << 10});
+  const std::string hash = seeder->InfoHashHex();
+  ASSERT_TRUE(Resolve(seeder->MagnetLink()).starts_with(Base() + "/convert/"));
+  seeder->SetUploadLimit(1 << 10);  // the rest of the film stays away while the test looks
+  EXPECT_NE(RawGet(Port(), "/subs/" + hash + "/list.json").body.find("\"language\":\"chi\""), std::string::npos);
+
+  // Told to come back, long before the download could be done.
+  const RawAnswer early = RawRequest(Port(), "GET", "/subs/" + hash + "/0.vtt", {}, std::chrono::seconds(20));
+  EXPECT_EQ(early.status, 503) << early.body;
+  EXPECT_EQ(early.Header("Retry-After"), "3");
+  EXPECT_TRUE(early.body.starts_with("resp: ")) << early.body;
+  const std::string size = std::to_string(samples_.Bytes("h264_aac_subs.mkv").size());
+  EXPECT_EQ(RawGet(Port(), "/status/" + hash).body.find("\"bytesVerified\":" + size), std::string::npos)
+      << "finished before the test";
+
+  // Asked again once the film is in, the track comes.
+  seeder->SetUploadLimit(0);
+  RawAnswer late;
+  for (const auto limit = Clock::now() + std::chrono::seconds(60); Clock::now() < limit;) {
+    late = RawGet(Port(), "/subs/" + hash + "/0.vtt");
+    if (late.status != 503) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(late.status, 200) << late.body;
+  EXPECT_NE(late.body.find("\n你好，世界\n"), std::string::npos) << late.body;
+}
+
 TEST_F(MediaRoutesTest, AFileNothingCanReadAnswersRespWithTheReason) {
   StartService();
   const auto seeder = MakeSeeder("broken.mkv", {{"broken.mkv", 300000}});
