@@ -230,9 +230,15 @@ bool WaitForPlaying(QWebEngineView* view, const QString& addressPrefix, QString*
   };
   const bool reached = Await([&] { return atPage() && view->title() == "playing"; }, timeoutMs);
   // The title says the element fired 'playing'; its clock moving says frames are decoded.
+  // Asked of the page at the address: while the next page loads, the view already names it
+  // but the previous one still has the title and answers scripts.
+  QString quoted = addressPrefix;
+  quoted.replace(QLatin1String("\\"), QLatin1String("\\\\")).replace(QLatin1String("'"), QLatin1String("\\'"));
   const QString clock = QStringLiteral(
-      "(() => { const v = document.querySelector('video');"
-      " return v && !v.paused && v.currentTime > 0; })()");
+                            "(() => { const v = document.querySelector('video');"
+                            " return location.href.startsWith('%1') && !!v && !v.paused &&"
+                            " v.currentTime > 0; })()")
+                            .arg(quoted);
   if (reached && Await([&] { return RunScript(view, clock).toBool(); }, timeoutMs)) return true;
   if (why != nullptr) {
     const QVariant state = RunScript(
