@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <exception>
 #include <cstring>
 
 namespace morvane::stream {
@@ -253,7 +254,13 @@ void HttpServer::Answer(int client) {
   request.host = HeaderValue(head, "host");
   request.range = HeaderValue(head, "range");
   HttpResponder responder(client, request.method == "HEAD");
-  handler_(request, responder);
+  try {
+    handler_(request, responder);
+  } catch (const std::exception&) {
+    // A request that fails halfway (its torrent removed under it, no memory, no thread to be
+    // had) ends that answer, never the service.
+    if (!responder.headSent()) responder.Send(500, "text/plain", "resp: the service could not answer\n");
+  }
   ::shutdown(client, SHUT_WR);
 }
 

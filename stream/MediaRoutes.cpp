@@ -119,7 +119,7 @@ MediaRoutes::MediaRoutes(TorrentEngine& engine, std::chrono::milliseconds embedd
 
 MediaRoutes::~MediaRoutes() {
   Stop();
-  for (std::thread& worker : insideReaders_) worker.join();
+  for (InsideReader& worker : insideReaders_) worker.thread.join();
 }
 
 media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t size,
@@ -424,11 +424,17 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
     lock.unlock();
     {
       std::lock_guard workers(mutex_);
+      std::erase_if(insideReaders_, [](InsideReader& worker) {
+        if (!*worker.done) return false;
+        worker.thread.join();
+        return true;
+      });
       // Not bound to this request: the askers that come after it find the tracks read.
-      insideReaders_.emplace_back([this, entry, tracks] {
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
             SourceOf(entry->hash, entry->size, entry->fileName, nullptr), tracks, &stopping_);
-        std::lock_guard done(entry->mutex);
+        std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {
           if (s.track < 0 || i >= made.size()) continue;
@@ -438,7 +444,9 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
         }
         entry->inside = Inside::kRead;
         entry->insideRead.notify_all();
+        *done = true;
       });
+      insideReaders_.push_back({std::move(thread), std::move(done)});
     }
     lock.lock();
   }

@@ -71,7 +71,14 @@ class MediaRoutes {
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<MediaEntry>> entries_;
-  std::vector<std::thread> insideReaders_;  // guarded by mutex_, joined when destroyed
+  // Readers of the tracks inside videos, guarded by mutex_: the finished ones are joined
+  // when the next one starts (a thread left unjoined keeps its stack), the rest when the
+  // routes are destroyed.
+  struct InsideReader {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<InsideReader> insideReaders_;
 };
 
 }  // namespace morvane::stream

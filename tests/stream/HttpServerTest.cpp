@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/stream/RawHttp.h"
@@ -34,6 +35,22 @@ TEST(HttpServerTest, IdleClientsDoNotHoldTheReadersAndTargetsArriveRaw) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   ::close(idleA);
   ::close(idleB);
+}
+
+TEST(HttpServerTest, AHandlerThatThrowsEndsItsAnswerNotTheServer) {
+  HttpLimits limits;
+  limits.readers = 1;  // the one reader must live on to answer the second request
+  HttpServer server(
+      [](const HttpRequest& request, HttpResponder& responder) {
+        if (request.target == "/throws") throw std::runtime_error("torrent removed");
+        responder.Send(200, "text/plain", "fine");
+      },
+      limits);
+  ASSERT_TRUE(server.Start("127.0.0.1", 0));
+  const auto failed = RawGet(server.Port(), "/throws");
+  EXPECT_EQ(failed.status, 500);
+  EXPECT_NE(failed.body.find("resp"), std::string::npos);
+  EXPECT_EQ(RawGet(server.Port(), "/").body, "fine");
 }
 
 TEST(HttpServerTest, StopCutsAnswersInProgress) {
