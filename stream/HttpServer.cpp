@@ -26,6 +26,7 @@ const char* ReasonPhrase(int status) {
     case 405: return "Method Not Allowed";
     case 416: return "Range Not Satisfiable";
     case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
     case 503: return "Service Unavailable";
     case 504: return "Gateway Timeout";
