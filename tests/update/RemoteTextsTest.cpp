@@ -322,9 +322,11 @@ TEST_F(RemoteTextsTest, TricklingPublisherIsGivenUpAfterTenSeconds) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     uis.push_back(std::make_unique<RecordingControls>());
     programs.push_back(std::make_unique<Program>(*uis.back(), settings_));
-    readers.emplace_back([&, i] {
+    // The program itself, not the list's slot: the next push_back may move the slots.
+    Program* program = programs.back().get();
+    readers.emplace_back([&, i, program] {
       const auto start = std::chrono::steady_clock::now();
-      cases[i].read(*programs[i]);
+      cases[i].read(*program);
       took[i] = std::chrono::steady_clock::now() - start;
     });
   }
