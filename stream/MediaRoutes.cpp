@@ -1,9 +1,6 @@
 #include "stream/MediaRoutes.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
