@@ -70,11 +70,15 @@ DeadlineChange ChangeDeadlines(const std::set<int>& current, const std::vector<P
   return change;
 }
 
-std::vector<int> FilePriorities(int fileCount, int video, const std::vector<int>& sideWanted) {
-  std::vector<int> priorities(static_cast<std::size_t>(std::max(0, fileCount)), 0);
-  if (video >= 0 && video < fileCount) priorities[static_cast<std::size_t>(video)] = 4;
-  for (const int side : sideWanted)
-    if (side >= 0 && side < fileCount && side != video) priorities[static_cast<std::size_t>(side)] = 7;
+std::vector<int> PiecePriorities(int pieceCount, const PieceRange& video,
+                                 const std::vector<PieceRange>& sideWanted, bool background) {
+  std::vector<int> priorities(static_cast<std::size_t>(std::max(0, pieceCount)), 0);
+  const auto raise = [&](const PieceRange& range, int priority) {
+    for (int p = std::max(0, range.first); p <= range.last && p < pieceCount; ++p)
+      priorities[static_cast<std::size_t>(p)] = std::max(priorities[static_cast<std::size_t>(p)], priority);
+  };
+  if (background) raise(video, 4);
+  for (const PieceRange& side : sideWanted) raise(side, 7);
   return priorities;
 }
 

@@ -59,11 +59,12 @@ struct DeadlineChange {
 DeadlineChange ChangeDeadlines(const std::set<int>& current, const std::vector<PieceDeadline>& planned,
                                const std::vector<ReaderWant>& readers, const std::vector<bool>& have);
 
-// Priorities of a stream's files (0 skipped, 4 normal, 7 first): the side files asked for
-// (subtitles) first, the video at normal priority, nothing else. Until the background runs,
-// the video's pieces are held back one by one (priority 0) instead: a file of priority 0
-// keeps the pieces it gets by their deadlines aside, in a part file, not in the file a
-// reader reads.
-std::vector<int> FilePriorities(int fileCount, int video, const std::vector<int>& sideWanted);
+// Priorities of a torrent's pieces (0 skipped, 4 normal, 7 first): the pieces of the side
+// files asked for (subtitles) first; the video's once the background runs; nothing else.
+// Set piece by piece, not by file: libtorrent applies file priorities later, from its disk
+// thread, over what was set meanwhile, and keeps what a file of priority 0 gets by deadlines
+// aside in a part file, not where a reader reads it.
+std::vector<int> PiecePriorities(int pieceCount, const PieceRange& video,
+                                 const std::vector<PieceRange>& sideWanted, bool background);
 
 }  // namespace morvane::stream

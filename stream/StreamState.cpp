@@ -53,17 +53,11 @@ void UpdateDeadlines(Stream& stream, bool restart) {
 
 void UpdatePriorities(Stream& stream) {
   if (stream.closed || !stream.ready) return;
-  const std::vector<int> priorities = FilePriorities(stream.fileCount, stream.file, stream.sideWanted);
-  std::vector<lt::download_priority_t> files;
-  for (const int p : priorities) files.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
-  stream.handle.prioritize_files(files);
-  // libtorrent leaves piece priorities alone when the file priorities do not change.
-  const lt::download_priority_t video = stream.background ? lt::default_priority : lt::dont_download;
-  std::vector<std::pair<lt::piece_index_t, lt::download_priority_t>> pieces;
-  for (int p = stream.pieces.first; p <= stream.pieces.last; ++p) pieces.emplace_back(lt::piece_index_t{p}, video);
+  std::vector<lt::download_priority_t> pieces;
+  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces, stream.background))
+    pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
   stream.handle.prioritize_pieces(pieces);
-  // File priorities replace piece priorities, the top priority of the pieces with deadlines
-  // too: they are given again.
+  // They replace the top priority of the pieces with deadlines too: those are given again.
   UpdateDeadlines(stream, true);
 }
 

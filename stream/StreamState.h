@@ -31,6 +31,7 @@ struct Stream {
   std::string reason;
   int file = -1;  // the video's index among the torrent's files
   int fileCount = 0;
+  int pieceCount = 0;
   std::string fileName;
   FileSpan span;
   PieceRange pieces;
@@ -61,6 +62,7 @@ struct Stream {
   std::map<int, std::pair<int, int>> reading;  // reader id -> the pieces it reads next
   std::uint64_t uses = 0;
   std::vector<int> sideWanted;  // side files asked for, downloaded first
+  std::vector<PieceRange> sidePieces;  // their pieces
 
   // The video's bytes still to come, for the disk and cache accounting.
   std::int64_t MissingBytes() const;
@@ -73,7 +75,7 @@ namespace morvane::stream {
 // Brings the stream's deadlines in line with its readers (see PiecePlan.h); `restart` clears
 // and gives them all anew whatever changed. With the stream's mutex held.
 void UpdateDeadlines(Stream& stream, bool restart = false);
-// Gives the stream's files their priorities (see FilePriorities), then its deadlines anew.
+// Gives the torrent's pieces their priorities (see PiecePriorities), then its deadlines anew.
 void UpdatePriorities(Stream& stream);
 // The rest of the video is wanted from now on (once).
 void StartBackground(Stream& stream);

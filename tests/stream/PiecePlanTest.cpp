@@ -78,18 +78,21 @@ TEST(PiecePlanTest, OnlyAJumpRestartsTheDeadlines) {
   }
 }
 
-TEST(PiecePlanTest, SideFilesAskedForComeFirstAndNoOtherFileIsWanted) {
+TEST(PiecePlanTest, PiecesAreWantedOnceAPlayerCameOrForTheSideFilesAskedFor) {
+  // Pieces 0-1 a subtitle, 2-6 the video, 7 a file nobody wants; piece 2 holds the subtitle's end.
   struct Case {
     const char* what;
-    int files, video;
-    std::vector<int> sides;
+    std::vector<PieceRange> sides;
+    bool background;
     std::vector<int> priorities;
   } cases[] = {
-      {"the video alone", 3, 1, {}, {0, 4, 0}},
-      {"a subtitle asked for comes first", 3, 1, {2}, {0, 4, 7}},
-      {"the video is never a side file, nor a file not there", 2, 0, {0, 5}, {4, 0}},
+      {"before a player: nothing", {}, false, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {"a subtitle asked for comes first all the same", {{0, 2}}, false, {7, 7, 7, 0, 0, 0, 0, 0}},
+      {"then the video at normal priority, a shared piece at the higher", {{0, 2}}, true,
+       {7, 7, 7, 4, 4, 4, 4, 0}},
+      {"ranges beyond the torrent change nothing", {{7, 12}}, false, {0, 0, 0, 0, 0, 0, 0, 7}},
   };
-  for (const Case& c : cases) EXPECT_EQ(FilePriorities(c.files, c.video, c.sides), c.priorities) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(PiecePriorities(8, {2, 6}, c.sides, c.background), c.priorities) << c.what;
 }
 
 }  // namespace
