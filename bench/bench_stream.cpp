@@ -45,6 +45,7 @@
 #include "bench/LoopbackStream.h"
 #include "stream/StreamService.h"
 #include "tests/stream/RawHttp.h"
+#include "tests/support/HeldLink.h"
 #include "tests/support/Seeder.h"
 
 namespace fs = std::filesystem;
@@ -345,12 +346,12 @@ bool AwaitBody(int fd, std::int64_t bytes) {
 
 // One cold run: resolution -> first 64 KiB; a player reading on from the start; after
 // `playing`, the player hangs up and asks for 60 % -> its first 64 KiB.
-bool FilmRun(Swarm& swarm, Clock::duration playing, double& first, double& seek) {
+bool FilmRun(Swarm& swarm, const std::string& link, Clock::duration playing, double& first, double& seek) {
   const fs::path cache = swarm.root / "cache-film";
   auto service = morvane::bench::StartLoopbackService(cache, /*convertMedia=*/true);
   const int port = service->Port();
   const auto started = Clock::now();
-  const std::string path = ResolvePath(port, swarm);
+  const std::string path = morvane::bench::ResolvePath(port, link);
   bool ok = path.starts_with("/stream/");
   int player = ok ? OpenRange(port, path, "0-") : -1;
   ok = ok && AwaitBody(player, 64 << 10);
@@ -383,14 +384,22 @@ bool FilmRun(Swarm& swarm, Clock::duration playing, double& first, double& seek)
 void BM_SlowSwarm(benchmark::State& state) {
   Swarm& swarm = TheFilmSwarm();
   const int rate = static_cast<int>(state.range(0));
-  swarm.seeder->SetUploadLimit(rate);
+  const bool byLink = state.range(1) == 0;
+  std::unique_ptr<morvane::testing::HeldLink> uplink;
+  std::string link = swarm.seeder->MagnetLink();
+  if (rate > 0 && byLink) {
+    uplink = std::make_unique<morvane::testing::HeldLink>(swarm.seeder->Port(), rate);
+    link = swarm.seeder->MagnetLink(false) + "&x.pe=127.0.0.1:" + std::to_string(uplink->Port());
+  } else {
+    swarm.seeder->SetUploadLimit(rate);
+  }
   // Held, the player has read a second or two before it seeks; unheld, the whole film would be
   // in after a second, and the seek would not wait for the swarm at all.
   const auto playing = rate > 0 ? std::chrono::milliseconds(1500) : std::chrono::milliseconds(100);
   std::vector<double> firsts, seeks;
   for (auto _ : state) {
     double first = 0, seek = 0;
-    if (!FilmRun(swarm, playing, first, seek)) {
+    if (!FilmRun(swarm, link, playing, first, seek)) {
       state.SkipWithError("a run did not complete");
       break;
     }
@@ -411,7 +420,7 @@ BENCHMARK(BM_MagnetToMetadata)->UseManualTime()->Iterations(5)->Unit(benchmark::
 BENCHMARK(BM_FirstBytes)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StreamingAgainstPlain)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Shutdown)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SlowSwarm)->Arg(1 << 20)->Arg(512 << 10)->Arg(0)->UseManualTime()->Iterations(5)
+BENCHMARK(BM_SlowSwarm)->Args({1 << 20, 0})->Args({512 << 10, 0})->Args({0, 0})->Args({1 << 20, 1})->Args({512 << 10, 1})->UseManualTime()->Iterations(5)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

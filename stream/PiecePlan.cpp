@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace morvane::stream {
 
@@ -18,6 +19,10 @@ constexpr int kMinWindowPieces = 4;
 // with this cap).
 constexpr int kMaxWindowPieces = 16;
 
+// Pieces wanted before the background to keep the swarm going, at the lowest priorities.
+constexpr std::size_t kWarmPieces = 2;
+constexpr int kWarmPriority = kLowestPriority + 1;
+
 bool Held(const std::vector<bool>& have, int piece) {
   return piece >= 0 && static_cast<std::size_t>(piece) < have.size() && have[static_cast<std::size_t>(piece)];
 }
@@ -29,9 +34,9 @@ int WindowPieces(std::int64_t pieceLength) {
   return static_cast<int>(std::clamp<std::int64_t>(kWindowBytes / pieceLength, kMinWindowPieces, kMaxWindowPieces));
 }
 
-std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vector<bool>& have,
-                                         const std::vector<ReaderWant>& readers) {
-  std::map<int, int> nearest;  // piece -> milliseconds
+std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
+                                  const std::vector<ReaderWant>& readers, bool warm) {
+  std::map<int, PieceWant> wanted;
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
     if (from < video.first || from > video.last) continue;
@@ -41,32 +46,66 @@ std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vec
     for (int i = 0; i < window && from + i <= video.last; ++i) {
       const int piece = from + i;
       if (Held(have, piece)) continue;
-      const int ms = i * kDeadlineStepMs;
-      const auto [it, fresh] = nearest.emplace(piece, ms);
-      if (!fresh) it->second = std::min(it->second, ms);
+      const PieceWant mine{piece, i * kDeadlineStepMs, i < kOrderedPieces ? kTopPriority - i : 0};
+      const auto [it, fresh] = wanted.emplace(piece, mine);
+      if (fresh) continue;
+      it->second.milliseconds = std::min(it->second.milliseconds, mine.milliseconds);
+      it->second.priority = std::max(it->second.priority, mine.priority);
     }
   }
-  std::vector<PieceDeadline> planned;
-  planned.reserve(nearest.size());
-  for (const auto& [piece, ms] : nearest) planned.push_back({piece, ms});
+  if (warm) {
+    std::vector<int> warmed;
+    const auto consider = [&](int piece) {
+      if (warmed.size() < kWarmPieces && !Held(have, piece) && !wanted.contains(piece) &&
+          std::find(warmed.begin(), warmed.end(), piece) == warmed.end())
+        warmed.push_back(piece);
+    };
+    consider(video.last);
+    for (int piece = std::max(0, video.first); piece <= video.last && warmed.size() < kWarmPieces; ++piece)
+      consider(piece);
+    for (std::size_t i = 0; i < warmed.size(); ++i)
+      wanted.emplace(warmed[i], PieceWant{warmed[i], 0, kWarmPriority - static_cast<int>(i), false});
+  }
+  std::vector<PieceWant> planned;
+  planned.reserve(wanted.size());
+  for (const auto& [piece, want] : wanted) planned.push_back(want);
   return planned;
 }
 
-DeadlineChange ChangeDeadlines(const std::set<int>& current, const std::vector<PieceDeadline>& planned,
-                               const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
-  DeadlineChange change;
-  for (const ReaderWant& reader : readers)
-    if (!Held(have, reader.piece) && !current.contains(reader.piece)) change.restart = true;
-  std::set<int> wanted;
-  for (const PieceDeadline& d : planned) wanted.insert(d.piece);
+PlanChange ChangePlan(const WantsInForce& current, const std::vector<PieceWant>& planned,
+                      const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
+  PlanChange change;
+  const auto hasDeadline = [&current](int piece) {
+    const auto it = current.find(piece);
+    return it != current.end() && it->second.deadline;
+  };
+  bool waiting = false;
+  for (const ReaderWant& reader : readers) {
+    if (Held(have, reader.piece)) continue;
+    waiting = true;
+    if (!hasDeadline(reader.piece)) change.restart = true;
+  }
+  std::set<int> kept;
+  for (const PieceWant& want : planned) kept.insert(want.piece);
+  bool deadlinesGo = false;
+  for (const auto& [piece, want] : current) {
+    if (kept.contains(piece) || Held(have, piece)) continue;
+    change.drop.push_back(piece);
+    deadlinesGo = deadlinesGo || want.deadline;
+  }
+  if (deadlinesGo && waiting) change.restart = true;
   if (change.restart) {
-    change.set = planned;
+    change.drop.clear();
+    change.add = planned;
     return change;
   }
-  for (const int piece : current)
-    if (!wanted.contains(piece) && !Held(have, piece)) change.reset.push_back(piece);
-  for (const PieceDeadline& d : planned)
-    if (!current.contains(d.piece)) change.set.push_back(d);
+  for (const PieceWant& want : planned) {
+    const auto it = current.find(want.piece);
+    if (it == current.end())
+      change.add.push_back(want);
+    else if (it->second.priority != want.priority || it->second.deadline != want.deadline)
+      change.change.push_back(want);
+  }
   return change;
 }
 

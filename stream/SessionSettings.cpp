@@ -27,9 +27,10 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
   // A torrent that holds every piece wanted so far counts as finished, and libtorrent would
   // drop its connections to seeds; here more pieces are wanted a moment later.
   settings.set_bool(lt::settings_pack::close_redundant_connections, false);
-  // Pieces with deadlines are requested on the session's tick: the default half second
-  // would be most of the wait for a player's first bytes.
-  settings.set_int(lt::settings_pack::tick_interval, 100);
+  // Named peers are connected, and pieces with deadlines requested, on the session's tick:
+  // the default half second would be most of the wait for a player's first bytes (20 Hz:
+  // the first 64 KiB of a film 60 ms sooner at 1 MiB/s than at 10 Hz).
+  settings.set_int(lt::settings_pack::tick_interval, 50);
   // Outgoing uTP attempts to peers that have gone hold the session's shutdown for seconds
   // (measured: up to 2 s); peers are reached over TCP, which every client accepts.
   settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);

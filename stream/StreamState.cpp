@@ -1,6 +1,7 @@
 #include "stream/StreamState.h"
 
 #include <libtorrent/download_priority.hpp>
+#include <set>
 
 #include "stream/PiecePlan.h"
 
@@ -18,37 +19,53 @@ std::int64_t Stream::MissingBytes() const {
   return missing;
 }
 
-void UpdateDeadlines(Stream& stream, bool restart) {
+void UpdateWants(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
-  std::vector<ReaderWant> wants;
+  std::vector<ReaderWant> readers;
   for (const auto& [id, reader] : stream.readers)
-    wants.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces});
-  const std::vector<PieceDeadline> planned = PlanDeadlines(stream.pieces, stream.have, wants);
-  DeadlineChange change = ChangeDeadlines(stream.deadlined, planned, wants, stream.have);
-  if (restart && !change.restart) {
-    change.restart = true;
-    change.set = planned;
-    change.reset.clear();
-  }
+    readers.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength) : 1});
+  const bool warm = !stream.background && stream.arrivals > 0;
+  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warm);
+  PlanChange change = ChangePlan(stream.wanted, planned, readers, stream.have);
+  if (restart && !change.restart) change = {true, {}, planned, {}};
+  // Not wanted by a reader, a piece of the video has the background's priority, or none
+  // before it.
   const lt::download_priority_t base = stream.background ? lt::default_priority : lt::dont_download;
+  // A piece with a deadline but no priority of its own: never 0, which would make
+  // libtorrent drop its deadline.
+  const lt::download_priority_t deadlineBase = stream.background ? lt::default_priority : lt::low_priority;
+  const auto priorityOf = [&](const PieceWant& want) {
+    return want.priority > 0 ? lt::download_priority_t{static_cast<std::uint8_t>(want.priority)} : deadlineBase;
+  };
+  const auto give = [&](const PieceWant& want) {
+    const lt::piece_index_t piece{want.piece};
+    const auto was = stream.wanted.find(want.piece);
+    if (want.deadline) {
+      stream.handle.set_piece_deadline(piece, want.milliseconds);
+      // The deadline gave it the top priority.
+      if (want.priority != kTopPriority) stream.handle.piece_priority(piece, priorityOf(want));
+    } else {
+      if (was != stream.wanted.end() && was->second.deadline) stream.handle.reset_piece_deadline(piece);
+      stream.handle.piece_priority(piece, priorityOf(want));
+    }
+    stream.wanted[want.piece] = want;
+  };
   if (change.restart) {
     stream.handle.clear_piece_deadlines();
     // A piece whose deadline goes keeps the top priority the deadline gave it.
     std::set<int> kept;
-    for (const PieceDeadline& d : planned) kept.insert(d.piece);
-    for (const int p : stream.deadlined)
-      if (!kept.contains(p)) stream.handle.piece_priority(lt::piece_index_t{p}, base);
-    stream.deadlined.clear();
+    for (const PieceWant& want : planned) kept.insert(want.piece);
+    for (const auto& [piece, want] : stream.wanted)
+      if (!kept.contains(piece)) stream.handle.piece_priority(lt::piece_index_t{piece}, base);
+    stream.wanted.clear();
   }
-  for (const int p : change.reset) {
-    stream.handle.reset_piece_deadline(lt::piece_index_t{p});
-    stream.handle.piece_priority(lt::piece_index_t{p}, base);
-    stream.deadlined.erase(p);
+  for (const int piece : change.drop) {
+    if (stream.wanted[piece].deadline) stream.handle.reset_piece_deadline(lt::piece_index_t{piece});
+    stream.handle.piece_priority(lt::piece_index_t{piece}, base);
+    stream.wanted.erase(piece);
   }
-  for (const PieceDeadline& d : change.set) {
-    stream.handle.set_piece_deadline(lt::piece_index_t{d.piece}, d.milliseconds);
-    stream.deadlined.insert(d.piece);
-  }
+  for (const PieceWant& want : change.add) give(want);
+  for (const PieceWant& want : change.change) give(want);
 }
 
 void UpdatePriorities(Stream& stream) {
@@ -57,8 +74,8 @@ void UpdatePriorities(Stream& stream) {
   for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces, stream.background))
     pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
   stream.handle.prioritize_pieces(pieces);
-  // They replace the top priority of the pieces with deadlines too: those are given again.
-  UpdateDeadlines(stream, true);
+  // They replace the priorities the readers' pieces were given too: those are given again.
+  UpdateWants(stream, true);
 }
 
 void StartBackground(Stream& stream) {

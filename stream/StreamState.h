@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "stream/PieceMath.h"
+#include "stream/PiecePlan.h"
 
 namespace morvane::stream {
 
@@ -46,10 +47,14 @@ struct Stream {
   };
   std::map<int, Reader> readers;  // by reader id
   int nextReader = 0;
+  // Counts the readers that came: a player that seeks hangs up its old answer and opens a
+  // new one, and the old reader's window must not hold up the new one's piece, so a reader
+  // waiting for a piece looks at its client again when another comes.
+  std::uint64_t arrivals = 0;
   // Resolved and not yet played: the address handed out must still work when the player
   // comes, so the stream is not evicted until a player has come and gone.
   bool awaitingPlayer = false;
-  std::set<int> deadlined;  // pieces given deadlines, not yet held
+  WantsInForce wanted;  // the pieces given deadlines or priorities for readers, not yet held
 
   // Pieces read through libtorrent, by index, while a reader may want them.
   struct PieceBuffer {
@@ -72,9 +77,10 @@ struct Stream {
 
 namespace morvane::stream {
 
-// Brings the stream's deadlines in line with its readers (see PiecePlan.h); `restart` clears
-// and gives them all anew whatever changed. With the stream's mutex held.
-void UpdateDeadlines(Stream& stream, bool restart = false);
+// Brings the deadlines and priorities of the stream's pieces in line with its readers (see
+// PiecePlan.h); `restart` clears and gives them all anew whatever changed. With the
+// stream's mutex held.
+void UpdateWants(Stream& stream, bool restart = false);
 // Gives the torrent's pieces their priorities (see PiecePriorities), then its deadlines anew.
 void UpdatePriorities(Stream& stream);
 // The rest of the video is wanted from now on (once).

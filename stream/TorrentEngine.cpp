@@ -312,7 +312,11 @@ void TorrentEngine::Handle(lt::alert* alert) {
         std::lock_guard lock(stream->mutex);
         if (index >= 0 && static_cast<std::size_t>(index) < stream->have.size())
           stream->have[static_cast<std::size_t>(index)] = true;
-        stream->deadlined.erase(index);
+        const auto want = stream->wanted.find(index);
+        const bool keptWarm = want != stream->wanted.end() && !want->second.deadline;
+        if (want != stream->wanted.end()) stream->wanted.erase(want);
+        // The piece that keeps the swarm going before the background: the next one.
+        if (keptWarm) UpdateWants(*stream);
       }
       stream->changed.notify_all();
     } else if (lt::alert_cast<lt::metadata_received_alert>(alert) ||
