@@ -24,6 +24,10 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
   // Announcing "stopped" may not hold up shutdown.
   settings.set_int(lt::settings_pack::stop_tracker_timeout, 1);
   settings.set_int(lt::settings_pack::alert_queue_size, 10000);
+  // Peers are told apart by address and port. By address alone, a seeder that went away and
+  // came back on another port (a link naming it again) is the same failed peer, retried
+  // only after a minute per failure.
+  settings.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
   // A torrent that holds every piece wanted so far counts as finished, and libtorrent would
   // drop its connections to seeds; here more pieces are wanted a moment later.
   settings.set_bool(lt::settings_pack::close_redundant_connections, false);
