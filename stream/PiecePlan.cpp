@@ -19,9 +19,8 @@ constexpr int kMinWindowPieces = 4;
 // with this cap).
 constexpr int kMaxWindowPieces = 16;
 
-// Pieces wanted before the background to keep the swarm going, at the lowest priorities.
-constexpr std::size_t kWarmPieces = 2;
-constexpr int kWarmPriority = kLowestPriority + 1;
+// What a probe that reads on from the piece before gets ahead of it.
+constexpr std::int64_t kProbeRunBytes = 256 << 10;
 
 bool Held(const std::vector<bool>& have, int piece) {
   return piece >= 0 && static_cast<std::size_t>(piece) < have.size() && have[static_cast<std::size_t>(piece)];
@@ -34,8 +33,13 @@ int WindowPieces(std::int64_t pieceLength) {
   return static_cast<int>(std::clamp<std::int64_t>(kWindowBytes / pieceLength, kMinWindowPieces, kMaxWindowPieces));
 }
 
+int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength) {
+  if (!readingOn || pieceLength <= 0) return 1;
+  return static_cast<int>(std::clamp<std::int64_t>(kProbeRunBytes / pieceLength, 1, kMaxWindowPieces));
+}
+
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
-                                  const std::vector<ReaderWant>& readers, bool warm) {
+                                  const std::vector<ReaderWant>& readers, int warmEnd) {
   std::map<int, PieceWant> wanted;
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
@@ -53,18 +57,16 @@ std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<boo
       it->second.priority = std::max(it->second.priority, mine.priority);
     }
   }
-  if (warm) {
-    std::vector<int> warmed;
-    const auto consider = [&](int piece) {
-      if (warmed.size() < kWarmPieces && !Held(have, piece) && !wanted.contains(piece) &&
-          std::find(warmed.begin(), warmed.end(), piece) == warmed.end())
-        warmed.push_back(piece);
-    };
-    consider(video.last);
-    for (int piece = std::max(0, video.first); piece <= video.last && warmed.size() < kWarmPieces; ++piece)
-      consider(piece);
-    for (std::size_t i = 0; i < warmed.size(); ++i)
-      wanted.emplace(warmed[i], PieceWant{warmed[i], 0, kWarmPriority - static_cast<int>(i), false});
+  if (warmEnd > 0) {
+    // The end at the higher of the two priorities, then the start.
+    int warm = 0;
+    for (int piece = video.last; piece >= std::max(0, video.first) && piece > video.last - warmEnd; --piece)
+      if (!Held(have, piece) && wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority + 1, false}).second) ++warm;
+    for (int piece = std::max(0, video.first), start = 0; piece <= video.last && (start < 1 || warm < 2); ++piece)
+      if (!Held(have, piece) && wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority, false}).second) {
+        ++warm;
+        ++start;
+      }
   }
   std::vector<PieceWant> planned;
   planned.reserve(wanted.size());

@@ -33,12 +33,16 @@ inline constexpr int kOrderedPieces = 3;
 
 // Pieces from a player's position on that get deadlines.
 int WindowPieces(std::int64_t pieceLength);
+// The same for the service's own probes: the piece a demuxer reads, and, once it reads on
+// from the piece before (an index that spans pieces), the pieces of the next 256 KiB, so
+// that a torrent of small pieces is not read one round trip a piece.
+int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength);
 
 struct ReaderWant {
   int piece = 0;   // the piece it needs next
-  // Pieces from there on that it wants soon: a player's window, or 1 for the service's own
-  // probes, which read where a demuxer asks and jump (an MP4's index at the end), so that
-  // nothing they will not read is queued at the peers ahead of where they jump.
+  // Pieces from there on that it wants soon: a player's window, or a probe's, which reads
+  // where a demuxer asks and jumps (an MP4's index at the end), so that nothing it will not
+  // read is queued at the peers ahead of where it jumps.
   int window = 1;
 };
 
@@ -54,18 +58,18 @@ struct PieceWant {
 // pieces left out), cut where another reader's next piece lies ahead of it, so that reader's
 // pieces keep the nearer deadlines it gave them (a player reading ahead must not push back
 // the index it reads at the end of the file). A piece in two windows keeps the nearer
-// deadline and the higher priority. With `warm` (readers came, the background has not
-// started), also two pieces neither held nor in a window, at the lowest priorities and
-// without deadlines: the video's last piece while it is missing, where most demuxers look
-// after the head (an MP4's index, Matroska's tags), then the first missing from the start,
-// where a player begins. A swarm asked for nothing is told so between two reads of a
-// probe, its seeders choke the connection, and libtorrent starts it again with a request
-// queue of two blocks that grows with the measured rate over seconds: a player coming a
-// moment later would be served at a fraction of the swarm's speed. Two, so that one is
-// still wanted when the other comes in. In piece order; `have` is indexed by piece over
-// the whole torrent.
+// deadline and the higher priority. With `warmEnd` pieces (readers came, the background
+// has not started), also pieces neither held nor in a window, at the lowest priorities and
+// without deadlines: the video's last `warmEnd` pieces while they are missing, where most
+// demuxers look after the head (an MP4's index, Matroska's tags), and the first missing
+// from the start, where a player begins. A swarm asked for nothing is told so between two
+// reads of a probe, its seeders choke the connection, and libtorrent starts it again with
+// a request queue of two blocks that grows with the measured rate over seconds: a player
+// coming a moment later would be served at a fraction of the swarm's speed. At least two,
+// so that one is still wanted when the other comes in. In piece order; `have` is indexed
+// by piece over the whole torrent.
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
-                                  const std::vector<ReaderWant>& readers, bool warm);
+                                  const std::vector<ReaderWant>& readers, int warmEnd);
 
 // The pieces wanted so far, by index: what they were given.
 using WantsInForce = std::map<int, PieceWant>;

@@ -87,6 +87,7 @@ PieceReader::~PieceReader() {
 void PieceReader::MoveTo(int piece) {
   const auto reader = stream_->readers.find(id_);
   if (reader == stream_->readers.end() || reader->second.piece == piece) return;
+  reader->second.readingOn = piece == reader->second.piece + 1;
   reader->second.piece = piece;
   UpdateWants(*stream_);
 }

@@ -23,9 +23,11 @@ void UpdateWants(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
   std::vector<ReaderWant> readers;
   for (const auto& [id, reader] : stream.readers)
-    readers.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength) : 1});
-  const bool warm = !stream.background && stream.arrivals > 0;
-  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warm);
+    readers.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength)
+                                                   : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength)});
+  // As many pieces of the end as a probe reading on asks for at once.
+  const int warmEnd = !stream.background && stream.arrivals > 0 ? ProbeWindowPieces(true, stream.span.pieceLength) : 0;
+  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd);
   PlanChange change = ChangePlan(stream.wanted, planned, readers, stream.have);
   if (restart && !change.restart) change = {true, {}, planned, {}};
   // Not wanted by a reader, a piece of the video has the background's priority, or none

@@ -44,6 +44,7 @@ struct Stream {
   struct Reader {
     int piece = 0;        // the piece it needs next
     bool player = true;   // false for the service's own probes, which start nothing
+    bool readingOn = false;  // its piece follows the one it read before
   };
   std::map<int, Reader> readers;  // by reader id
   int nextReader = 0;
