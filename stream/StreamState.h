@@ -9,7 +9,6 @@
 #include <libtorrent/torrent_handle.hpp>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -48,9 +47,10 @@ struct Stream {
   };
   std::map<int, Reader> readers;  // by reader id
   int nextReader = 0;
-  // Counts the readers that came: a player that seeks hangs up its old answer and opens a
+  // Counts the readers that came. A player that seeks hangs up its old answer and opens a
   // new one, and the old reader's window must not hold up the new one's piece, so a reader
-  // waiting for a piece looks at its client again when another comes.
+  // waiting for a piece looks at its client again when another comes. Before the first,
+  // nothing is asked of the swarm, not even the pieces kept warm (PiecePlan.h).
   std::uint64_t arrivals = 0;
   // Resolved and not yet played: the address handed out must still work when the player
   // comes, so the stream is not evicted until a player has come and gone.
