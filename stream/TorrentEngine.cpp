@@ -13,6 +13,7 @@
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 #include <libtorrent/write_resume_data.hpp>
+#include <stdexcept>
 
 #include "stream/HttpRange.h"
 #include "stream/JsonText.h"
@@ -73,6 +74,14 @@ std::string KeyOf(const lt::add_torrent_params& params) {
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
 
+std::vector<TorrentFileEntry> FilesOf(const lt::torrent_info& info) {
+  std::vector<TorrentFileEntry> entries;
+  const lt::file_storage& files = info.files();
+  for (const lt::file_index_t f : files.file_range())
+    if (!files.pad_file_at(f)) entries.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
+  return entries;
+}
+
 }  // namespace
 
 struct Stream {
@@ -82,6 +91,8 @@ struct Stream {
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   bool ready = false;   // metadata known, video chosen
+  SelectOnly selection;  // what the link asked to play, until the metadata is known
+  std::vector<TorrentFileEntry> files;  // once ready
   bool failed = false;  // will never be ready; `reason` says why
   bool closed = false;  // stopped, evicted or shutting down: readers end
   std::string reason;
@@ -159,7 +170,7 @@ std::shared_ptr<Stream> TorrentEngine::Lookup(const std::string& hash) const {
   return it == streams_.end() ? nullptr : it->second;
 }
 
-TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
+TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params, const SelectOnly& selection) {
   const std::string hash = KeyOf(params);
   if (hash.empty()) return {std::nullopt, "the link names no torrent"};
   std::shared_ptr<Stream> stream;
@@ -194,6 +205,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
     } else {
       stream = std::make_shared<Stream>();
       stream->hash = hash;
+      stream->selection = selection;
       lt::error_code ec;
       // Added under the lock, so the alert thread finds the handle of every alert it reads.
       // The same torrent stopped a moment ago may still be on its way out of the session.
@@ -211,9 +223,18 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
   }
 
   std::unique_lock lock(stream->mutex);
+  if (!stream->ready) stream->selection = selection;  // the latest link's choice
   stream->changed.wait_for(lock, options_.metadataTimeout,
                            [&] { return stream->ready || stream->failed || stream->closed; });
-  if (stream->ready && !stream->closed) return {Playable{hash, stream->fileName, stream->span.size}, {}};
+  if (stream->ready && !stream->closed) {
+    // A torrent that plays another video than this link picks switches to it.
+    const int wanted = ChooseVideo(stream->files, selection);
+    const bool other = wanted >= 0 && wanted != stream->file;
+    lock.unlock();
+    if (other) return Choose(hash, wanted);
+    if (auto playable = Find(hash)) return {std::move(playable), {}};
+    return {std::nullopt, "the stream was stopped"};
+  }
   if (stream->failed) return {std::nullopt, stream->reason};
   if (stream->closed) return {std::nullopt, "the stream was stopped"};
   stream->failed = true;
@@ -260,7 +281,51 @@ std::optional<TorrentEngine::Playable> TorrentEngine::Find(const std::string& ha
   if (!stream) return std::nullopt;
   std::lock_guard lock(stream->mutex);
   if (!stream->ready || stream->closed) return std::nullopt;
-  return Playable{hash, stream->fileName, stream->span.size};
+  return Playable{hash, stream->fileName, stream->span.size, stream->file};
+}
+
+std::vector<TorrentFileEntry> TorrentEngine::Files(const std::string& hash) const {
+  const auto stream = Lookup(hash);
+  if (!stream) return {};
+  std::lock_guard lock(stream->mutex);
+  if (!stream->ready || stream->closed) return {};
+  return stream->files;
+}
+
+TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
+  const auto stream = Lookup(hash);
+  if (!stream) return {std::nullopt, "no such stream"};
+  std::int64_t size = 0;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) return {std::nullopt, "the stream is not ready"};
+    if (file == stream->file) return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
+    const auto chosen = std::find_if(stream->files.begin(), stream->files.end(),
+                                     [file](const TorrentFileEntry& f) { return f.index == file; });
+    if (chosen == stream->files.end() || !IsVideo(*chosen))
+      return {std::nullopt, "the torrent holds no video " + std::to_string(file)};
+    size = chosen->size;
+  }
+  if (std::string room = MakeRoom(stream, size); !room.empty()) return {std::nullopt, std::move(room)};
+  Playable playable;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) return {std::nullopt, "the stream was stopped"};
+    try {
+      if (stream->file != file) StartFile(*stream, file, stream->files);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+      return {std::nullopt, "the stream was stopped"};
+    }
+    playable = {hash, stream->fileName, stream->span.size, stream->file};
+  }
+  stream->changed.notify_all();  // the readers of the video before end
+  {
+    std::lock_guard lock(alertMutex_);
+    warmingStarted_ = true;
+    alertsPending_ = true;
+  }
+  alertWake_.notify_one();
+  return {playable, {}};
 }
 
 void TorrentEngine::AlertLoop() {
@@ -277,6 +342,10 @@ void TorrentEngine::AlertLoop() {
                             [this] { return alertsPending_ || alertQuit_; });
       if (alertQuit_) return;
       alertsPending_ = false;
+      if (warmingStarted_) {
+        warmingStarted_ = false;
+        warmingCheck_ = std::min(warmingCheck_, Clock::now() + kWarmingLimit);
+      }
     }
     session_->pop_alerts(&alerts);
     for (lt::alert* alert : alerts) Handle(alert);
@@ -402,55 +471,60 @@ void TorrentEngine::HandleTorrentAlert(lt::alert* alert) {
 void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
   const std::shared_ptr<const lt::torrent_info> info = stream->handle.torrent_file();
   if (!info) return;
+  SelectOnly selection;
   {
     std::lock_guard lock(stream->mutex);
     if (stream->ready || stream->failed) return;
+    selection = stream->selection;
   }
-  const lt::file_storage& files = info->files();
-  lt::file_index_t best{-1};
-  for (const lt::file_index_t f : files.file_range()) {
-    if (files.pad_file_at(f) || !IsVideoName(std::string(files.file_name(f)))) continue;
-    if (best < lt::file_index_t{0} || files.file_size(f) > files.file_size(best)) best = f;
-  }
-  if (best < lt::file_index_t{0}) return Fail(stream, "the torrent holds no video file");
-
-  {
-    std::lock_guard lock(stream->mutex);
-    stream->span = {files.file_offset(best), files.file_size(best), info->piece_length()};
-    stream->pieces = PiecesOf(stream->span, 0, stream->span.size);
-    stream->fileName = std::string(files.file_name(best));
-    stream->file = static_cast<int>(best);
-  }
-  if (std::string room = MakeRoom(stream); !room.empty()) return Fail(stream, std::move(room));
+  std::vector<TorrentFileEntry> files = FilesOf(*info);
+  const int chosen = ChooseVideo(files, selection);
+  if (chosen < 0) return Fail(stream, "the torrent holds no video file");
+  const std::int64_t size = info->files().file_size(lt::file_index_t{chosen});
+  if (std::string room = MakeRoom(stream, size); !room.empty()) return Fail(stream, std::move(room));
 
   const lt::torrent_status status = stream->handle.status(lt::torrent_handle::query_pieces);
   {
     std::lock_guard lock(stream->mutex);
+    stream->files = std::move(files);
     stream->have.assign(static_cast<std::size_t>(info->num_pieces()), false);
     for (int p = 0; p < info->num_pieces(); ++p)
       if (p < status.pieces.size() && status.pieces.get_bit(lt::piece_index_t{p}))
         stream->have[static_cast<std::size_t>(p)] = true;
-    // At first only the pieces a player reads first: requests for other pieces sent the
-    // moment the peers unchoke would queue ahead of them (measured: the first piece came
-    // after a dozen others; with the others wanted at the lowest priority, still 250 ms
-    // late). The rest of the video follows once they are in.
-    std::vector<lt::download_priority_t> priorities(static_cast<std::size_t>(info->num_pieces()),
-                                                    lt::dont_download);
-    // The head before the tail: a player starts there, then looks for an index at the end.
-    const std::vector<int> edges = EdgePieces(*stream);
-    for (std::size_t i = 0; i < edges.size(); ++i)
-      priorities[static_cast<std::size_t>(edges[i])] =
-          i < edges.size() / 2 + edges.size() % 2 ? lt::top_priority : lt::download_priority_t{6};
-    stream->handle.prioritize_pieces(priorities);
-    stream->warming = true;
-    stream->warmingSince = Clock::now();
+    StartFile(*stream, chosen, stream->files);
     warmingCheck_ = std::min(warmingCheck_, stream->warmingSince + kWarmingLimit);
     stream->ready = true;
-    RebuildDeadlines(*stream);
-    FinishWarmingIfDone(*stream);
   }
   stream->changed.notify_all();
   SaveResume(*stream, false);
+}
+
+void TorrentEngine::StartFile(Stream& stream, int index, const std::vector<TorrentFileEntry>& files) {
+  const std::shared_ptr<const lt::torrent_info> info = stream.handle.torrent_file();
+  if (!info) throw std::runtime_error("no metadata");
+  const lt::file_index_t f{index};
+  stream.span = {info->files().file_offset(f), info->files().file_size(f), info->piece_length()};
+  stream.pieces = PiecesOf(stream.span, 0, stream.span.size);
+  stream.fileName = AddressName(files, index);
+  stream.file = index;
+  // The readers of the video before end on their next look (and give up their windows now).
+  stream.readers.clear();
+  // At first only the pieces a player reads first: requests for other pieces sent the
+  // moment the peers unchoke would queue ahead of them (measured: the first piece came
+  // after a dozen others; with the others wanted at the lowest priority, still 250 ms
+  // late). The rest of the video follows once they are in.
+  std::vector<lt::download_priority_t> priorities(static_cast<std::size_t>(info->num_pieces()),
+                                                  lt::dont_download);
+  // The head before the tail: a player starts there, then looks for an index at the end.
+  const std::vector<int> edges = EdgePieces(stream);
+  for (std::size_t i = 0; i < edges.size(); ++i)
+    priorities[static_cast<std::size_t>(edges[i])] =
+        i < edges.size() / 2 + edges.size() % 2 ? lt::top_priority : lt::download_priority_t{6};
+  stream.handle.prioritize_pieces(priorities);
+  stream.warming = true;
+  stream.warmingSince = Clock::now();
+  RebuildDeadlines(stream);
+  FinishWarmingIfDone(stream);
 }
 
 void TorrentEngine::SaveResume(Stream& stream, bool onlyIfModified) {
@@ -481,8 +555,8 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
   Forget(stream, true);
 }
 
-std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream) {
-  const std::uint64_t size = static_cast<std::uint64_t>(stream->span.size);
+std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream, std::int64_t videoSize) {
+  const auto size = static_cast<std::uint64_t>(videoSize);
   if (size > options_.cacheCapBytes)
     return "the video (" + Megabytes(size) + ") is larger than the cache (" +
            Megabytes(options_.cacheCapBytes) + ")";
@@ -584,19 +658,23 @@ void TorrentEngine::RebuildDeadlines(Stream& stream) {
 
 TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin,
                                            std::int64_t end, const Sink& sink,
-                                           const std::function<bool()>& clientGone) {
+                                           const std::function<bool()>& clientGone, int video) {
   const auto stream = Lookup(hash);
   if (!stream) return ReadEnd::kStopped;
   int id;
+  FileSpan span;  // a copy: a switch of the video changes the stream's
   {
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) return ReadEnd::kStopped;
-    end = std::min(end, stream->span.size);
+    if (video >= 0 && video != stream->file) return ReadEnd::kStopped;
+    video = stream->file;
+    span = stream->span;
+    end = std::min(end, span.size);
     id = stream->nextReader++;
-    stream->readers[id] = PieceAt(stream->span, begin);
+    stream->readers[id] = PieceAt(span, begin);
     RebuildDeadlines(*stream);  // a new reader is a seek: its window goes first
   }
-  const ReadEnd result = ReadHeld(stream, stream->span, begin, end, sink, clientGone, id);
+  const ReadEnd result = ReadHeld(stream, span, begin, end, sink, clientGone, id, video);
   {
     std::lock_guard lock(stream->mutex);
     stream->readers.erase(id);
@@ -635,7 +713,8 @@ void TorrentEngine::TrimBuffers(Stream& stream) {
 TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& stream,
                                                const FileSpan& span, std::int64_t begin,
                                                std::int64_t end, const Sink& sink,
-                                               const std::function<bool()>& clientGone, int reader) {
+                                               const std::function<bool()>& clientGone, int reader,
+                                               int video) {
   if (begin >= end) return ReadEnd::kDone;
   const int lastPiece = PieceAt(span, end - 1);
   const int ahead = std::max<int>(kMinReadAheadPieces, static_cast<int>(kReadAheadBytes / span.pieceLength));
@@ -656,6 +735,10 @@ TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& st
       const std::pair<int, int> next{piece, std::min(lastPiece, piece + ahead - 1)};
       stream->reading[id] = next;
       for (;;) {
+        if (video >= 0 && stream->file != video) {  // the stream plays another video now
+          result = ReadEnd::kStopped;
+          break;
+        }
         AskForPieces(*stream, next.first, next.second);
         const auto it = stream->buffers.find(piece);
         if (it != stream->buffers.end() && (it->second.data || it->second.failed)) {
@@ -706,7 +789,7 @@ TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& st
     lastByte = Clock::now();
     std::lock_guard lock(stream->mutex);
     TrimBuffers(*stream);
-    if (reader >= 0 && position < end) {
+    if (reader >= 0 && position < end && stream->file == video) {
       // One piece on, the pieces already in the window keep their (nearer) deadlines; only
       // the one that enters gets one.
       const int moved = PieceAt(span, position) - stream->readers[reader];
@@ -811,7 +894,7 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
         bytes.append(data, size);
         return true;
       },
-      stop, -1);
+      stop, -1, -1);
   if (result != ReadEnd::kDone || bytes.size() != static_cast<std::size_t>(span.size)) return std::nullopt;
   return bytes;
 }

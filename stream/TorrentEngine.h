@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "stream/CacheFolder.h"
+#include "stream/FileChoice.h"
 #include "stream/PieceMath.h"
 #include "stream/StreamOptions.h"
 
@@ -44,16 +45,25 @@ class TorrentEngine {
 
   struct Playable {
     std::string hash;      // 40 hex digits, the stream's name in addresses
-    std::string fileName;  // of the chosen video, without folders
+    std::string fileName;  // the name its address carries (see AddressName)
     std::int64_t size = 0;
+    int file = -1;         // the video's index among the torrent's files
   };
   struct Opened {
     std::optional<Playable> playable;
     std::string reason;  // why not, when not
   };
   // Adds the torrent (or finds it among those already added) and waits until its metadata
-  // is known and its video chosen, at most the metadata time-out.
-  Opened Open(libtorrent::add_torrent_params params);
+  // is known and its video chosen, at most the metadata time-out. The video is the one
+  // `selection` picks (see ChooseVideo); a torrent already playing another one switches.
+  Opened Open(libtorrent::add_torrent_params params, const SelectOnly& selection = {});
+
+  // The torrent's files (pad files left out), once its metadata is known.
+  std::vector<TorrentFileEntry> Files(const std::string& hash) const;
+  // Makes video `file` the one the stream plays and downloads, in place of the one before,
+  // whose readers end. Refused (with the reason) when it is no video of the torrent or the
+  // cache has no room for it.
+  Opened Choose(const std::string& hash, int file);
 
   std::optional<Playable> Find(const std::string& hash) const;
 
@@ -61,9 +71,11 @@ class TorrentEngine {
   // Passes on `size` bytes of the video; false when it cannot.
   using Sink = std::function<bool(const char* data, std::size_t size)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
-  // asked while waiting, so a reader whose client hung up does not wait for nothing.
+  // asked while waiting, so a reader whose client hung up does not wait for nothing. Given
+  // `video` (a file index), the read ends (kStopped) unless and once the stream plays
+  // another video.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
-               const std::function<bool()>& clientGone);
+               const std::function<bool()>& clientGone, int video = -1);
 
   // Waits at most `limit` for every piece of the video: kDone once they are all in,
   // kStalled when they are not by then, kClientGone when `stop` said so, kStopped when the
@@ -101,8 +113,12 @@ class TorrentEngine {
   void Handle(libtorrent::alert* alert);
   void HandleTorrentAlert(libtorrent::alert* alert);
   void Prepare(const std::shared_ptr<Stream>& stream);
+  // Makes file `index` the stream's video: its first and last pieces wanted first, the rest
+  // of it once they are in, nothing of the video before. Called with the stream's lock held.
+  void StartFile(Stream& stream, int index, const std::vector<TorrentFileEntry>& files);
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
-  std::string MakeRoom(const std::shared_ptr<Stream>& stream);
+  // Evicts what it must for `size` bytes of the stream's; the reason when it cannot.
+  std::string MakeRoom(const std::shared_ptr<Stream>& stream, std::int64_t size);
   void SaveResume(Stream& stream, bool onlyIfModified);
   // The alert thread's timed work: resume data of what changed, and the end of warming for
   // streams whose first and last pieces have not come in time.
@@ -114,10 +130,11 @@ class TorrentEngine {
   void RebuildDeadlines(Stream& stream);
   static int WindowPieces(const Stream& stream);
   // Bytes [begin, end) of the torrent file `span` to `sink`, piece by piece, each piece read
-  // once it is held. `reader` is the reader's id among the video's readers, or -1.
+  // once it is held. `reader` is the reader's id among the video's readers, or -1; `video`
+  // the video it reads (it ends once the stream plays another), or -1 for a side file.
   ReadEnd ReadHeld(const std::shared_ptr<Stream>& stream, const FileSpan& span, std::int64_t begin,
                    std::int64_t end, const Sink& sink, const std::function<bool()>& clientGone,
-                   int reader);
+                   int reader, int video);
   // Asks libtorrent for the held pieces of [first, last] not asked for yet.
   static void AskForPieces(Stream& stream, int first, int last);
   // Lets go of piece buffers no reader waits for, but the most recently used.
@@ -143,6 +160,9 @@ class TorrentEngine {
   std::condition_variable alertWake_;
   bool alertsPending_ = true;  // alerts posted before the notification was installed
   bool alertQuit_ = false;
+  // A stream started warming off the alert thread (a switch of its video): the alert thread
+  // then looks when warming is overdue.
+  bool warmingStarted_ = false;
   std::thread alertThread_;
   // When a warming stream next runs out of time; only the alert thread touches it.
   std::chrono::steady_clock::time_point warmingCheck_ = std::chrono::steady_clock::time_point::max();
