@@ -192,6 +192,10 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params, const S
       }
     }
     params.save_path = cache_.DataDir(hash).string();
+    // What downloads is chosen piece by piece once the video is known (see
+    // FinishWarmingIfDone); files a link or older resume data set not to download would
+    // keep their pieces in a part file.
+    params.file_priorities.clear();
     for (const std::string& tracker : options_.extraTrackers)
       if (std::find(params.trackers.begin(), params.trackers.end(), tracker) == params.trackers.end())
         params.trackers.push_back(tracker);
@@ -632,12 +636,22 @@ void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
     if (missing > 1) return;
   }
   stream.warming = false;
-  // Now the whole video at normal priority, and nothing of the other files.
-  const auto files = static_cast<std::size_t>(stream.handle.torrent_file()->num_files());
-  std::vector<lt::download_priority_t> priorities(files, lt::dont_download);
-  priorities[static_cast<std::size_t>(stream.file)] = lt::default_priority;
-  for (const int side : stream.sideWanted) priorities[static_cast<std::size_t>(side)] = lt::top_priority;
-  stream.handle.prioritize_files(priorities);
+  // Now the whole video at normal priority, the side files asked for first, nothing else.
+  // Piece by piece, never a file's priority: a file set not to download has what it holds
+  // moved into a part file, a copy of a whole episode once another episode is chosen (and
+  // reads of it failed while it moved).
+  const auto info = stream.handle.torrent_file();
+  std::vector<lt::download_priority_t> priorities(stream.have.size(), lt::dont_download);
+  for (int p = stream.pieces.first; p <= stream.pieces.last; ++p)
+    priorities[static_cast<std::size_t>(p)] = lt::default_priority;
+  for (const int side : stream.sideWanted) {
+    const lt::file_index_t f{side};
+    const FileSpan span{info->files().file_offset(f), info->files().file_size(f), info->piece_length()};
+    if (span.size <= 0) continue;
+    const PieceRange pieces = PiecesOf(span, 0, span.size);
+    for (int p = pieces.first; p <= pieces.last; ++p) priorities[static_cast<std::size_t>(p)] = lt::top_priority;
+  }
+  stream.handle.prioritize_pieces(priorities);
   RebuildDeadlines(stream);
 }
 
