@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "stream/CurlTransfer.h"
+#include "stream/FileChoice.h"
 #include "stream/Links.h"
 #include "stream/TorrentEngine.h"
 
@@ -36,15 +37,16 @@ std::string LastSegment(const std::string& address) {
   return name.empty() ? "media" : name;
 }
 
-Resolution Play(lt::add_torrent_params params, const std::string& base, TorrentEngine& engine) {
-  const TorrentEngine::Opened opened = engine.Open(std::move(params));
+Resolution Play(lt::add_torrent_params params, const std::string& base, TorrentEngine& engine,
+                const SelectOnly& selection) {
+  const TorrentEngine::Opened opened = engine.Open(std::move(params), selection);
   if (!opened.playable) return Refuse(opened.reason);
   return {base + "/stream/" + opened.playable->hash + "/" + PercentEncode(opened.playable->fileName),
           {}};
 }
 
 Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::string& base,
-                           TorrentEngine& engine) {
+                           TorrentEngine& engine, const SelectOnly& selection = {}) {
   if (!data) return Refuse("the .torrent file cannot be read");
   lt::error_code ec;
   auto info = std::make_shared<lt::torrent_info>(lt::span<char const>(data->data(), static_cast<std::ptrdiff_t>(data->size())),
@@ -52,7 +54,7 @@ Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::st
   if (ec) return Refuse("a broken .torrent file: " + ec.message());
   lt::add_torrent_params params;
   params.ti = std::move(info);
-  return Play(std::move(params), base, engine);
+  return Play(std::move(params), base, engine, selection);
 }
 
 }  // namespace
@@ -108,10 +110,11 @@ Resolution ResolveLink(const std::string& link, const std::string& base, Torrent
       lt::error_code ec;
       lt::add_torrent_params params = lt::parse_magnet_uri(classified.address, ec);
       if (ec) return Refuse("a magnet link that does not parse: " + ec.message());
-      return Play(std::move(params), base, engine);
+      return Play(std::move(params), base, engine, ParseSelectOnly(classified.address));
     }
     case LinkKind::kTorrentAddress:
-      return PlayTorrentFile(FetchSmallFile(classified.address, kMaxTorrentFileBytes), base, engine);
+      return PlayTorrentFile(FetchSmallFile(classified.address, kMaxTorrentFileBytes), base, engine,
+                             ParseSelectOnly(classified.address));
     case LinkKind::kTorrentFile:
       return PlayTorrentFile(ReadLocalFile(classified.address), base, engine);
     case LinkKind::kUnsupported:

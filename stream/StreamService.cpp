@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "stream/CurlTransfer.h"
+#include "stream/FileRoutes.h"
 #include "stream/HttpRange.h"
 #include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
@@ -83,6 +84,7 @@ struct StreamService::Impl {
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
+    if (files.Answer(request.method, request.target, responder)) return;
     if (request.method != "GET" && request.method != "HEAD") {
       responder.Send(405, "text/plain", "only GET and HEAD\n");
       return;
@@ -96,7 +98,7 @@ struct StreamService::Impl {
       if (options.convertMedia) resolution = media.Decide(std::move(resolution), Base(request));
       responder.Send(200, "text/xml; charset=utf-8", ResolutionAnswer(resolution));
     } else if (target.starts_with("/stream/")) {
-      ServeStream(Segment(target, "/stream/"), request, responder);
+      ServeStream(Segment(target, "/stream/"), NameAfterHash(target, "/stream/"), request, responder);
     } else if (target.starts_with("/status/")) {
       // The player page that shows it comes from another origin.
       const auto json = engine.StatusJson(Segment(target, "/status/"));
@@ -119,8 +121,10 @@ struct StreamService::Impl {
     }
   }
 
-  void ServeStream(const std::string& hash, const HttpRequest& request, HttpResponder& responder) {
-    const auto playable = engine.Find(hash);
+  void ServeStream(const std::string& hash, const std::string& name, const HttpRequest& request,
+                   HttpResponder& responder) {
+    // Exactly the video the name stands for, which the torrent then plays.
+    const auto playable = PlayableNamed(engine, hash, name);
     if (!playable) {
       responder.Send(404, "text/plain", "no such stream\n");
       return;
@@ -134,7 +138,7 @@ struct StreamService::Impl {
     engine.Read(
         hash, range.begin, range.end,
         [&responder](const char* data, std::size_t size) { return responder.SendBody(data, size); },
-        [&responder] { return responder.ClientGone(); });
+        [&responder] { return responder.ClientGone(); }, playable->file);
   }
 
   void ServeRelay(const std::string& idText, const HttpRequest& request, HttpResponder& responder) {
@@ -164,6 +168,8 @@ struct StreamService::Impl {
   RelayTable relays;
   TorrentEngine engine;
   MediaRoutes media{engine, options.embeddedSubtitleWait};
+  FileRoutes files{engine, std::filesystem::path(options.cacheDir.empty() ? DefaultCacheDir() : options.cacheDir) /
+                               "watch-positions"};
   HttpServer server;
 };
 
