@@ -63,7 +63,9 @@ std::string FirstSiteResultPage(const std::string& keyword,
             Escape(e->name + std::filesystem::path(e->media).extension().string()) +
             "\n<span style=\"color:#888;\">" + Escape(e->size) +
             "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + Escape(e->size) +
-            "&nbsp;&nbsp;文件数:1</p>\n</div>\n";
+            "&nbsp;&nbsp;文件数:" +
+            std::to_string(std::filesystem::is_directory(e->mediaPath) ? PackFiles(e->mediaPath).size() : 1) +
+            "</p>\n</div>\n";
   }
   if (results.empty()) body += "<p class=\"m-empty\">没有找到相关结果</p>\n";
   return Document(keyword + " - BT", body + "</div>");

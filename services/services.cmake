@@ -22,10 +22,12 @@ set(MORVANE_GENERATED_MEDIA_DIR ${CMAKE_BINARY_DIR}/media CACHE INTERNAL
     "Folder of the videos made at set-up")
 add_custom_command(
   OUTPUT ${MORVANE_GENERATED_MEDIA_DIR}/sintel-long.mp4 ${MORVANE_GENERATED_MEDIA_DIR}/sintel-long.webm
+         ${MORVANE_GENERATED_MEDIA_DIR}/lighthouse-s01/The.Lighthouse.S01E01.1080p.mp4
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/make-media.sh ${MORVANE_GENERATED_MEDIA_DIR}
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-media.sh
   COMMENT "Making the catalogue's longer videos with ffmpeg"
   VERBATIM)
 add_custom_target(morvane-media DEPENDS ${MORVANE_GENERATED_MEDIA_DIR}/sintel-long.mp4
-                                        ${MORVANE_GENERATED_MEDIA_DIR}/sintel-long.webm)
+                                        ${MORVANE_GENERATED_MEDIA_DIR}/sintel-long.webm
+                                        ${MORVANE_GENERATED_MEDIA_DIR}/lighthouse-s01/The.Lighthouse.S01E01.1080p.mp4)
 add_dependencies(morvane-services morvane-media)
