@@ -1,6 +1,10 @@
 #include "services/Pages.h"
 
+#include "services/PlayerEpisodes.h"
+#include "services/PlayerFilm.h"
 #include "services/PlayerMedia.h"
+#include "services/PlayerResume.h"
+#include "services/PlayerTracks.h"
 #include "services/StreamStatus.h"
 
 #include <filesystem>
@@ -108,7 +112,11 @@ std::string PlayerPage() {
                   VideoElement("(() => { const h = location.href; const i = h.indexOf('url=');"
                                " return i < 0 ? '' : h.substring(i + 4); })()",
                                false) +
-                      "\n" + StreamStatusPanel() + "\n" + PlayerMediaScript());
+                      "\n" + StreamStatusPanel() + "\n" + PlayerMediaScript() + "\n" +
+                      PlayerFilmScript() + "\n" +
+                      PlayerEpisodesScript() + "\n" +
+                      PlayerResumeScript() + "\n" +
+                      PlayerTracksScript());
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {

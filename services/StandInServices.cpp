@@ -19,7 +19,9 @@
 #include "services/ReleaseSigning.h"
 #include "services/Seeder.h"
 #include "services/SelfSignedCertificate.h"
+#include "services/PlayerEpisodes.h"
 #include "services/PlayerMedia.h"
+#include "services/PlayerResume.h"
 #include "services/StreamStatus.h"
 #include "services/Tracker.h"
 #include "update/Cipher.h"
@@ -264,6 +266,8 @@ void StandInServices::State::SetUpPlayer() {
   });
   RouteStreamStatus(s);
   RoutePlayerMedia(s);
+  RoutePlayerEpisodes(s);
+  RoutePlayerResume(s);
   s.Get("/api/play.jsp", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_content(LibraryPlayerPage(req.get_param_value("url"), "/media/lantern.webm"),
                     "text/html; charset=utf-8");

@@ -4,7 +4,9 @@ if(NOT TARGET PkgConfig::LIBTORRENT)
   pkg_check_modules(LIBTORRENT REQUIRED IMPORTED_TARGET libtorrent-rasterbar)
 endif()
 add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp LoopbackSession.cpp Pages.cpp
-                                    PlainHttpServer.cpp PlayerMedia.cpp ReleaseSigning.cpp Seeder.cpp
+                                    PlainHttpServer.cpp PlayerEpisodes.cpp PlayerFilm.cpp
+                                    PlayerMedia.cpp PlayerResume.cpp PlayerTracks.cpp
+                                    ReleaseSigning.cpp Seeder.cpp
                                     SelfSignedCertificate.cpp StandInServices.cpp
                                     StreamStatus.cpp Tracker.cpp)
 target_link_libraries(morvane_services PUBLIC morvane_update morvane_web morvane_port
