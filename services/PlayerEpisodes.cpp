@@ -120,7 +120,9 @@ std::string PlayerEpisodesScript() {
           shown.textContent = '无法播放 ' + episode.label + '：' + e.message;
         });
   };
-  film.files.then(({videos, current}) => {
+  film.files.then(({videos: all, current}) => {
+    // A release's sample clip is no episode (unless it is what plays).
+    const videos = all.filter(f => !f.sample || f === current);
     if (videos.length < 2) return;
     const list = film.section('episodes', '选集');
     videos.forEach(f => {

@@ -49,19 +49,27 @@ std::string PlayerFilmScript() {
     return fetch(place(current, more), {method: 'POST', keepalive: true}).catch(() => {});
   });
 
-  film.go = (address, at) => {
-    if (at > 0) sessionStorage.setItem('morvane-continue', JSON.stringify({address, at}));
+  // Plays another address of the service in this page (its player reads the address whole,
+  // so it carries no query of its own), going on at film time `at` with sound track `audio`.
+  film.go = (address, at, audio) => {
+    if (at > 0 || audio >= 0) sessionStorage.setItem('morvane-continue', JSON.stringify({address, at, audio}));
     window.dispatchEvent(new Event('filmleave'));
     location.replace(location.pathname + '?url=' + address);
   };
-  // Where the page that sent us here asked this address to go on.
-  film.continueAt = (() => {
-    try {
-      const asked = JSON.parse(sessionStorage.getItem('morvane-continue') || 'null');
-      sessionStorage.removeItem('morvane-continue');
-      return asked && asked.address === source.href && asked.at > 0 ? asked.at : 0;
-    } catch (e) { return 0; }
-  })();
+  // Where the page that sent us here asked this address to go on, and with which sound.
+  film.continueAt = 0;
+  try {
+    const asked = JSON.parse(sessionStorage.getItem('morvane-continue') || 'null');
+    sessionStorage.removeItem('morvane-continue');
+    if (asked && asked.address === source.href) {
+      if (Number.isInteger(asked.audio) && window.setFilmAudio) {
+        window.setFilmAudio(asked.audio);
+        film.continueAt = Math.max(asked.at || 0, 0.001);  // the restart puts the sound in
+      } else if (asked.at > 0) {
+        film.continueAt = asked.at;
+      }
+    }
+  } catch (e) {}
 
   // The column beside the film: the video gives up its width only once something is shown.
   const side = document.createElement('div');

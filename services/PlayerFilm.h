@@ -13,8 +13,10 @@
 //   saved                        Promise of the kept place of the current film (or null)
 //   record({seconds, duration, subtitleShift})  keeps values of the current film
 //   time(), length()             film time and length, converted or not
-//   go(address, at)              plays another address of the service in this page, at film
-//                                time `at` when given (carried in the tab's session storage)
+//   go(address, at, audio)       plays another address of the service in this page, at film
+//                                time `at` and with sound track `audio` when given (carried
+//                                in the tab's session storage)
+//   continueAt                   that time, when this page was opened so
 //   section(id, title)           a box in the column beside the film ('episodes', 'audio',
 //                                'subtitles', in that order), shown once asked for
 //   overlay(id)                  a box over the film's upper left corner

@@ -112,7 +112,8 @@ std::string PlayerMediaScript() {
   }).catch(() => {});
   if (!converted) return;
   // The sound track chosen (a film in several languages) stays when the conversion restarts.
-  const audio = /^\d+$/.test(source.searchParams.get('audio')) ? 'audio=' + source.searchParams.get('audio') + '&' : '';
+  let audio = /^\d+$/.test(source.searchParams.get('audio')) ? 'audio=' + source.searchParams.get('audio') + '&' : '';
+  window.setFilmAudio = n => { audio = Number.isInteger(n) && n >= 0 ? 'audio=' + n + '&' : ''; };
   // Restarts the conversion at film time `t`.
   window.seekFilm = t => {
     restarting = true;

@@ -82,8 +82,9 @@ std::string PlayerResumeScript() {
   const film = window.playerFilm;
   if (!film) return;
   const v = document.getElementById('player');
-  // A place this close to either end is not worth offering.
-  const leastSeconds = 10, endSeconds = 10;
+  // A place this close to the start is not worth offering, nor one in the last twentieth
+  // of the film (its credits: it was watched).
+  const leastSeconds = 10, watchedShare = 0.95;
   // How often the place is kept while the film plays, in milliseconds.
   const every = 5000;
   const two = n => String(n).padStart(2, '0');
@@ -113,7 +114,7 @@ std::string PlayerResumeScript() {
     }
     const at = saved ? saved.seconds : 0;
     const length = saved && saved.duration > 0 ? saved.duration : 0;
-    if (!(at >= leastSeconds) || (length > 0 && at > length - endSeconds)) {
+    if (!(at >= leastSeconds) || (length > 0 && at > length * watchedShare)) {
       deciding = false;
       return;
     }

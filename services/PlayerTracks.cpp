@@ -12,35 +12,50 @@ std::string PlayerTracksScript() {
       .then(r => r.ok ? r.json() : {}).catch(() => ({}));
 
   // Sound tracks: the service converts the film with the one chosen.
+  const chosenAudio = () => {
+    const n = new URL(v.src).searchParams.get('audio');
+    return n === null ? null : Number(n);
+  };
   list.then(info => {
     const tracks = info.audio || [];
     if (tracks.length < 2) return;
     const box = film.section('audio', '音轨');
-    const chosen = new URL(v.src).searchParams.get('audio');
-    tracks.forEach((t, i) => {
-      const playing = chosen !== null ? String(t.index) === chosen : t.default;
+    const items = tracks.map((t, i) => {
       const item = document.createElement('a');
-      item.className = 'audio-track' + (playing ? ' playing' : '');
       item.href = '#';
       item.dataset.index = t.index;
-      item.textContent = (playing ? '\u25b6 ' : '') + (t.title || t.language || '音轨 ' + (i + 1));
-      item.style.cssText = 'display:block;text-decoration:none;padding:1px 4px;border-radius:3px;' +
-                           (playing ? 'background:#2f6fb8;color:#fff' : 'color:#cfd8e6');
+      item.dataset.label = t.title || t.language || '音轨 ' + (i + 1);
       item.addEventListener('click', event => {
         event.preventDefault();
-        if (playing) return;
-        const here = new URL(v.src);
-        let path = here.pathname;
-        if (!film.converted) {  // /stream/HASH/NAME.EXT -> /convert/HASH/NAME.mp4
-          const parts = path.split('/');
-          const last = parts.pop();
-          const dot = last.lastIndexOf('.');
-          path = '/convert/' + film.hash + '/' + (dot > 0 ? last.slice(0, dot) : last) + '.mp4';
+        if (item.classList.contains('playing')) return;
+        if (film.converted && window.seekFilm) {
+          // Converted already: the conversion restarts here with the other sound.
+          window.setFilmAudio(t.index);
+          window.seekFilm(film.time());
+          return;
         }
-        film.go(here.origin + path + '?audio=' + t.index, film.time());
+        // Played as it stands: the same film converted, from here.
+        const here = new URL(v.src);
+        const last = here.pathname.split('/').pop();
+        const dot = last.lastIndexOf('.');
+        film.go(here.origin + '/convert/' + film.hash + '/' + (dot > 0 ? last.slice(0, dot) : last) + '.mp4',
+                film.time(), t.index);
       });
       box.appendChild(item);
+      return {item, track: t};
     });
+    const mark = () => {
+      const chosen = chosenAudio();
+      for (const {item, track} of items) {
+        const playing = chosen !== null ? track.index === chosen : track.default;
+        item.className = 'audio-track' + (playing ? ' playing' : '');
+        item.textContent = (playing ? '\u25b6 ' : '') + item.dataset.label;
+        item.style.cssText = 'display:block;text-decoration:none;padding:1px 4px;border-radius:3px;' +
+                             (playing ? 'background:#2f6fb8;color:#fff' : 'color:#cfd8e6');
+      }
+    };
+    mark();
+    v.addEventListener('loadedmetadata', mark);
   });
 
   // Subtitle timing. Each cue keeps its own times; the shift is applied from them, so that

@@ -109,7 +109,8 @@ void FileRoutes::ServeFiles(const std::string& hash, bool headOnly, HttpResponde
             ",\"video\":" + (video ? "true" : "false");
     if (video)
       json += ",\"address\":" + JsonText("/stream/" + hash + "/" + PercentEncode(AddressName(files, file->index))) +
-              ",\"playing\":" + (file->index == playing->file ? "true" : "false");
+              ",\"playing\":" + (file->index == playing->file ? "true" : "false") +
+              ",\"sample\":" + (media::IsSampleName(file->path) ? "true" : "false");
     json += "}";
   }
   SendJson(responder, 200, json + "]}\n", headOnly);

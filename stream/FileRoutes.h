@@ -2,9 +2,11 @@
 // The files of a torrent being streamed and the viewer's place in each of its films: what a
 // player page needs to list a season's episodes, play another and pick up where it stopped.
 //
-//   GET  /files/HASH        {"files":[{"index","name","size","video","address","playing"},...]}:
-//                           every file of the torrent, videos first in episode order, each
-//                           video with the address that streams it ("/stream/HASH/NAME")
+//   GET  /files/HASH        {"files":[{"index","name","size","video","address","playing",
+//                           "sample"},...]}: every file of the torrent, videos first in episode
+//                           order, each video with the address that streams it
+//                           ("/stream/HASH/NAME"), whether it plays now and whether it is a
+//                           release's sample clip
 //   GET  /position/HASH/N   {"seconds","duration","subtitleShift"} of video N (zeros when
 //                           nothing is kept)
 //   POST /position/HASH/N?seconds=S&duration=D&subtitleShift=X   records them (any of the

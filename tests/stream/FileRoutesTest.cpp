@@ -43,15 +43,16 @@ struct ListedFile {
   bool video = false;
   std::string address;
   bool playing = false;
+  bool sample = false;
 };
 
 std::vector<ListedFile> ParseFiles(const std::string& json) {
   static const std::regex element(
-      R"re(\{"index":(\d+),"name":"([^"]*)","size":(\d+),"video":(true|false)(?:,"address":"([^"]*)","playing":(true|false))?\})re");
+      R"re(\{"index":(\d+),"name":"([^"]*)","size":(\d+),"video":(true|false)(?:,"address":"([^"]*)","playing":(true|false),"sample":(true|false))?\})re");
   std::vector<ListedFile> files;
   for (std::sregex_iterator it(json.begin(), json.end(), element), end; it != end; ++it)
     files.push_back({std::stoi((*it)[1]), (*it)[2], std::stoll((*it)[3]), (*it)[4] == "true", (*it)[5],
-                     (*it)[6] == "true"});
+                     (*it)[6] == "true", (*it)[7] == "true"});
   return files;
 }
 
@@ -93,6 +94,7 @@ TEST_F(FileRoutesTest, TheListHoldsEveryFileWithAddressesThatStreamExactlyThatVi
     EXPECT_EQ(f.video, video);
     EXPECT_EQ(f.address.empty(), !video);
     EXPECT_EQ(f.playing, f.name == "Show/Show.S01E1.mp4");
+    EXPECT_EQ(f.sample, f.name.find("Sample/") != std::string::npos);
     EXPECT_TRUE(!video || f.address.starts_with("/stream/" + hash + "/")) << f.address;
   }
   // Nothing but the playing episode was fetched.
