@@ -636,10 +636,16 @@ void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
     if (missing > 1) return;
   }
   stream.warming = false;
-  // Now the whole video at normal priority, the side files asked for first, nothing else.
+  WantVideoAndSides(stream);
+  RebuildDeadlines(stream);
+}
+
+void TorrentEngine::WantVideoAndSides(Stream& stream) {
+  // The whole video at normal priority, the side files asked for first, nothing else.
   // Piece by piece, never a file's priority: a file set not to download has what it holds
   // moved into a part file, a copy of a whole episode once another episode is chosen (and
-  // reads of it failed while it moved).
+  // reads of it failed while it moved); and setting any file's priority sets every piece's
+  // from the files' again.
   const auto info = stream.handle.torrent_file();
   std::vector<lt::download_priority_t> priorities(stream.have.size(), lt::dont_download);
   for (int p = stream.pieces.first; p <= stream.pieces.last; ++p)
@@ -652,7 +658,6 @@ void TorrentEngine::FinishWarmingIfDone(Stream& stream) {
     for (int p = pieces.first; p <= pieces.last; ++p) priorities[static_cast<std::size_t>(p)] = lt::top_priority;
   }
   stream.handle.prioritize_pieces(priorities);
-  RebuildDeadlines(stream);
 }
 
 void TorrentEngine::RebuildDeadlines(Stream& stream) {
@@ -880,8 +885,8 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
     if (std::find(stream->sideWanted.begin(), stream->sideWanted.end(), index) ==
         stream->sideWanted.end()) {
       stream->sideWanted.push_back(index);
-      // While warming, the end of warming sets every file's priority.
-      if (!stream->warming) stream->handle.file_priority(f, lt::top_priority);
+      // While warming, the end of warming sets what is wanted.
+      if (!stream->warming) WantVideoAndSides(*stream);
     }
     auto lastPiece = Clock::now();
     int held = -1;

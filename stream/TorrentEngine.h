@@ -127,6 +127,8 @@ class TorrentEngine {
   std::vector<std::shared_ptr<Stream>> AllStreams() const;
   static std::vector<int> EdgePieces(const Stream& stream);
   void FinishWarmingIfDone(Stream& stream);
+  // Wants the video's pieces and then the side files' asked for, and no other.
+  static void WantVideoAndSides(Stream& stream);
   void RebuildDeadlines(Stream& stream);
   static int WindowPieces(const Stream& stream);
   // Bytes [begin, end) of the torrent file `span` to `sink`, piece by piece, each piece read
