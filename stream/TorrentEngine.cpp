@@ -103,7 +103,13 @@ struct Stream {
   FileSpan span;
   PieceRange pieces;
   std::vector<bool> have;
-  std::map<int, int> readers;  // reader id -> piece it reads
+  // The video readers, by id: the piece each reads, and the last piece of the video it reads
+  // (the one that plays, or another of the torrent's).
+  struct ReaderAt {
+    int piece = 0;
+    int last = -1;
+  };
+  std::map<int, ReaderAt> readers;
   // Pieces read through libtorrent, by index, while a reader may want them.
   struct PieceBuffer {
     boost::shared_array<char> data;
@@ -322,7 +328,6 @@ TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
     }
     playable = {hash, stream->fileName, stream->span.size, stream->file};
   }
-  stream->changed.notify_all();  // the readers of the video before end
   {
     std::lock_guard lock(alertMutex_);
     warmingStarted_ = true;
@@ -511,8 +516,6 @@ void TorrentEngine::StartFile(Stream& stream, int index, const std::vector<Torre
   stream.pieces = PiecesOf(stream.span, 0, stream.span.size);
   stream.fileName = AddressName(files, index);
   stream.file = index;
-  // The readers of the video before end on their next look (and give up their windows now).
-  stream.readers.clear();
   // At first only the pieces a player reads first: requests for other pieces sent the
   // moment the peers unchoke would queue ahead of them (measured: the first piece came
   // after a dozen others; with the others wanted at the lowest priority, still 250 ms
@@ -598,17 +601,17 @@ int TorrentEngine::WindowPieces(const Stream& stream) {
                          kMaxWindowPieces);
 }
 
-void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow) {
+void TorrentEngine::SetWindowDeadlines(Stream& stream, int fromPiece, int lastPiece, int firstOfWindow) {
   if (stream.closed) return;
   int window = WindowPieces(stream);
   // The window ends where another reader's begins: that reader's pieces keep the earlier
   // deadlines it gave them (a player reading ahead must not push back the index it waits
   // for at the end of the file).
-  for (const auto& [id, piece] : stream.readers)
-    if (piece > fromPiece) window = std::min(window, piece - fromPiece);
+  for (const auto& [id, at] : stream.readers)
+    if (at.piece > fromPiece) window = std::min(window, at.piece - fromPiece);
   for (int i = firstOfWindow; i < window; ++i) {
     const int p = fromPiece + i;
-    if (p > stream.pieces.last) break;
+    if (p > lastPiece) break;
     if (!stream.have[static_cast<std::size_t>(p)])
       stream.handle.set_piece_deadline(lt::piece_index_t{p}, i * kDeadlineStepMs);
   }
@@ -665,7 +668,7 @@ void TorrentEngine::RebuildDeadlines(Stream& stream) {
   // reads an MP4's index at the end before it plays).
   if (stream.closed) return;
   stream.handle.clear_piece_deadlines();
-  for (const auto& [id, piece] : stream.readers) SetWindowDeadlines(stream, piece, 0);
+  for (const auto& [id, at] : stream.readers) SetWindowDeadlines(stream, at.piece, at.last, 0);
   // While warming, the edges' priorities order them already; a deadline would raise the
   // tail to the head's priority.
   if (stream.warming) return;
@@ -681,19 +684,30 @@ TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t
   const auto stream = Lookup(hash);
   if (!stream) return ReadEnd::kStopped;
   int id;
-  FileSpan span;  // a copy: a switch of the video changes the stream's
+  FileSpan span;  // a copy: the stream's changes when another video is chosen
   {
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) return ReadEnd::kStopped;
-    if (video >= 0 && video != stream->file) return ReadEnd::kStopped;
-    video = stream->file;
-    span = stream->span;
+    if (video < 0 || video == stream->file) {
+      span = stream->span;
+    } else {
+      const auto other = std::find_if(stream->files.begin(), stream->files.end(),
+                                      [video](const TorrentFileEntry& f) { return f.index == video; });
+      if (other == stream->files.end() || !IsVideo(*other)) return ReadEnd::kStopped;
+      try {
+        const auto info = stream->handle.torrent_file();
+        if (!info) return ReadEnd::kStopped;
+        span = {info->files().file_offset(lt::file_index_t{video}), other->size, info->piece_length()};
+      } catch (const std::exception&) {  // its torrent removed meanwhile
+        return ReadEnd::kStopped;
+      }
+    }
     end = std::min(end, span.size);
     id = stream->nextReader++;
-    stream->readers[id] = PieceAt(span, begin);
+    stream->readers[id] = {PieceAt(span, begin), PiecesOf(span, 0, span.size).last};
     RebuildDeadlines(*stream);  // a new reader is a seek: its window goes first
   }
-  const ReadEnd result = ReadHeld(stream, span, begin, end, sink, clientGone, id, video);
+  const ReadEnd result = ReadHeld(stream, span, begin, end, sink, clientGone, id);
   {
     std::lock_guard lock(stream->mutex);
     stream->readers.erase(id);
@@ -732,8 +746,7 @@ void TorrentEngine::TrimBuffers(Stream& stream) {
 TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& stream,
                                                const FileSpan& span, std::int64_t begin,
                                                std::int64_t end, const Sink& sink,
-                                               const std::function<bool()>& clientGone, int reader,
-                                               int video) {
+                                               const std::function<bool()>& clientGone, int reader) {
   if (begin >= end) return ReadEnd::kDone;
   const int lastPiece = PieceAt(span, end - 1);
   const int ahead = std::max<int>(kMinReadAheadPieces, static_cast<int>(kReadAheadBytes / span.pieceLength));
@@ -754,10 +767,6 @@ TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& st
       const std::pair<int, int> next{piece, std::min(lastPiece, piece + ahead - 1)};
       stream->reading[id] = next;
       for (;;) {
-        if (video >= 0 && stream->file != video) {  // the stream plays another video now
-          result = ReadEnd::kStopped;
-          break;
-        }
         AskForPieces(*stream, next.first, next.second);
         const auto it = stream->buffers.find(piece);
         if (it != stream->buffers.end() && (it->second.data || it->second.failed)) {
@@ -808,12 +817,13 @@ TorrentEngine::ReadEnd TorrentEngine::ReadHeld(const std::shared_ptr<Stream>& st
     lastByte = Clock::now();
     std::lock_guard lock(stream->mutex);
     TrimBuffers(*stream);
-    if (reader >= 0 && position < end && stream->file == video) {
+    if (reader >= 0 && position < end) {
       // One piece on, the pieces already in the window keep their (nearer) deadlines; only
       // the one that enters gets one.
-      const int moved = PieceAt(span, position) - stream->readers[reader];
-      stream->readers[reader] = PieceAt(span, position);
-      SetWindowDeadlines(*stream, stream->readers[reader], std::max(0, WindowPieces(*stream) - moved));
+      Stream::ReaderAt& at = stream->readers[reader];
+      const int moved = PieceAt(span, position) - at.piece;
+      at.piece = PieceAt(span, position);
+      SetWindowDeadlines(*stream, at.piece, at.last, std::max(0, WindowPieces(*stream) - moved));
     }
   }
   std::lock_guard lock(stream->mutex);
@@ -913,7 +923,7 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
         bytes.append(data, size);
         return true;
       },
-      stop, -1, -1);
+      stop, -1);
   if (result != ReadEnd::kDone || bytes.size() != static_cast<std::size_t>(span.size)) return std::nullopt;
   return bytes;
 }

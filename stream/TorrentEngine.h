@@ -60,9 +60,9 @@ class TorrentEngine {
 
   // The torrent's files (pad files left out), once its metadata is known.
   std::vector<TorrentFileEntry> Files(const std::string& hash) const;
-  // Makes video `file` the one the stream plays and downloads, in place of the one before,
-  // whose readers end. Refused (with the reason) when it is no video of the torrent or the
-  // cache has no room for it.
+  // Makes video `file` the one the stream plays and downloads whole, in place of the one
+  // before (whose readers go on, fetching only what they read). Refused (with the reason)
+  // when it is no video of the torrent or the cache has no room for it.
   Opened Choose(const std::string& hash, int file);
 
   std::optional<Playable> Find(const std::string& hash) const;
@@ -71,9 +71,9 @@ class TorrentEngine {
   // Passes on `size` bytes of the video; false when it cannot.
   using Sink = std::function<bool(const char* data, std::size_t size)>;
   // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
-  // asked while waiting, so a reader whose client hung up does not wait for nothing. Given
-  // `video` (a file index), the read ends (kStopped) unless and once the stream plays
-  // another video.
+  // asked while waiting, so a reader whose client hung up does not wait for nothing. The
+  // video is file `video` of the torrent, or the one that plays (-1): another video is read
+  // as the one that plays is, but only what is read of it downloads.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
                const std::function<bool()>& clientGone, int video = -1);
 
@@ -132,17 +132,17 @@ class TorrentEngine {
   void RebuildDeadlines(Stream& stream);
   static int WindowPieces(const Stream& stream);
   // Bytes [begin, end) of the torrent file `span` to `sink`, piece by piece, each piece read
-  // once it is held. `reader` is the reader's id among the video's readers, or -1; `video`
-  // the video it reads (it ends once the stream plays another), or -1 for a side file.
+  // once it is held. `reader` is the reader's id among the video readers, or -1.
   ReadEnd ReadHeld(const std::shared_ptr<Stream>& stream, const FileSpan& span, std::int64_t begin,
                    std::int64_t end, const Sink& sink, const std::function<bool()>& clientGone,
-                   int reader, int video);
+                   int reader);
   // Asks libtorrent for the held pieces of [first, last] not asked for yet.
   static void AskForPieces(Stream& stream, int first, int last);
   // Lets go of piece buffers no reader waits for, but the most recently used.
   static void TrimBuffers(Stream& stream);
-  // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th.
-  void SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow);
+  // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th,
+  // up to `lastPiece` (the end of the video read).
+  void SetWindowDeadlines(Stream& stream, int fromPiece, int lastPiece, int firstOfWindow);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
   void Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles);
 
