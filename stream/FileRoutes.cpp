@@ -152,8 +152,8 @@ std::optional<TorrentEngine::Playable> PlayableNamed(TorrentEngine& engine, cons
   const std::vector<TorrentFileEntry> files = engine.Files(hash);
   const int video = VideoNamed(files, PercentDecode(escapedName));
   if (video < 0) return std::nullopt;
-  if (auto playing = engine.Find(hash); playing && playing->file == video) return playing;
-  return engine.Choose(hash, video).playable;
+  const auto file = std::find_if(files.begin(), files.end(), [video](const TorrentFileEntry& f) { return f.index == video; });
+  return TorrentEngine::Playable{hash, AddressName(files, video), file->size, video};
 }
 
 std::string NameAfterHash(const std::string& target, std::string_view prefix) {

@@ -42,9 +42,10 @@ class FileRoutes {
   WatchPositions positions_;
 };
 
-// The video that the name of a "/stream/HASH/NAME" address (escaped as sent) stands for,
-// made the video the torrent plays when it played another; nothing when NAME names no video
-// of the torrent (or the stream is unknown).
+// The video that the name of a "/stream/HASH/NAME" address (escaped as sent) stands for;
+// nothing when NAME names no video of the torrent (or the stream is unknown). Reading it does
+// not make it the video that plays (a player's request left over from the episode before
+// must not take the download back); a link's "so=" does.
 std::optional<TorrentEngine::Playable> PlayableNamed(TorrentEngine& engine, const std::string& hash,
                                                      const std::string& escapedName);
 

@@ -223,9 +223,10 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   }
 }
 
-std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const {
+std::optional<std::string> MediaRoutes::MediaType(const std::string& hash, int file) const {
   const auto entry = Known(hash);
-  if (!entry || entry->info.decision != media::Decision::kPlayable || entry->info.mimeType.empty())
+  if (!entry || entry->file != file || entry->info.decision != media::Decision::kPlayable ||
+      entry->info.mimeType.empty())
     return std::nullopt;
   return entry->info.mimeType;
 }

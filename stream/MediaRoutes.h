@@ -49,8 +49,8 @@ class MediaRoutes {
   // Answers /convert/ and /subs/ requests; false when the target is not one of them.
   bool Answer(const HttpRequest& request, HttpResponder& responder);
 
-  // What a stream served as it stands is sent as, when its probe said.
-  std::optional<std::string> MediaType(const std::string& hash) const;
+  // What video `file` of a stream served as it stands is sent as, when its probe said.
+  std::optional<std::string> MediaType(const std::string& hash, int file) const;
 
   // Cancels every conversion; reads blocked in the engine end with its EndReaders.
   void Stop();
@@ -58,7 +58,7 @@ class MediaRoutes {
  private:
   std::shared_ptr<MediaEntry> Probe(const std::string& hash);
   std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
-  // Reads video `video` of the stream; reads end once the stream plays another.
+  // Reads video `video` of the stream (the probe and the conversion of the one that plays).
   media::ByteSource SourceOf(const std::string& hash, int video, std::int64_t size, const std::string& name,
                              std::function<bool()> stop);
   void ServeConvert(const std::string& hash, const std::string& item, const std::string& query,

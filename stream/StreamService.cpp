@@ -123,7 +123,7 @@ struct StreamService::Impl {
 
   void ServeStream(const std::string& hash, const std::string& name, const HttpRequest& request,
                    HttpResponder& responder) {
-    // Exactly the video the name stands for, which the torrent then plays.
+    // Exactly the video the name stands for.
     const auto playable = PlayableNamed(engine, hash, name);
     if (!playable) {
       responder.Send(404, "text/plain", "no such stream\n");
@@ -131,7 +131,7 @@ struct StreamService::Impl {
     }
     ByteRange range;
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
-    const std::string type = media.MediaType(hash).value_or(MediaTypeOf(playable->fileName));
+    const std::string type = media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
     if (!SendRangeHead(responder, request.range, type, playable->size, range) ||
         responder.headOnly())
       return;

@@ -6,7 +6,7 @@
 //
 //   GET  /xml.php?url=LINK   resolve LINK (sent unencoded, read from the raw request target);
 //                            "so=" in a magnet or .torrent address picks the video
-//   GET  /stream/HASH/NAME   the torrent's video NAME (HEAD too; one Range), which then plays
+//   GET  /stream/HASH/NAME   the torrent's video NAME (HEAD too; one Range)
 //   GET  /files/HASH, /position/HASH/N   its files and the viewer's place (stream/FileRoutes.h)
 //   GET  /status/HASH        JSON: peers, download rate, bytes verified, buffered ranges
 //   GET  /stop/HASH          stop downloading a stream (its files stay cached)
