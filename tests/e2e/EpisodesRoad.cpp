@@ -122,6 +122,28 @@ class EpisodesRoadTest : public QObject {
         QStringLiteral("The.Lighthouse.S01E01.chs.srt"), 15000);
   }
 
+  // The first, played as it stands, has a second sound track: choosing it plays the film
+  // converted with that sound, from where it was.
+  void anotherSoundTrackPlaysTheFilmConvertedFromWhereItWas() {
+    QTRY_COMPARE_WITH_TIMEOUT(Page(QStringLiteral("document.querySelectorAll('#audio a.audio-track').length")).toInt(),
+                              2, 15000);
+    QCOMPARE(Page(QStringLiteral("document.querySelector('#audio a.playing').dataset.index")).toString(),
+             QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(FilmTime() > 3, 20000);
+    const double before = FilmTime();
+    Page(QStringLiteral("document.querySelector('#audio a.audio-track:not(.playing)').click()"));
+    STEP(WaitForEpisode(
+        QStringLiteral("/convert/[0-9a-f]{40}/The\\.Lighthouse\\.S01E01\\.1080p\\.mp4\\?audio=2&start=[0-9.]+$")));
+    QTRY_COMPARE_WITH_TIMEOUT(Page(QStringLiteral("(() => { const a = document.querySelector('#audio a.playing');"
+                                                  " return a ? a.dataset.index : ''; })()"))
+                                  .toString(),
+                              QStringLiteral("2"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(FilmTime() >= before - 1.5, 20000);
+    QVERIFY2(FilmTime() < before + 8, qPrintable(QString::number(FilmTime())));
+    // Still the first episode in the list.
+    QTRY_VERIFY_WITH_TIMEOUT(Playing().endsWith(QStringLiteral("/The.Lighthouse.S01E01.1080p.mp4")), 10000);
+  }
+
   // A click on the third plays it (a Matroska file: converted), marked in the list; its
   // second sound track plays from where the first one was.
   void clickingAnEpisodePlaysItAndItsOtherSoundTrack() {
