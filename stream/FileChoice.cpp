@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 
 #include "media/EpisodeNames.h"
 #include "stream/HttpRange.h"
@@ -122,6 +123,18 @@ std::string AddressName(const std::vector<TorrentFileEntry>& files, int index) {
   const auto same = std::count_if(files.begin(), files.end(),
                                   [name](const TorrentFileEntry& f) { return FileNameOf(f.path) == name; });
   return same == 1 ? std::string(name) : file->path;
+}
+
+std::vector<std::string> AddressNames(const std::vector<TorrentFileEntry>& files) {
+  std::unordered_map<std::string_view, int> sameName;
+  for (const TorrentFileEntry& file : files) ++sameName[FileNameOf(file.path)];
+  std::vector<std::string> names;
+  names.reserve(files.size());
+  for (const TorrentFileEntry& file : files) {
+    const std::string_view name = FileNameOf(file.path);
+    names.push_back(sameName[name] == 1 ? std::string(name) : file.path);
+  }
+  return names;
 }
 
 int VideoNamed(const std::vector<TorrentFileEntry>& files, std::string_view name) {

@@ -46,6 +46,9 @@ std::vector<int> EpisodeOrder(const std::vector<TorrentFileEntry>& files);
 // whole path in the torrent when another file has the same name.
 std::string AddressName(const std::vector<TorrentFileEntry>& files, int index);
 
+// AddressName of every file, in the order of `files`, in one pass.
+std::vector<std::string> AddressNames(const std::vector<TorrentFileEntry>& files);
+
 // The video an address's name (unescaped) names, by its whole path or, when that is not
 // ambiguous, its file name; -1 when it names none.
 int VideoNamed(const std::vector<TorrentFileEntry>& files, std::string_view name);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "media/EpisodeNames.h"
 #include "stream/FileChoice.h"
@@ -99,18 +100,22 @@ void FileRoutes::ServeFiles(const std::string& hash, bool headOnly, HttpResponde
   });
   for (const TorrentFileEntry* file : others) order.push_back(file->index);
 
+  // Linear in the files, for torrents of thousands.
+  std::unordered_map<int, std::size_t> position;
+  for (std::size_t i = 0; i < files.size(); ++i) position[files[i].index] = i;
+  const std::vector<std::string> names = AddressNames(files);
   std::string json = "{\"files\":[";
   for (std::size_t i = 0; i < order.size(); ++i) {
-    const auto file = std::find_if(files.begin(), files.end(),
-                                   [&](const TorrentFileEntry& f) { return f.index == order[i]; });
-    const bool video = IsVideo(*file);
-    json += (i ? ",{" : "{") + std::string("\"index\":") + std::to_string(file->index) +
-            ",\"name\":" + JsonText(file->path) + ",\"size\":" + std::to_string(file->size) +
+    const std::size_t at = position[order[i]];
+    const TorrentFileEntry& file = files[at];
+    const bool video = IsVideo(file);
+    json += (i ? ",{" : "{") + std::string("\"index\":") + std::to_string(file.index) +
+            ",\"name\":" + JsonText(file.path) + ",\"size\":" + std::to_string(file.size) +
             ",\"video\":" + (video ? "true" : "false");
     if (video)
-      json += ",\"address\":" + JsonText("/stream/" + hash + "/" + PercentEncode(AddressName(files, file->index))) +
-              ",\"playing\":" + (file->index == playing->file ? "true" : "false") +
-              ",\"sample\":" + (media::IsSampleName(file->path) ? "true" : "false");
+      json += ",\"address\":" + JsonText("/stream/" + hash + "/" + PercentEncode(names[at])) +
+              ",\"playing\":" + (file.index == playing->file ? "true" : "false") +
+              ",\"sample\":" + (media::IsSampleName(file.path) ? "true" : "false");
     json += "}";
   }
   SendJson(responder, 200, json + "]}\n", headOnly);

@@ -110,7 +110,9 @@ TEST(FileChoiceTest, AddressNamesAreFileNamesUnlessTwoFilesShareOne) {
       {"readme.txt", -1},     {"Pack/readme.txt", -1}, {"nothing.mkv", -1}, {"", -1}, {"Pack", -1},
   };
   for (const auto& c : cases) EXPECT_EQ(VideoNamed(files, c.name), c.expected) << c.name;
-  // Every video's address name leads back to it.
+  // The names in one pass are the same; every video's leads back to it.
+  const std::vector<std::string> names = AddressNames(files);
+  for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(names[i], AddressName(files, files[i].index));
   for (const TorrentFileEntry& f : files) {
     if (!IsVideo(f)) continue;
     EXPECT_EQ(VideoNamed(files, AddressName(files, f.index)), f.index) << f.path;
