@@ -145,7 +145,10 @@ std::string PlayerEpisodesScript() {
     });
     const next = current ? videos[videos.indexOf(current) + 1] : undefined;
     if (!next) return;
+    let counting = false;
     v.addEventListener('ended', () => {
+      if (counting || leaving) return;
+      counting = true;
       const box = film.overlay('next-episode');
       let left = countdown;
       const text = document.createElement('span');
@@ -164,6 +167,7 @@ std::string PlayerEpisodesScript() {
       cancel.addEventListener('click', () => {
         clearInterval(timer);
         box.remove();
+        counting = false;
       });
     });
   });

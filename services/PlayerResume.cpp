@@ -92,13 +92,18 @@ std::string PlayerResumeScript() {
     const t = Math.floor(seconds), h = Math.floor(t / 3600), m = Math.floor(t % 3600 / 60);
     return (h > 0 ? h + ':' + two(m) : two(m)) + ':' + two(t % 60);
   };
-  // While the offer waits, nothing is kept: the film playing from its start would overwrite
-  // the place offered.
-  let deciding = true, last = 0;
+  // While the offer waits, the film playing from its start does not overwrite the place
+  // offered, until it passes it; before the place is known, nothing is kept.
+  let deciding = true, offered = Infinity, last = 0;
   const keep = () => {
-    if (deciding || v.seeking || v.readyState < 2) return;
+    if (v.seeking || v.readyState < 2) return;
     const t = film.time();
-    if (!(t > 0)) return;
+    if (!(t > 0) || (deciding && t <= offered)) return;
+    if (deciding) {  // watched on past the place offered: the offer is moot
+      const box = document.getElementById('resume');
+      if (box) box.remove();
+      deciding = false;
+    }
     last = Date.now();
     film.record({seconds: t, duration: film.length()});
   };
@@ -118,6 +123,7 @@ std::string PlayerResumeScript() {
       deciding = false;
       return;
     }
+    offered = at;
     const box = film.overlay('resume');
     const go = document.createElement('button');
     go.id = 'resume-go';
