@@ -119,28 +119,19 @@ MediaRoutes::~MediaRoutes() {
   for (InsideReader& worker : insideReaders_) worker.thread.join();
 }
 
-media::ByteSource MediaRoutes::SourceOf(const std::string& hash, std::int64_t size,
-                                        const std::string& name, std::function<bool()> stop) {
+media::ByteSource MediaRoutes::SourceOf(const std::string& hash, const std::string& name,
+                                        PieceReader::Kind kind, std::function<bool()> stop) {
+  // The reader lives as long as the source and its copies: as long as the media input.
+  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind);
   media::ByteSource source;
-  source.size = static_cast<std::uint64_t>(size);
   source.name = name;
-  source.readAt = [this, hash, size, stop = std::move(stop)](std::uint64_t offset, char* buffer,
-                                                              std::size_t length) -> std::int64_t {
+  if (!reader) return source;  // an empty source: nothing to read
+  source.size = static_cast<std::uint64_t>(reader->size());
+  source.readAt = [this, reader, stop = std::move(stop)](std::uint64_t offset, char* buffer,
+                                                          std::size_t length) -> std::int64_t {
     const auto ended = [&] { return stopping_.load() || (stop && stop()); };
     if (ended()) return -1;
-    if (offset >= static_cast<std::uint64_t>(size)) return 0;
-    const auto begin = static_cast<std::int64_t>(offset);
-    const std::int64_t end = std::min<std::int64_t>(size, begin + static_cast<std::int64_t>(length));
-    std::size_t got = 0;
-    const TorrentEngine::ReadEnd result = engine_.Read(
-        hash, begin, end,
-        [&](const char* data, std::size_t n) {
-          std::memcpy(buffer + got, data, n);
-          got += n;
-          return true;
-        },
-        ended);
-    return result == TorrentEngine::ReadEnd::kDone ? static_cast<std::int64_t>(got) : -1;
+    return reader->ReadAt(static_cast<std::int64_t>(offset), buffer, length, ended);
   };
   return source;
 }
@@ -164,7 +155,7 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   entry->size = playable->size;
   const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
   const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
-  entry->info = media::ProbeMedia(SourceOf(hash, playable->size, playable->fileName, late), &stopping_);
+  entry->info = media::ProbeMedia(SourceOf(hash, playable->fileName, PieceReader::Kind::kProbe, late), &stopping_);
   if (entry->info.decision == media::Decision::kUnplayable && late())
     entry->info.reason = "the start and end of the video did not arrive within " +
                          std::to_string(kProbeLimit.count()) + " s";
@@ -183,7 +174,7 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   // Subtitle files are wanted at once, ahead of the video, so the player finds them ready.
   for (const auto& side : engine_.SideFiles(hash))
     if (media::SubtitleFormatFromName(side.path) != media::SubtitleFormat::kUnknown)
-      engine_.ReadSideFile(hash, side.index, kMaxSubtitleBytes, [] { return true; });
+      engine_.WantSideFile(hash, side.index);
   switch (entry->info.decision) {
     case media::Decision::kPlayable:
       return resolved;
@@ -250,9 +241,10 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
   auto conversion = std::make_shared<Conversion>();
-  const media::ByteSource source = SourceOf(hash, entry->size, entry->fileName, [conversion, &responder] {
-    return conversion->stop.load() || responder.ClientGone();
-  });
+  const media::ByteSource source = SourceOf(hash, entry->fileName, PieceReader::Kind::kPlayer,
+                                            [conversion, &responder] {
+                                              return conversion->stop.load() || responder.ClientGone();
+                                            });
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
   bool headSent = false;
@@ -306,7 +298,7 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
   if (hasText)
     for (const auto& track : media::ListEmbeddedSubtitles(
-             SourceOf(entry.hash, entry.size, entry.fileName, nullptr), &stopping_)) {
+             SourceOf(entry.hash, entry.fileName, PieceReader::Kind::kProbe, nullptr), &stopping_)) {
       if (!track.isText) continue;
       Subtitle subtitle;
       subtitle.track = track.streamIndex;
@@ -430,7 +422,7 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
-            SourceOf(entry->hash, entry->size, entry->fileName, nullptr), tracks, &stopping_);
+            SourceOf(entry->hash, entry->fileName, PieceReader::Kind::kProbe, nullptr), tracks, &stopping_);
         std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {

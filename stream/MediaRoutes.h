@@ -55,7 +55,8 @@ class MediaRoutes {
  private:
   std::shared_ptr<MediaEntry> Probe(const std::string& hash);
   std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
-  media::ByteSource SourceOf(const std::string& hash, std::int64_t size, const std::string& name,
+  // The stream's video as a byte source read by a reader of `kind`; `stop` ends its waits.
+  media::ByteSource SourceOf(const std::string& hash, const std::string& name, PieceReader::Kind kind,
                              std::function<bool()> stop);
   void ServeConvert(const std::string& hash, const std::string& query, HttpResponder& responder);
   void ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder);

@@ -7,7 +7,9 @@
 #include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
 #include "stream/MediaRoutes.h"
+#include "stream/StatusJson.h"
 #include "stream/TorrentEngine.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -96,10 +98,13 @@ struct StreamService::Impl {
       if (options.convertMedia) resolution = media.Decide(std::move(resolution), Base(request));
       responder.Send(200, "text/xml; charset=utf-8", ResolutionAnswer(resolution));
     } else if (target.starts_with("/stream/")) {
-      ServeStream(Segment(target, "/stream/"), request, responder);
+      const std::string hash = Segment(target, "/stream/");
+      const std::string rest = target.substr(8 + hash.size());  // "/NAME", "?…" or ""
+      const std::string name = rest.starts_with("/") ? rest.substr(1) : std::string();
+      ServeStream(hash, name, request, responder);
     } else if (target.starts_with("/status/")) {
       // The player page that shows it comes from another origin.
-      const auto json = engine.StatusJson(Segment(target, "/status/"));
+      const auto json = StatusJsonOf(engine, Segment(target, "/status/"));
       const std::string body = json ? *json + "\n" : "{\"error\":\"no such stream\"}\n";
       responder.SendHead(json ? 200 : 404, {{"Content-Type", "application/json"},
                                             {"Content-Length", std::to_string(body.size())},
@@ -119,9 +124,10 @@ struct StreamService::Impl {
     }
   }
 
-  void ServeStream(const std::string& hash, const HttpRequest& request, HttpResponder& responder) {
+  void ServeStream(const std::string& hash, const std::string& name, const HttpRequest& request,
+                   HttpResponder& responder) {
     const auto playable = engine.Find(hash);
-    if (!playable) {
+    if (!playable || !NamesFile(name, playable->fileName)) {
       responder.Send(404, "text/plain", "no such stream\n");
       return;
     }

@@ -1,18 +1,13 @@
 #pragma once
 // The BitTorrent side of the service: one libtorrent session, one thread that reads its
-// alerts, and the torrents being streamed. Readers (the HTTP server's threads) wait for the
-// pieces they need on a condition variable; the alert thread wakes them as pieces pass
-// their hash check. Bytes are read through libtorrent (read_piece), never from the files
-// directly: its default disk back end may still hold a finished piece's blocks in memory,
-// and the file would give stale bytes. Each reader asks for a few pieces ahead, so that the
-// disk threads read while the reader sends.
+// alerts, and the torrents being streamed. Readers (PieceReader, one per HTTP response or
+// media input) wait for the pieces they need; the alert thread wakes them as pieces pass
+// their hash check. What is asked of the swarm follows from where the readers are
+// (PiecePlan.h); resume data and the closing of torrents are ResumeStore's.
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <libtorrent/torrent_handle.hpp>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,7 +17,9 @@
 #include <vector>
 
 #include "stream/CacheFolder.h"
-#include "stream/PieceMath.h"
+#include "stream/PieceReader.h"
+#include "stream/ResumeStore.h"
+#include "stream/StatusJson.h"
 #include "stream/StreamOptions.h"
 
 namespace libtorrent {
@@ -51,17 +48,20 @@ class TorrentEngine {
     std::optional<Playable> playable;
     std::string reason;  // why not, when not
   };
-  // Adds the torrent (or finds it among those already added) and waits until its metadata
-  // is known and its video chosen, at most the metadata time-out.
+  // Adds the torrent (or finds it among those already added, connecting the peers `params`
+  // names) and waits until its metadata is known and its video chosen, at most the metadata
+  // time-out. The stream then stays until a player has come and gone.
   Opened Open(libtorrent::add_torrent_params params);
 
   std::optional<Playable> Find(const std::string& hash) const;
 
-  enum class ReadEnd { kDone, kClientGone, kStalled, kStopped };
-  // Passes on `size` bytes of the video; false when it cannot.
-  using Sink = std::function<bool(const char* data, std::size_t size)>;
-  // Hands the video's bytes [begin, end) to `sink` as their pieces arrive. `clientGone` is
-  // asked while waiting, so a reader whose client hung up does not wait for nothing.
+  // A reader of the stream's video, or nothing when the stream is not (or no longer) there.
+  std::unique_ptr<PieceReader> OpenReader(const std::string& hash,
+                                          PieceReader::Kind kind = PieceReader::Kind::kPlayer) const;
+
+  using ReadEnd = stream::ReadEnd;
+  using Sink = stream::Sink;
+  // A player's reader over bytes [begin, end), for one answer.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
                const std::function<bool()>& clientGone);
 
@@ -70,7 +70,7 @@ class TorrentEngine {
   // stream is not (or no longer) there. Nothing is asked of the swarm: the pieces come in as
   // they would anyway.
   ReadEnd AwaitWholeVideo(const std::string& hash, std::chrono::milliseconds limit,
-                       const std::function<bool()>& stop);
+                          const std::function<bool()>& stop);
 
   // The torrent's files other than the video (pad files left out), by their index.
   struct SideFile {
@@ -79,14 +79,16 @@ class TorrentEngine {
     std::int64_t size = 0;
   };
   std::vector<SideFile> SideFiles(const std::string& hash) const;
-  // Wants a side file ahead of the video's other pieces (subtitles), then reads it whole once
+  // Wants a side file ahead of the video's other pieces (subtitles).
+  void WantSideFile(const std::string& hash, int index);
+  // Wants a side file (WantSideFile), then reads it whole once
   // its pieces are in. Nothing when it is larger than `maxBytes`, the stream ends, `stop`
   // says so or no piece of it arrives within the stall time-out.
   std::optional<std::string> ReadSideFile(const std::string& hash, int index, std::int64_t maxBytes,
                                           const std::function<bool()>& stop);
 
-  // The stream's state as a JSON object, or nothing when it is unknown.
-  std::optional<std::string> StatusJson(const std::string& hash) const;
+  // The stream's state, or nothing when it is unknown (StatusJson.h shows it).
+  std::optional<StreamSnapshot> Snapshot(const std::string& hash) const;
 
   // Stops downloading the stream and ends its readers; its files stay in the cache.
   bool Close(const std::string& hash);
@@ -97,55 +99,37 @@ class TorrentEngine {
   void Shutdown();
 
  private:
+  std::shared_ptr<Stream> Add(libtorrent::add_torrent_params params, const std::string& hash,
+                              std::string& reason);
   void AlertLoop();
   void Handle(libtorrent::alert* alert);
-  void HandleTorrentAlert(libtorrent::alert* alert);
   void Prepare(const std::shared_ptr<Stream>& stream);
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
   std::string MakeRoom(const std::shared_ptr<Stream>& stream);
-  void SaveResume(Stream& stream, bool onlyIfModified);
-  // The alert thread's timed work: resume data of what changed, and the end of warming for
-  // streams whose first and last pieces have not come in time.
+  // The alert thread's timed work: resume data of what changed, and the background download
+  // of streams nobody has played within a while.
   void SaveChangedResume();
-  void EndOverdueWarming();
+  void StartOverdueBackground();
   std::vector<std::shared_ptr<Stream>> AllStreams() const;
-  static std::vector<int> EdgePieces(const Stream& stream);
-  void FinishWarmingIfDone(Stream& stream);
-  void RebuildDeadlines(Stream& stream);
-  static int WindowPieces(const Stream& stream);
-  // Bytes [begin, end) of the torrent file `span` to `sink`, piece by piece, each piece read
-  // once it is held. `reader` is the reader's id among the video's readers, or -1.
-  ReadEnd ReadHeld(const std::shared_ptr<Stream>& stream, const FileSpan& span, std::int64_t begin,
-                   std::int64_t end, const Sink& sink, const std::function<bool()>& clientGone,
-                   int reader);
-  // Asks libtorrent for the held pieces of [first, last] not asked for yet.
-  static void AskForPieces(Stream& stream, int first, int last);
-  // Lets go of piece buffers no reader waits for, but the most recently used.
-  static void TrimBuffers(Stream& stream);
-  // Deadlines for the pieces of the window ahead of `fromPiece`, from its `firstOfWindow`th.
-  void SetWindowDeadlines(Stream& stream, int fromPiece, int firstOfWindow);
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
+  std::shared_ptr<Stream> StreamOf(const libtorrent::alert* alert) const;
   void Forget(const std::shared_ptr<Stream>& stream, bool deleteFiles);
 
   StreamOptions options_;
   CacheFolder cache_;
   std::unique_ptr<libtorrent::session> session_;
+  ResumeStore resume_;
 
-  mutable std::mutex mutex_;  // guards streams_ and the flags below
+  mutable std::mutex mutex_;  // guards streams_, session_ and the flags below
   std::map<std::string, std::shared_ptr<Stream>> streams_;
-  std::vector<libtorrent::torrent_handle> closing_;  // removed once their resume data is in
   bool stopping_ = false;
   bool shutDown_ = false;
-  int resumeSavesPending_ = 0;
-  std::condition_variable resumeSaved_;
 
   std::mutex alertMutex_;
   std::condition_variable alertWake_;
   bool alertsPending_ = true;  // alerts posted before the notification was installed
   bool alertQuit_ = false;
   std::thread alertThread_;
-  // When a warming stream next runs out of time; only the alert thread touches it.
-  std::chrono::steady_clock::time_point warmingCheck_ = std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace morvane::stream

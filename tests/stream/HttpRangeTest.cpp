@@ -40,24 +40,5 @@ TEST(HttpRangeTest, ReadsOneRangeOfABody) {
   }
 }
 
-TEST(HttpRangeTest, MediaTypesFollowTheExtension) {
-  struct Case {
-    const char* name;
-    const char* type;
-    bool video;
-  } cases[] = {
-      {"a/Movie.MP4", "video/mp4", true},       {"x.webm", "video/webm", true},
-      {"x.mkv", "video/x-matroska", true},      {"x.avi", "video/x-msvideo", true},
-      {"x.ts", "video/mp2t", true},             {"notes.txt", "text/plain", false},
-      {"x.mp4.part", "application/octet-stream", false},
-      {"dir.mp4/file", "application/octet-stream", false},
-      {"noextension", "application/octet-stream", false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(MediaTypeOf(c.name), c.type) << c.name;
-    EXPECT_EQ(IsVideoName(c.name), c.video) << c.name;
-  }
-}
-
 }  // namespace
 }  // namespace morvane::stream
