@@ -12,11 +12,11 @@ namespace morvane {
 
 // One <item>. Texts are UTF-8 with entities and CDATA sections resolved.
 struct TorznabItem {
-  std::string title;
-  std::string link;       // <link>: usually a download address of the indexer
-  std::string enclosure;  // <enclosure url=…>
-  std::string magnetUrl;  // attribute "magneturl": a magnet link or an address that leads to one
-  std::string infoHash;   // attribute "infohash"
+  std::string title = {};
+  std::string link = {};       // <link>: usually a download address of the indexer
+  std::string enclosure = {};  // <enclosure url=…>
+  std::string magnetUrl = {};  // attribute "magneturl": a magnet link or an address leading to one
+  std::string infoHash = {};   // attribute "infohash"
   std::int64_t size = -1;     // bytes; -1 when the item does not say
   std::int64_t seeders = -1;  // -1 when the item does not say
 };
