@@ -321,7 +321,7 @@ ScrapedFields IndexerFields(std::vector<TorznabItem> items, const LinkFollower& 
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (magnets[i].empty()) continue;
     std::string magnet = CleanMagnet(magnets[i], key);
-    fields.names.push_back(Utf8ToLocal(OneLine(std::move(items[i].title))));
+    fields.names.push_back(Utf8ToLocal(OneLine(WithoutKey(items[i].title, key))));
     fields.hashes.push_back(HashOf(magnet));
     fields.sizes.push_back(items[i].size >= 0 ? SizeText(items[i].size) : std::string());
     fields.links.push_back(std::move(magnet));

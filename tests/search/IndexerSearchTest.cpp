@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -59,7 +60,7 @@ class LocalIndexer {
       res.set_header("Location", kMagnet);
     });
     s.Get("/torrent", [this](const httplib::Request&, httplib::Response& res) {
-      std::this_thread::sleep_for(torrentDelay_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(torrentDelayMs_.load()));
       res.set_content(kTorrent, "application/x-bittorrent");
     });
     s.Get("/no-pieces", [](const httplib::Request&, httplib::Response& res) {
@@ -77,13 +78,16 @@ class LocalIndexer {
       res.set_header("Location", kMagnet + "&xs=http%3A%2F%2Fi%2Fdl%3Fapikey%3D" + kKey +
                                      "&tr=http%3A%2F%2Ft%2Fa");
     });
-    s.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Kept before the answer goes out, so a test that has its answer sees the request.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
       std::lock_guard lock(mutex_);
       targets_.push_back(req.target);
       referers_.push_back(req.get_header_value("Referer"));
+      return httplib::Server::HandlerResponse::Unhandled;
     });
     server_.Start();
   }
+  ~LocalIndexer() { server_.Stop(); }
 
   std::string base() const { return server_.base(); }
   IndexerSource Source() const { return {Gbk("本地"), base() + "/api", kKey}; }
@@ -100,7 +104,7 @@ class LocalIndexer {
     std::lock_guard lock(mutex_);
     return referers_;
   }
-  std::chrono::milliseconds torrentDelay_{0};
+  std::atomic<int> torrentDelayMs_{0};
 
  private:
   testing::LocalServer server_;
@@ -194,7 +198,7 @@ TEST(IndexerSearch, RowsMostSeededFirstWithCleanLinks) {
 
 TEST(IndexerSearch, LinksAreFollowedTogetherAndKeepTheirRows) {
   LocalIndexer indexer;
-  indexer.torrentDelay_ = std::chrono::milliseconds(50);
+  indexer.torrentDelayMs_ = 50;
   std::vector<TorznabItem> items;
   for (int i = 0; i < 12; ++i) {
     TorznabItem item;

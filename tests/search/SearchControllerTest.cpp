@@ -377,6 +377,7 @@ class Indexers {
     });
     server_.Start();
   }
+  ~Indexers() { server_.Stop(); }
   std::vector<IndexerSource> Sources() const {
     return {{Gbk("好索引"), server_.base() + "/good/api", kIndexerKey},
             {"Prowlarr", server_.base() + "/prowlarr/api", kIndexerKey},
