@@ -11,6 +11,14 @@
 
 namespace morvane {
 
+// A Torznab indexer the user runs (Jackett, Prowlarr and the like), listed in the site box
+// after the two search sites. Read from the user's indexer file at start-up.
+struct IndexerSource {
+  std::string name;        // as the site box lists it (GBK)
+  std::string apiAddress;  // the Torznab endpoint, ".../api", without the key
+  std::string apiKey;      // sent with every request, shown nowhere
+};
+
 struct Settings {
   std::string publisherHost;   // host[:port] of the publisher's server, no scheme
   std::string firstSiteBase;   // scheme and host of the first search site, no trailing "/"
@@ -30,6 +38,8 @@ struct Settings {
   // The publisher's Ed25519 public key (base64) that signs new programs; "" when the
   // publisher does not sign and a downloaded program is taken as it comes.
   std::string updatePublicKey;
+  // The user's indexers, in the order of the indexer file; none unless the caller reads it.
+  std::vector<IndexerSource> indexers = {};
 };
 
 Settings BuildSettings();
