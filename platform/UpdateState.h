@@ -24,7 +24,8 @@ struct UpdateState {
   std::chrono::milliseconds countdownStep{1000};
 
   // A version check is under way, from the click on the arrow until its question is
-  // answered: a further click then checks nothing, so that one question is open at a time.
+  // answered (after OK, until the update window is gone): a further click then checks
+  // nothing, so that one question is open at a time.
   std::atomic<bool> checking{false};
 
   // Stands in for the worker's handle: the update worker checks it between reads and
