@@ -7,8 +7,9 @@
 // Each film is two minutes of 1280x720 at 7 Mbit/s (about 105 MB), seeded in this process
 // over loopback BitTorrent. Every run seeds a new torrent (a new name, so no remembered
 // encoder choice) to a new streaming service with an empty cache, in a new window. The
-// films are made with ffmpeg into the build folder, once for each recipe. Prints the median of each figure
-// and its ratio to the reference measured in the same run. Run with a display or offscreen:
+// films are made with ffmpeg into the build folder, once for each recipe. Prints the median
+// of each figure and its ratio to the reference measured in the same run. Run with a display
+// or offscreen:
 //   QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
 //   build/bench/convert_window/bench_convert_window
 
@@ -66,8 +67,8 @@ bool MakeFilm(const std::string& folder, Film& film) {
   std::printf("making %s ...\n", path.c_str());
   std::fflush(stdout);
   const std::string partial = path + ".partial" + path.substr(path.rfind('.'));
-  const std::string command =
-      "ffmpeg -nostdin -v error -y " + film.recipe + " '" + partial + "' && mv '" + partial + "' '" + path + "'";
+  const std::string command = "ffmpeg -nostdin -v error -y " + film.recipe + " '" + partial +
+                              "' && mv '" + partial + "' '" + path + "'";
   return std::system(command.c_str()) == 0;
 }
 
@@ -147,15 +148,15 @@ int main(int argc, char** argv) {
 
   const std::string films = MORVANE_FILMS_DIR;
   std::filesystem::create_directories(films);
-  std::vector<Film> cases = {{"H.264/AAC MP4 as it is (reference)", ".mp4", kReferenceRecipe, "stream"}};
+  std::vector<Film> cases = {
+      {"H.264/AAC MP4 as it is (reference)", ".mp4", kReferenceRecipe, "stream"}};
   if (!MakeFilm(films, cases.front())) return 1;
   const std::string fromReference = "-i '" + cases.front().path + "' -map 0 ";
-  cases.push_back({"H.264/AC3 MKV, sound converted", ".mkv", fromReference + "-c:v copy -c:a ac3",
-                   "convert"});
+  cases.push_back(
+      {"H.264/AC3 MKV, sound converted", ".mkv", fromReference + "-c:v copy -c:a ac3", "convert"});
   cases.push_back({"HEVC/AAC MKV, picture converted", ".mkv",
-                   fromReference +
-                       "-c:v libx265 -preset ultrafast -b:v 7M "
-                       "-x265-params log-level=error:keyint=50 -c:a copy",
+                   fromReference + "-c:v libx265 -preset ultrafast -b:v 7M "
+                                   "-x265-params log-level=error:keyint=50 -c:a copy",
                    "convert"});
   for (Film& film : cases)
     if (!MakeFilm(films, film)) return 1;

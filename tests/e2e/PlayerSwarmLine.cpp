@@ -93,7 +93,8 @@ class PlayerSwarmLineTest : public QObject {
     QTest::newRow("converted") << film("/convert/", kHalfIn) << halfIn;
     QTest::newRow("keyed service") << film("/" + kKey + "/stream/", kHalfIn) << halfIn;
     QTest::newRow("whole film, others fetching")
-        << film("/stream/", kSeeding) << QStringLiteral("peers 1 \u00b7 up 121 KB/s \u00b7 buffered 100%");
+        << film("/stream/", kSeeding)
+        << QStringLiteral("peers 1 \u00b7 up 121 KB/s \u00b7 buffered 100%");
     QTest::newRow("whole film, nothing flowing")
         << film("/convert/", kIdle) << QStringLiteral("peers 0 \u00b7 buffered 100%");
   }

@@ -43,8 +43,9 @@ TEST(VideoPlannerTest, EachStepOnlyLowersTheCost) {
   for (const auto& picture : pictures) {
     const auto ladder = CandidatePlans(picture.width, picture.height, picture.maxHeight);
     const auto described = Describe(ladder);
-    SCOPED_TRACE(std::to_string(picture.width) + "x" + std::to_string(picture.height) + " at most " +
-                 std::to_string(picture.maxHeight) + ": " + ::testing::PrintToString(described));
+    SCOPED_TRACE(std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                 " at most " + std::to_string(picture.maxHeight) + ": " +
+                 ::testing::PrintToString(described));
     ASSERT_FALSE(ladder.empty());
     const int shown = std::min(picture.height, picture.maxHeight);
     EXPECT_LE(ladder.front().height, shown);
