@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "media/ByteSource.h"
-#include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
 #include "stream/TorrentEngine.h"
+#include "web/HttpServer.h"
 
 namespace morvane::stream {
 

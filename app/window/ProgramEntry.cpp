@@ -20,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/Program.h"
 #include "platform/Settings.h"
+#include "platform/UserConfig.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"
 #include "update/RemoteTexts.h"
@@ -63,7 +64,11 @@ int main(int argc, char** argv) {
   // Workers may still run when the loop ends, so the port and the state they reach stay
   // alive until the process is gone: neither is ever destroyed.
   auto* ui = new QtControls;
-  auto* program = new Program(*ui, BuildSettings());
+  // The build's settings, with what the user's settings file changes.
+  Settings settings = BuildSettings();
+  for (const std::string& line : ApplyUserSettings(settings, UserConfigPath(kUserSettingsFileName)))
+    std::fprintf(stderr, "morvane: %s\n", line.c_str());
+  auto* program = new Program(*ui, settings);
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
   StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
