@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <charconv>
 #include <cstdio>
@@ -149,6 +150,14 @@ int main(int argc, char** argv) {
       std::printf("morvane-stream: a new key, kept in %s: %s\n"
                   "morvane-stream: Morvane reaches this service with the resolution host HOST:PORT/%s\n",
                   path.c_str(), key.key.c_str(), key.key.c_str());
+  }
+
+  // Every client costs a descriptor while its request comes, and a torrent some more: a
+  // server takes what the system allows, not the shell's default of 1,024.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
   }
 
   // The signals are taken synchronously, so the stop runs on the main thread.
