@@ -10,7 +10,7 @@ constexpr std::size_t kQueue = 256;
 
 HttpLimits LimitsOf(const PlainServerLimits& plain) {
   HttpLimits limits;
-  limits.pools = {{kWorkers, kQueue, false}};
+  limits.pools = {{kWorkers, kQueue, 0}};
   limits.headTimeout = plain.readTimeout;
   limits.sendTimeout = plain.writeTimeout;
   limits.maxReading = plain.maxConnections;

@@ -28,13 +28,18 @@ constexpr std::size_t kBytesQueue = 64;
 // Eight torrents nobody seeds hold their workers for the metadata time-out; the others wait.
 constexpr int kSlowWorkers = 8;
 constexpr std::size_t kSlowQueue = 32;
+// A client's share of the bytes and slow workers: a browser opens at most six connections to
+// a host, and a player page asks for a few subtitles beside a resolution, so one player
+// never meets the cap, while no one client holds every worker: three in four of them.
+std::size_t ShareOf(int workers) { return static_cast<std::size_t>(workers - workers / 4); }
 
 HttpLimits Limits(const StreamOptions& options) {
   HttpLimits limits;
+  const int bytesWorkers = std::max(2, options.httpReaders);
   limits.pools = {
-      {kQuickWorkers, kQuickQueue, false},
-      {std::max(2, options.httpReaders), kBytesQueue, true},
-      {kSlowWorkers, kSlowQueue, true},
+      {kQuickWorkers, kQuickQueue, 0},
+      {bytesWorkers, kBytesQueue, ShareOf(bytesWorkers)},
+      {kSlowWorkers, kSlowQueue, ShareOf(kSlowWorkers)},
   };
   // Long links get a "resp" answer rather than a bare refusal of the request.
   limits.maxHead = 1 << 20;

@@ -124,7 +124,7 @@ struct HttpServer::Connection {
 struct HttpServer::Job {
   int fd = -1;
   HttpRequest request;
-  bool counted = false;
+  std::size_t pool = 0;
 };
 
 struct HttpServer::Pool {
@@ -420,13 +420,12 @@ void HttpServer::Dispatch(Connection& c) {
     }
     index = std::min(index, pools_.size() - 1);
     Pool& pool = *pools_[index];
-    const bool counted = pool.limits.countedPerClient;
-    const auto held = clientRequests_.find(request.client);
+    const auto held = clientRequests_.find({index, request.client});
     const std::size_t ofClient = held == clientRequests_.end() ? 0 : held->second;
     if (pool.waiting.size() < pool.limits.queue &&
-        (!counted || ofClient < limits_.perClientRequests)) {
-      if (counted) ++clientRequests_[request.client];
-      pool.waiting.push_back({c.fd, request, counted});
+        (pool.limits.perClient == 0 || ofClient < pool.limits.perClient)) {
+      ++clientRequests_[{index, request.client}];
+      pool.waiting.push_back({c.fd, request, index});
       pool.queued.notify_one();
       c.fd = -1;
       c.done = true;  // the worker owns the connection now
@@ -518,10 +517,8 @@ void HttpServer::Work(Pool& pool) {
     {
       std::lock_guard lock(mutex_);
       answering_.erase(job.fd);
-      if (job.counted) {
-        const auto it = clientRequests_.find(job.request.client);
-        if (it != clientRequests_.end() && --it->second == 0) clientRequests_.erase(it);
-      }
+      const auto it = clientRequests_.find({job.pool, job.request.client});
+      if (it != clientRequests_.end() && --it->second == 0) clientRequests_.erase(it);
     }
     ::close(job.fd);
   }

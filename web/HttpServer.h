@@ -9,8 +9,8 @@
 // handed to one of the server's bounded pools of workers, chosen per request, so quick
 // answers never wait behind byte streams or slow resolutions. The connections one client
 // address holds while their heads come are capped (past it its oldest goes), and so are
-// its requests in the pools that count them; past that cap, and when a pool's queue is
-// full, the answer is 503 with Retry-After. Bound to loopback, a Host header that names
+// its requests in each pool; past that cap, and when a pool's queue is full, the answer is
+// 503 with Retry-After. Bound to loopback, a Host header that names
 // anything but loopback is answered 421, so a page whose name was rebound to 127.0.0.1
 // gets nothing.
 
@@ -50,7 +50,9 @@ struct HttpRequest {
 struct HttpPool {
   int workers = 4;
   std::size_t queue = 256;  // requests waiting for a worker; past it 503
-  bool countedPerClient = false;  // its requests count against a client's cap
+  // One client address's requests in this pool, waiting or being answered; past it 503.
+  // Below the number of workers, no one client takes them all. 0: no cap.
+  std::size_t perClient = 0;
 };
 
 struct HttpLimits {
@@ -60,7 +62,6 @@ struct HttpLimits {
   std::size_t maxHead = 64 * 1024;
   std::size_t maxReading = 512;        // connections whose head is still coming
   std::size_t perClientReading = 64;   // of them from one client address
-  std::size_t perClientRequests = 24;  // one client's requests in the counting pools
   int retryAfterSeconds = 2;
 };
 
@@ -126,7 +127,7 @@ class HttpServer {
   std::mutex mutex_;  // guards what follows
   bool stopping_ = false;
   std::set<int> answering_;                 // connections on workers, cut on Stop
-  std::map<std::string, std::size_t> clientRequests_;
+  std::map<std::pair<std::size_t, std::string>, std::size_t> clientRequests_;  // by pool and client
   std::vector<std::unique_ptr<Pool>> pools_;
   std::thread reader_;
 };

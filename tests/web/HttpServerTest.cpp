@@ -102,7 +102,7 @@ std::string ReadAnswer(int fd, std::chrono::milliseconds limit = 5s) {
 
 TEST(HttpServerTest, SlowHeadsCostNoWorkerAndTargetsArriveRaw) {
   HttpLimits limits;
-  limits.pools = {{1, 4, false}};  // one worker, a short queue
+  limits.pools = {{1, 4, 0}};  // one worker, a short queue
   HttpServer server([](const HttpRequest& request, HttpResponder& responder) {
     responder.Send(200, "text/plain", request.target);
   }, limits);
@@ -123,7 +123,7 @@ TEST(HttpServerTest, SlowHeadsCostNoWorkerAndTargetsArriveRaw) {
 TEST(HttpServerTest, EachPoolWaitsOnlyForItsOwnWork) {
   Gate gate;
   HttpLimits limits;
-  limits.pools = {{1, 16, false}, {1, 16, false}};
+  limits.pools = {{1, 16, 0}, {1, 16, 0}};
   HttpServer server(Holding(gate), limits, [](const HttpRequest& request) -> std::size_t {
     return request.target.starts_with("/hold") ? 1 : 0;
   });
@@ -142,21 +142,19 @@ TEST(HttpServerTest, AClientPastItsShareOrAFullQueueIsToldToComeBack) {
   struct Case {
     const char* what;
     HttpPool pool;
-    std::size_t perClient;
     int entering;           // of three held requests from 127.0.0.2, how many run
     int refused;            // and how many are refused at once (the last ones)
     int otherClientStatus;  // a request from 127.0.0.1 meanwhile
   } cases[] = {
-      {"past the client's share", {4, 16, true}, 2, 2, 1, 200},
-      {"a pool that counts nobody", {4, 16, false}, 2, 3, 0, 200},
-      {"a full queue", {1, 1, false}, 100, 1, 1, 503},
+      {"past the client's share", {4, 16, 2}, 2, 1, 200},
+      {"a pool without a share", {4, 16, 0}, 3, 0, 200},
+      {"a full queue", {1, 1, 0}, 1, 1, 503},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Gate gate;
     HttpLimits limits;
     limits.pools = {c.pool};
-    limits.perClientRequests = c.perClient;
     limits.retryAfterSeconds = 7;
     HttpServer server(Holding(gate), limits);
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
@@ -321,7 +319,7 @@ TEST(HttpServerTest, TheResponderWritesChunksAndTheSharedHeaderSets) {
 
 TEST(HttpServerTest, AHandlerThatThrowsEndsItsAnswerNotTheServer) {
   HttpLimits limits;
-  limits.pools = {{1, 4, false}};  // the one worker must live on to answer the second request
+  limits.pools = {{1, 4, 0}};  // the one worker must live on to answer the second request
   HttpServer server(
       [](const HttpRequest& request, HttpResponder& responder) {
         if (request.target == "/throws") throw std::runtime_error("torrent removed");
