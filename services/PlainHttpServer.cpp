@@ -15,6 +15,8 @@ HttpLimits LimitsOf(const PlainServerLimits& plain) {
   limits.sendTimeout = plain.writeTimeout;
   limits.maxReading = plain.maxConnections;
   limits.perClientReading = plain.maxConnections;
+  // It plays an outside service, which answers whatever name it is reached by.
+  limits.loopbackHostsOnly = false;
   return limits;
 }
 

@@ -406,7 +406,8 @@ void HttpServer::Dispatch(Connection& c) {
   request.origin = HeaderValue(head, "origin");
   c.head.clear();
   c.head.shrink_to_fit();
-  if (loopback_ && !request.host.empty() && !IsLoopbackHostHeader(request.host)) {
+  if (loopback_ && limits_.loopbackHostsOnly && !request.host.empty() &&
+      !IsLoopbackHostHeader(request.host)) {
     Refuse(c, 421, "this service answers only for loopback names\n");
     return;
   }

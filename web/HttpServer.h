@@ -63,6 +63,8 @@ struct HttpLimits {
   std::size_t maxReading = 512;        // connections whose head is still coming
   std::size_t perClientReading = 64;   // of them from one client address
   int retryAfterSeconds = 2;
+  // Bound to loopback, a Host header naming anything else is answered 421.
+  bool loopbackHostsOnly = true;
 };
 
 // Answers a request on a worker of its pool.
