@@ -191,7 +191,8 @@ std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const
   return entry->info.mimeType;
 }
 
-bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
+bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
+                         const std::string& keyPath) {
   const std::string& target = request.target;
   const bool convert = target.starts_with("/convert/");
   if (!convert && !target.starts_with("/subs/")) return false;
@@ -210,7 +211,7 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
   if (!entry) {
     SendText(responder, 404, "text/plain", "no such stream\n");
   } else if (item == "list.json") {
-    ServeList(entry, responder);
+    ServeList(entry, keyPath, responder);
   } else {
     ServeSubtitle(entry, item, query, responder);
   }
@@ -310,7 +311,8 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   entry.listed = true;
 }
 
-void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder) {
+void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                            HttpResponder& responder) {
   ListSubtitles(*entry);
   const bool converted = entry->info.decision != media::Decision::kPlayable &&
                          entry->info.decision != media::Decision::kUnplayable;
@@ -322,7 +324,7 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpRespon
     for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
       const Subtitle& s = entry->subtitles[i];
       json += (i ? ",{" : "{") + std::string("\"src\":") +
-              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              JsonText(keyPath + "/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
               ",\"label\":" + JsonText(s.choice.label) +
               ",\"language\":" + JsonText(s.choice.language) +
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +

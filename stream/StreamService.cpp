@@ -235,7 +235,7 @@ struct StreamService::Impl {
   void ServeMedia(const Call& call, HttpResponder& responder) {
     HttpRequest routed = call.request;
     routed.target = call.path;
-    media.Answer(routed, responder);
+    media.Answer(routed, responder, call.keyed ? "/" + options.accessKey : std::string());
   }
 
   StreamOptions options;

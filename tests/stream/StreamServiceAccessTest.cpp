@@ -105,7 +105,8 @@ TEST_F(StreamServiceAccessTest, BeyondLoopbackNothingIsAnsweredWithoutTheKey) {
 
 TEST_F(StreamServiceAccessTest, KeyedAddressesPlayWithoutHeaders) {
   StartKeyed();
-  const auto seeder = MakeSeeder("keyed.mp4", {{"keyed.mp4", 1 << 20}});
+  const std::string subtitle = "1\n00:00:01,000 --> 00:00:02,000\nhi\n";
+  const auto seeder = MakeSeeder("keyed", {{"keyed.mp4", 1 << 20}, {"keyed.srt", 0, subtitle}});
   const std::string source = ReadAll(seeder->SourcePath("keyed.mp4"));
   const RawAnswer resolved = RawGet(Port(), Keyed("/xml.php?url=" + seeder->MagnetLink()));
   const std::string address = FileOf(resolved.body);
@@ -122,6 +123,11 @@ TEST_F(StreamServiceAccessTest, KeyedAddressesPlayWithoutHeaders) {
   const RawAnswer bearer = RawGet(Port(), "/xml.php?url=ftp://h.example/a/b.mkv",
                                   "Authorization: Bearer " + kKey + "\r\n");
   EXPECT_EQ(FileOf(bearer.body), Base() + "/" + kKey + "/relay/1/b.mkv");
+  // The subtitle list names its subtitles with the key too.
+  const RawAnswer list = RawGet(Port(), Keyed("/subs/" + seeder->InfoHashHex() + "/list.json"));
+  EXPECT_NE(list.body.find("\"src\":\"/" + kKey + "/subs/" + seeder->InfoHashHex() + "/0.vtt\""),
+            std::string::npos)
+      << list.body;
   EXPECT_EQ(RawRequest(Port(), "POST", Keyed("/stop/" + seeder->InfoHashHex())).status, 200);
 }
 
