@@ -1,7 +1,7 @@
 #pragma once
 // The addresses of the outside services, the running version, and the caps of requests. They are fixed when the
-// program is built; main() takes BuildSettings(), tests fill a Settings with the addresses
-// of the servers they start.
+// program is built; main() takes BuildSettings() with the user's settings file applied,
+// tests fill a Settings with the addresses of the servers they start.
 
 #include <chrono>
 #include <cstddef>
@@ -43,6 +43,14 @@ struct Settings {
 };
 
 Settings BuildSettings();
+
+// The user's settings file ("key = value" lines, platform/UserConfig.h), read at start: a
+// setting it names replaces the build's value. Known keys:
+//   resolution-host = HOST[:PORT][/KEY]   the video resolution service (a keyed
+//                                         streaming service carries its key as a path)
+// A missing file changes nothing. Returns one line for each line of the file that was not
+// taken (not "key = value", an unknown key, a value that does not fit), for the log.
+std::vector<std::string> ApplyUserSettings(Settings& settings, const std::string& path);
 // The announce addresses the program's own streaming service adds to every torrent.
 std::vector<std::string> BuildExtraTrackers();
 

@@ -96,11 +96,6 @@ std::string DetailPage(const CatalogueEntry& entry, const std::string& publisher
                                   "/torrents/" + entry.hash + ".torrent\">下载种子</a></p>");
 }
 
-std::string ResolutionAnswer(const std::string& address) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<video>\n<file>" + address +
-         "</file>\n<type>webm</type>\n</video>\n";
-}
-
 std::string PlayerPage() {
   return Document("player",
                   VideoElement("(() => { const h = location.href; const i = h.indexOf('url=');"

@@ -33,11 +33,19 @@ bool IsHexInfoHash(const std::string& hash) {
                      [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
+bool IsKeySegment(const std::string& key) {
+  return key.size() <= 256 && key != "." && key != ".." &&
+         std::all_of(key.begin(), key.end(), [](unsigned char c) {
+           return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~';
+         });
+}
+
 void RouteStreamStatus(httplib::Server& player) {
   player.Get("/stream-status", [](const httplib::Request& req, httplib::Response& res) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash)) {
+    const std::string key = req.get_param_value("key");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || !IsKeySegment(key)) {
       res.status = 400;
       res.set_content("{\"error\":\"bad service or hash\"}", "application/json");
       return;
@@ -46,7 +54,7 @@ void RouteStreamStatus(httplib::Server& player) {
     httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
     client.set_connection_timeout(kStatusTimeoutSeconds);
     client.set_read_timeout(kStatusTimeoutSeconds);
-    const auto answer = client.Get("/status/" + hash);
+    const auto answer = client.Get((key.empty() ? "" : "/" + key) + "/status/" + hash);
     if (!answer) {
       res.status = 502;
       res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
@@ -74,10 +82,10 @@ std::string StreamStatusPanel() {
   // (/convert/HASH/NAME.mp4): the same torrent, the same status. A service that asks for
   // a key has it as the first segment (/KEY/stream/HASH/NAME).
   const found = source.protocol === 'http:' && source.pathname.match(
-      /^\/(?:[^\/]+\/)?(?:stream|convert)\/(?<hash>[0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
+      /^(?:\/(?<key>[\w.~-]+))?\/(?:stream|convert)\/(?<hash>[0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
   if (!found) return;
   const ask = '/stream-status?service=' + encodeURIComponent(source.host) +
-              '&hash=' + found.groups.hash;
+              '&hash=' + found.groups.hash + (found.groups.key ? '&key=' + found.groups.key : '');
   const bytes = n => n >= 1048576 ? (n / 1048576).toFixed(1) + ' MB'
                    : n >= 1024 ? (n / 1024).toFixed(0) + ' KB' : n + ' B';
   const show = s => {

@@ -19,10 +19,15 @@ namespace morvane::services {
 // The panel's markup and script, placed after the player's video element.
 std::string StreamStatusPanel();
 
-// Serves GET /stream-status?service=HOST:PORT&hash=HEX: the answer of
-// http://HOST:PORT/status/HEX, relayed as it came. Any other host, port or hash form is
-// refused (400), an unreachable service answers 502.
+// Serves GET /stream-status?service=HOST:PORT&hash=HEX[&key=KEY]: the answer of
+// http://HOST:PORT[/KEY]/status/HEX, relayed as it came (a keyed service's addresses begin
+// with its key). Any other host, port, hash or key form is refused (400), an unreachable
+// service answers 502.
 void RouteStreamStatus(httplib::Server& player);
+
+// The key a keyed streaming service's addresses begin with, as the relays pass it on: one
+// path segment of letters, digits, "-", "_", ".", "~"; "" (none) passes too.
+bool IsKeySegment(const std::string& key);
 
 // True for "HOST:PORT" with a plain host name or dotted address and a port.
 bool IsServiceAddress(const std::string& hostPort);

@@ -77,7 +77,11 @@ int main(int argc, char** argv) {
   // Workers may still run when the loop ends, so the port and the state they reach stay
   // alive until the process is gone: neither is ever destroyed.
   auto* ui = new QtControls;
-  auto* program = new Program(*ui, WithUserIndexers(BuildSettings()));
+  // The build's settings, with what the user's settings file changes and the user's indexers.
+  Settings settings = BuildSettings();
+  for (const std::string& line : ApplyUserSettings(settings, UserConfigPath(kUserSettingsFileName)))
+    std::fprintf(stderr, "morvane: %s\n", line.c_str());
+  auto* program = new Program(*ui, WithUserIndexers(std::move(settings)));
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
   StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
