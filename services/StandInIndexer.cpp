@@ -22,21 +22,6 @@ constexpr int kItemKinds = 5;
 constexpr std::size_t kWorkers = 8;
 constexpr int kListenQueue = 64;
 
-std::string XmlEscaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string Escaped(std::string_view text) { return PercentEncode(text, true, false); }
 
 // "702.4 MB" as bytes: the catalogue's size texts are what the sites show.
@@ -86,7 +71,7 @@ std::string TargetWithoutKeys(const std::string& target) {
 
 std::string ErrorDocument(int code, const std::string& description) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<error code=\"" + std::to_string(code) +
-         "\" description=\"" + XmlEscaped(description) + "\" />\n";
+         "\" description=\"" + MarkupEscape(description) + "\" />\n";
 }
 
 std::string CapsDocument() {
@@ -143,20 +128,20 @@ struct StandInIndexer::State {
                              : kind == 3 ? MagnetLink(e)
                                          : TorrentLink(e);
     const std::string size = std::to_string(SizeBytes(e.size));
-    std::string item = "<item>\n<title>" + XmlEscaped(e.name) + "</title>\n<guid>" + base() +
-                       "/details/" + e.hash + "</guid>\n<link>" + XmlEscaped(link) +
+    std::string item = "<item>\n<title>" + MarkupEscape(e.name) + "</title>\n<guid>" + base() +
+                       "/details/" + e.hash + "</guid>\n<link>" + MarkupEscape(link) +
                        "</link>\n<pubDate>Sun, 26 Sep 2010 00:00:00 +0000</pubDate>\n<size>" +
                        size + "</size>\n<category>2000</category>\n<enclosure url=\"" +
-                       XmlEscaped(link) + "\" length=\"" + size +
+                       MarkupEscape(link) + "\" length=\"" + size +
                        "\" type=\"application/x-bittorrent\" />\n"
                        "<torznab:attr name=\"category\" value=\"2000\" />\n"
                        "<torznab:attr name=\"seeders\" value=\"" +
                        std::to_string(seeders) + "\" />\n<torznab:attr name=\"peers\" value=\"" +
                        std::to_string(seeders + 3) + "\" />\n";
     if (kind == 0)
-      item += "<torznab:attr name=\"magneturl\" value=\"" + XmlEscaped(Magnet(e)) + "\" />\n";
+      item += "<torznab:attr name=\"magneturl\" value=\"" + MarkupEscape(Magnet(e)) + "\" />\n";
     if (kind == 1)
-      item += "<torznab:attr name=\"magneturl\" value=\"" + XmlEscaped(ProwlarrDownload(e)) +
+      item += "<torznab:attr name=\"magneturl\" value=\"" + MarkupEscape(ProwlarrDownload(e)) +
               "\" />\n";
     if (kind == 0 || kind == 2)
       item += "<torznab:attr name=\"infohash\" value=\"" + e.hash + "\" />\n";
