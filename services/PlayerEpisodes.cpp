@@ -34,6 +34,9 @@ std::unique_ptr<httplib::Client> ClientOf(const std::string& service, time_t rea
   return client;
 }
 
+// What a keyed service's addresses begin with: "/KEY", or "" for none.
+std::string KeyPath(const std::string& key) { return key.empty() ? std::string() : "/" + key; }
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {
@@ -61,9 +64,10 @@ void RoutePlayerEpisodes(httplib::Server& player) {
   player.Get("/stream-files", [](const httplib::Request& req, httplib::Response& res) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40)
-      return Refuse(res, 400, "bad service or hash");
-    const auto answer = ClientOf(service, kListTimeoutSeconds)->Get("/files/" + hash);
+    const std::string key = req.get_param_value("key");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsKeySegment(key))
+      return Refuse(res, 400, "bad service, hash or key");
+    const auto answer = ClientOf(service, kListTimeoutSeconds)->Get(KeyPath(key) + "/files/" + hash);
     if (!answer) return Refuse(res, 502, "the streaming service did not answer");
     res.status = answer->status;
     res.set_header("Cache-Control", "no-store");
@@ -73,11 +77,13 @@ void RoutePlayerEpisodes(httplib::Server& player) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
     const std::string file = req.get_param_value("file");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsFileIndex(file))
-      return Refuse(res, 400, "bad service, hash or file");
+    const std::string key = req.get_param_value("key");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsFileIndex(file) ||
+        !IsKeySegment(key))
+      return Refuse(res, 400, "bad service, hash, file or key");
     // The link goes unencoded, as the program sends links to a resolution service.
-    const auto answer =
-        ClientOf(service, kPlayTimeoutSeconds)->Get("/xml.php?url=magnet:?xt=urn:btih:" + hash + "&so=" + file);
+    const auto answer = ClientOf(service, kPlayTimeoutSeconds)
+                            ->Get(KeyPath(key) + "/xml.php?url=magnet:?xt=urn:btih:" + hash + "&so=" + file);
     if (!answer) return Refuse(res, 502, "the streaming service did not answer");
     const std::string address = ResolvedAddressOf(answer->body, service);
     res.set_header("Cache-Control", "no-store");

@@ -18,7 +18,8 @@ namespace morvane::services {
 // The script, placed after PlayerFilmScript.
 std::string PlayerEpisodesScript();
 
-// Serves
+// Serves, each with [&key=KEY] for a keyed service (see IsKeySegment), whose addresses then
+// begin with "/KEY":
 //   GET /stream-files?service=HOST:PORT&hash=HEX          the answer of http://HOST:PORT/files/HEX
 //   GET /stream-play?service=HOST:PORT&hash=HEX&file=N    {"address": ...} where video N of the
 //       torrent plays, from the service's resolution of magnet:?xt=urn:btih:HEX&so=N, or

@@ -8,14 +8,18 @@ std::string PlayerFilmScript() {
   const v = document.getElementById('player');
   let source;
   try { source = new URL(v.src); } catch (e) { return; }
+  // http://HOST:PORT[/KEY]/stream/HASH/NAME or .../convert/HASH/NAME.mp4: a service that
+  // asks for a key has it as the first segment, and the relays pass it on.
   const found = source.protocol === 'http:' &&
-                source.pathname.match(/^\/(stream|convert)\/([0-9a-fA-F]{40})\/([^/]+)$/);
+                source.pathname.match(/^(?:\/([\w.~-]+))?\/(stream|convert)\/([0-9a-fA-F]{40})\/([^/]+)$/);
   if (!found) return;
-  const hash = found[2].toLowerCase();
-  const ask = (path, more) => path + '?service=' + encodeURIComponent(source.host) + '&hash=' + hash + (more || '');
+  const key = found[1] || '';
+  const hash = found[3].toLowerCase();
+  const ask = (path, more) => path + '?service=' + encodeURIComponent(source.host) + '&hash=' + hash +
+                              (key ? '&key=' + key : '') + (more || '');
   let name;
-  try { name = decodeURIComponent(found[3]); } catch (e) { return; }
-  const film = {hash, converted: found[1] === 'convert', name, ask};
+  try { name = decodeURIComponent(found[4]); } catch (e) { return; }
+  const film = {hash, converted: found[2] === 'convert', name, ask, base: source.origin + (key ? '/' + key : '')};
   // A converted stream starts later in the film after a seek: film time is the player's
   // clock plus where the stream began (PlayerMediaScript keeps that).
   film.time = () => window.filmTime ? window.filmTime() : v.currentTime;

@@ -7,7 +7,10 @@
 // The script defines window.playerFilm (nothing when the page plays no torrent of a
 // streaming service):
 //   hash, converted, name        the stream, whether converted, the name in its address
+//   base                         what the service's addresses begin with ("http://HOST:PORT",
+//                                then "/KEY" for a service that asks for its key)
 //   ask(path, more)              a relay address of the page's own server for this stream
+//                                (the service's key, if any, passed on)
 //   files                        Promise of {videos: [...], current}: the /files/ list's videos
 //                                in episode order and the one this page plays (or null)
 //   saved                        Promise of the kept place of the current film (or null)

@@ -43,6 +43,7 @@ void RoutePlayerResume(httplib::Server& player) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
     const std::string file = req.get_param_value("file");
+    const std::string key = req.get_param_value("key");
     std::string query;
     bool valuesOk = true;
     for (const char* key : kValues) {
@@ -52,7 +53,7 @@ void RoutePlayerResume(httplib::Server& player) {
       query += std::string(query.empty() ? "?" : "&") + key + "=" + value;
     }
     if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsFileIndex(file) ||
-        !valuesOk || (req.method == "GET" && !query.empty())) {
+        !valuesOk || !IsKeySegment(key) || (req.method == "GET" && !query.empty())) {
       res.status = 400;
       res.set_content("{\"error\":\"bad service, hash, file or value\"}", "application/json");
       return;
@@ -61,7 +62,7 @@ void RoutePlayerResume(httplib::Server& player) {
     httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
     client.set_connection_timeout(kPositionTimeoutSeconds);
     client.set_read_timeout(kPositionTimeoutSeconds);
-    const std::string target = "/position/" + hash + "/" + file;
+    const std::string target = (key.empty() ? "" : "/" + key) + "/position/" + hash + "/" + file;
     const auto answer = req.method == "GET" ? client.Get(target) : client.Post(target + query);
     if (!answer) {
       res.status = 502;

@@ -19,9 +19,9 @@ namespace morvane::services {
 // The script, placed after PlayerFilmScript.
 std::string PlayerResumeScript();
 
-// Serves GET /stream-position?service=HOST:PORT&hash=HEX&file=N, the answer of
-// http://HOST:PORT/position/HEX/N, and POST with seconds=, duration= and subtitleShift= (each
-// a plain decimal number), relayed as a POST of the same values.
+// Serves GET /stream-position?service=HOST:PORT&hash=HEX&file=N[&key=KEY], the answer of
+// http://HOST:PORT[/KEY]/position/HEX/N, and POST with seconds=, duration= and subtitleShift=
+// (each a plain decimal number), relayed as a POST of the same values.
 void RoutePlayerResume(httplib::Server& player);
 
 }  // namespace morvane::services

@@ -38,7 +38,7 @@ std::string PlayerTracksScript() {
         const here = new URL(v.src);
         const last = here.pathname.split('/').pop();
         const dot = last.lastIndexOf('.');
-        film.go(here.origin + '/convert/' + film.hash + '/' + (dot > 0 ? last.slice(0, dot) : last) + '.mp4',
+        film.go(film.base + '/convert/' + film.hash + '/' + (dot > 0 ? last.slice(0, dot) : last) + '.mp4',
                 film.time(), t.index);
       });
       box.appendChild(item);

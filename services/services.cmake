@@ -7,8 +7,8 @@ add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp LoopbackSession.
                                     PlainHttpServer.cpp PlayerEpisodes.cpp PlayerFilm.cpp
                                     PlayerMedia.cpp PlayerResume.cpp PlayerTracks.cpp
                                     ReleaseSigning.cpp Seeder.cpp
-                                    SelfSignedCertificate.cpp StandInServices.cpp
-                                    StreamStatus.cpp Tracker.cpp)
+                                    SelfSignedCertificate.cpp StandInIndexer.cpp
+                                    StandInServices.cpp StreamStatus.cpp Tracker.cpp)
 target_link_libraries(morvane_services PUBLIC morvane_update morvane_web morvane_port
                       PkgConfig::HTTPLIB OpenSSL::SSL
                       OpenSSL::Crypto Threads::Threads PRIVATE PkgConfig::LIBTORRENT)

@@ -28,6 +28,22 @@ std::string DefaultCacheDir() {
   return std::string(home && *home ? home : "/tmp") + "/.cache/morvane/stream";
 }
 
+Eviction EvictionOrder(const std::vector<CachedTorrent>& cached, const std::set<std::string>& kept,
+                       std::uint64_t incoming, std::uint64_t cap) {
+  Eviction eviction;
+  std::uint64_t total = incoming;
+  for (const CachedTorrent& c : cached) total += c.bytes;
+  for (const CachedTorrent& c : cached) {
+    if (total <= cap) break;
+    if (kept.contains(c.hash)) continue;
+    eviction.evict.push_back(c.hash);
+    total -= std::min(total, c.bytes);
+  }
+  eviction.fits = total <= cap;
+  if (!eviction.fits) eviction.evict.clear();
+  return eviction;
+}
+
 std::uint64_t CacheFolder::DiskUsage(const fs::path& path) {
   std::uint64_t total = 0;
   std::error_code ec;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,15 @@ struct CachedTorrent {
   std::filesystem::file_time_type lastUse;
   std::uint64_t bytes = 0;  // allocated on disk
 };
+
+struct Eviction {
+  std::vector<std::string> evict;  // least recently used first
+  bool fits = false;               // false: evict nothing, the bytes cannot fit
+};
+// Which torrents of `cached` (least recently used first) go so that what they hold plus
+// `incoming` bytes stays within `cap`; those in `kept` stay whatever it takes.
+Eviction EvictionOrder(const std::vector<CachedTorrent>& cached, const std::set<std::string>& kept,
+                       std::uint64_t incoming, std::uint64_t cap);
 
 class CacheFolder {
  public:

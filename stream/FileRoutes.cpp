@@ -8,10 +8,9 @@
 #include <unordered_map>
 
 #include "media/EpisodeNames.h"
-#include "stream/FileChoice.h"
 #include "stream/JsonText.h"
 #include "stream/LinkResolver.h"
-#include "stream/Links.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -23,15 +22,17 @@ bool IsHash(const std::string& text) {
          });
 }
 
-void SendJson(HttpResponder& responder, int status, const std::string& body, bool headOnly = false) {
-  // The player page that reads these comes from another origin.
-  if (!responder.SendHead(status, {{"Content-Type", "application/json"},
-                                   {"Content-Length", std::to_string(body.size())},
-                                   {"Access-Control-Allow-Origin", "*"},
-                                   {"Cache-Control", "no-store"}}) ||
-      headOnly)
-    return;
-  responder.SendBody(body.data(), body.size());
+void SendJson(HttpResponder& responder, int status, const std::string& body) {
+  responder.Send(status, "application/json", body, NoStoreHeaders());
+}
+
+// "/files/HASH[?...]" -> "HASH" for prefix "/files/", and what follows it.
+std::pair<std::string, std::string> AfterPrefix(const std::string& target, std::string_view prefix) {
+  std::string rest = target.substr(prefix.size());
+  const auto question = rest.find_first_of("?#");
+  std::string query = question == std::string::npos ? "" : rest.substr(question + 1);
+  rest.resize(std::min(rest.size(), question));
+  return {rest, query};
 }
 
 std::string Number(double value) {
@@ -63,42 +64,23 @@ bool NumberIn(const std::string& query, const std::string& key, std::optional<do
 FileRoutes::FileRoutes(TorrentEngine& engine, const std::filesystem::path& positionsFile)
     : engine_(engine), positions_(positionsFile) {}
 
-bool FileRoutes::Answer(const std::string& method, const std::string& target, HttpResponder& responder) {
-  const bool files = target.starts_with("/files/");
-  if (!files && !target.starts_with("/position/")) return false;
-  const auto question = target.find('?');
-  const std::string path = target.substr(0, question);
-  const std::string query = question == std::string::npos ? "" : target.substr(question + 1);
-  if (files) {
-    if (method != "GET" && method != "HEAD") {
-      responder.Send(405, "text/plain", "only GET and HEAD\n");
-      return true;
-    }
-    ServeFiles(path.substr(7), method == "HEAD", responder);
-  } else if (method != "GET" && method != "POST") {
-    responder.Send(405, "text/plain", "only GET and POST\n");
-  } else {
-    ServePosition(method, path.substr(10), query, responder);
-  }
-  return true;
-}
-
-void FileRoutes::ServeFiles(const std::string& hash, bool headOnly, HttpResponder& responder) {
-  const std::vector<TorrentFileEntry> files = IsHash(hash) ? engine_.Files(hash) : std::vector<TorrentFileEntry>{};
+void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPath, HttpResponder& responder) {
+  const std::string hash = AfterPrefix(target, "/files/").first;
+  const std::vector<TorrentFile> files = IsHash(hash) ? engine_.Files(hash) : std::vector<TorrentFile>{};
   const auto playing = files.empty() ? std::nullopt : engine_.Find(hash);
   if (!playing) {
-    SendJson(responder, 404, "{\"error\":\"no such stream\"}\n", headOnly);
+    SendJson(responder, 404, "{\"error\":\"no such stream\"}\n");
     return;
   }
   // Videos in episode order, then the other files in the natural order of their paths.
   std::vector<int> order = EpisodeOrder(files);
-  std::vector<const TorrentFileEntry*> others;
-  for (const TorrentFileEntry& file : files)
+  std::vector<const TorrentFile*> others;
+  for (const TorrentFile& file : files)
     if (!IsVideo(file)) others.push_back(&file);
-  std::sort(others.begin(), others.end(), [](const TorrentFileEntry* a, const TorrentFileEntry* b) {
+  std::sort(others.begin(), others.end(), [](const TorrentFile* a, const TorrentFile* b) {
     return media::CompareNatural(a->path, b->path) < 0;
   });
-  for (const TorrentFileEntry* file : others) order.push_back(file->index);
+  for (const TorrentFile* file : others) order.push_back(file->index);
 
   // Linear in the files, for torrents of thousands.
   std::unordered_map<int, std::size_t> position;
@@ -107,22 +89,22 @@ void FileRoutes::ServeFiles(const std::string& hash, bool headOnly, HttpResponde
   std::string json = "{\"files\":[";
   for (std::size_t i = 0; i < order.size(); ++i) {
     const std::size_t at = position[order[i]];
-    const TorrentFileEntry& file = files[at];
+    const TorrentFile& file = files[at];
     const bool video = IsVideo(file);
     json += (i ? ",{" : "{") + std::string("\"index\":") + std::to_string(file.index) +
             ",\"name\":" + JsonText(file.path) + ",\"size\":" + std::to_string(file.size) +
             ",\"video\":" + (video ? "true" : "false");
     if (video)
-      json += ",\"address\":" + JsonText("/stream/" + hash + "/" + PercentEncode(names[at])) +
+      json += ",\"address\":" + JsonText(keyPath + "/stream/" + hash + "/" + AddressSegment(names[at])) +
               ",\"playing\":" + (file.index == playing->file ? "true" : "false") +
               ",\"sample\":" + (media::IsSampleName(file.path) ? "true" : "false");
     json += "}";
   }
-  SendJson(responder, 200, json + "]}\n", headOnly);
+  SendJson(responder, 200, json + "]}\n");
 }
 
-void FileRoutes::ServePosition(const std::string& method, const std::string& rest, const std::string& query,
-                               HttpResponder& responder) {
+void FileRoutes::ServePosition(const std::string& method, const std::string& target, HttpResponder& responder) {
+  const auto [rest, query] = AfterPrefix(target, "/position/");
   const auto slash = rest.find('/');
   const std::string hash = rest.substr(0, slash);
   const std::string item = slash == std::string::npos ? "" : rest.substr(slash + 1);
@@ -130,9 +112,9 @@ void FileRoutes::ServePosition(const std::string& method, const std::string& res
   const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), file);
   const bool wellFormed = IsHash(hash) && error == std::errc() && end == item.data() + item.size();
   // Only the films of a torrent being streamed: nobody fills the file with made-up ones.
-  const std::vector<TorrentFileEntry> files = wellFormed ? engine_.Files(hash) : std::vector<TorrentFileEntry>{};
+  const std::vector<TorrentFile> files = wellFormed ? engine_.Files(hash) : std::vector<TorrentFile>{};
   const bool known = std::any_of(files.begin(), files.end(),
-                                 [file](const TorrentFileEntry& f) { return f.index == file && IsVideo(f); });
+                                 [file](const TorrentFile& f) { return f.index == file && IsVideo(f); });
   if (!known) {
     SendJson(responder, 404, "{\"error\":\"no such film\"}\n");
     return;
@@ -149,24 +131,19 @@ void FileRoutes::ServePosition(const std::string& method, const std::string& res
     SendJson(responder, 400, "{\"error\":\"seconds, duration or subtitleShift out of bounds\"}\n");
     return;
   }
-  responder.SendHead(204, {{"Access-Control-Allow-Origin", "*"}, {"Cache-Control", "no-store"}});
+  responder.SendHead(204, NoStoreHeaders());
 }
 
 std::optional<TorrentEngine::Playable> PlayableNamed(TorrentEngine& engine, const std::string& hash,
-                                                     const std::string& escapedName) {
-  const std::vector<TorrentFileEntry> files = engine.Files(hash);
-  const int video = VideoNamed(files, PercentDecode(escapedName));
+                                                     const std::string& namePart) {
+  const auto playing = engine.Find(hash);
+  if (!playing) return std::nullopt;
+  const std::vector<TorrentFile> files = engine.Files(hash);
+  const int video = VideoOfAddress(files, namePart, playing->file);
   if (video < 0) return std::nullopt;
-  const auto file = std::find_if(files.begin(), files.end(), [video](const TorrentFileEntry& f) { return f.index == video; });
+  if (video == playing->file) return playing;
+  const auto file = std::find_if(files.begin(), files.end(), [video](const TorrentFile& f) { return f.index == video; });
   return TorrentEngine::Playable{hash, AddressName(files, video), file->size, video};
-}
-
-std::string NameAfterHash(const std::string& target, std::string_view prefix) {
-  if (!target.starts_with(prefix)) return {};
-  std::string rest = target.substr(prefix.size());
-  rest.resize(std::min(rest.size(), rest.find_first_of("?#")));
-  const auto slash = rest.find('/');
-  return slash == std::string::npos ? std::string() : rest.substr(slash + 1);
 }
 
 }  // namespace morvane::stream

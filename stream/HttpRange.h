@@ -1,6 +1,5 @@
 #pragma once
-// The parts of HTTP that the streaming answers need: one byte range from a Range header,
-// and the media type a player expects for a file name.
+// The part of HTTP that the streaming answers need: one byte range from a Range header.
 
 #include <cstdint>
 #include <optional>
@@ -19,11 +18,5 @@ enum class RangeResult { kWhole, kPartial, kUnsatisfiable };
 // or malformed header, or a list of several ranges, asks for the whole body (a server may
 // ignore what it does not support); a well-formed range outside the body is unsatisfiable.
 RangeResult ParseRange(const std::string& header, std::int64_t size, ByteRange& range);
-
-// "video/mp4" for "a/b.MP4"; "application/octet-stream" when the extension is unknown.
-std::string MediaTypeOf(const std::string& fileName);
-
-// True for the extensions of video files a torrent's largest video is chosen among.
-bool IsVideoName(const std::string& fileName);
 
 }  // namespace morvane::stream

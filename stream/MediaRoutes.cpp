@@ -15,7 +15,7 @@
 #include "media/MediaProbe.h"
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
-#include "stream/FileChoice.h"
+#include "stream/VideoFiles.h"
 #include "stream/JsonText.h"
 #include "stream/Links.h"
 
@@ -96,24 +96,11 @@ std::string LastPart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
-  if (size == 0) return true;
-  char line[24];
-  const int n = std::snprintf(line, sizeof line, "%zx\r\n", size);
-  return responder.SendBody(line, static_cast<std::size_t>(n)) && responder.SendBody(data, size) &&
-         responder.SendBody("\r\n", 2);
-}
-
 void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
               const HttpHeaders& extra = {}) {
-  // The player page that reads these comes from another origin.
-  HttpHeaders head{{"Content-Type", type},
-                   {"Content-Length", std::to_string(body.size())},
-                   {"Access-Control-Allow-Origin", "*"},
-                   {"Cache-Control", "no-store"}};
-  head.insert(head.end(), extra.begin(), extra.end());
-  if (!responder.SendHead(status, head) || responder.headOnly()) return;
-  responder.SendBody(body.data(), body.size());
+  HttpHeaders headers = NoStoreHeaders();
+  headers.insert(headers.end(), extra.begin(), extra.end());
+  responder.Send(status, type, body, headers);
 }
 
 }  // namespace
@@ -144,28 +131,19 @@ MediaRoutes::~MediaRoutes() {
   for (InsideReader& worker : insideReaders_) worker.thread.join();
 }
 
-media::ByteSource MediaRoutes::SourceOf(const std::string& hash, int video, std::int64_t size,
-                                        const std::string& name, std::function<bool()> stop) {
+media::ByteSource MediaRoutes::SourceOf(const std::string& hash, int video, const std::string& name,
+                                        PieceReader::Kind kind, std::function<bool()> stop) {
+  // The reader lives as long as the source and its copies: as long as the media input.
+  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind, video);
   media::ByteSource source;
-  source.size = static_cast<std::uint64_t>(size);
   source.name = name;
-  source.readAt = [this, hash, video, size, stop = std::move(stop)](std::uint64_t offset, char* buffer,
-                                                              std::size_t length) -> std::int64_t {
+  if (!reader) return source;  // an empty source: nothing to read
+  source.size = static_cast<std::uint64_t>(reader->size());
+  source.readAt = [this, reader, stop = std::move(stop)](std::uint64_t offset, char* buffer,
+                                                          std::size_t length) -> std::int64_t {
     const auto ended = [&] { return stopping_.load() || (stop && stop()); };
     if (ended()) return -1;
-    if (offset >= static_cast<std::uint64_t>(size)) return 0;
-    const auto begin = static_cast<std::int64_t>(offset);
-    const std::int64_t end = std::min<std::int64_t>(size, begin + static_cast<std::int64_t>(length));
-    std::size_t got = 0;
-    const TorrentEngine::ReadEnd result = engine_.Read(
-        hash, begin, end,
-        [&](const char* data, std::size_t n) {
-          std::memcpy(buffer + got, data, n);
-          got += n;
-          return true;
-        },
-        ended, video);
-    return result == TorrentEngine::ReadEnd::kDone ? static_cast<std::int64_t>(got) : -1;
+    return reader->ReadAt(static_cast<std::int64_t>(offset), buffer, length, ended);
   };
   return source;
 }
@@ -190,8 +168,8 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   entry->size = playable->size;
   const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
   const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
-  entry->info =
-      media::ProbeMedia(SourceOf(hash, playable->file, playable->size, playable->fileName, late), &stopping_);
+  entry->info = media::ProbeMedia(
+      SourceOf(hash, playable->file, playable->fileName, PieceReader::Kind::kProbe, late), &stopping_);
   if (entry->info.decision == media::Decision::kUnplayable && late())
     entry->info.reason = "the start and end of the video did not arrive within " +
                          std::to_string(kProbeLimit.count()) + " s";
@@ -209,17 +187,14 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   if (!entry) return {{}, "the stream ended before its video could be read"};
   // Subtitle files are wanted at once, ahead of the video, so the player finds them ready
   // (a season pack's, only those of this episode).
-  for (const SideSubtitle& side : SideSubtitles(hash, entry->file))
-    engine_.ReadSideFile(hash, side.file.index, kMaxSubtitleBytes, [] { return true; });
+  for (const SideSubtitle& side : SideSubtitles(hash, entry->file)) engine_.WantSideFile(hash, side.file.index);
   switch (entry->info.decision) {
     case media::Decision::kPlayable:
       return resolved;
     case media::Decision::kUnplayable:
       return {{}, entry->info.reason};
-    default: {
-      const std::string name = ConvertedName(entry->fileName);
-      return {base + "/convert/" + hash + "/" + PercentEncode(name.substr(0, name.size() - 4)) + ".mp4", {}};
-    }
+    default:
+      return {base + "/convert/" + hash + "/" + AddressSegment(ConvertedName(entry->fileName)), {}};
   }
 }
 
@@ -231,7 +206,8 @@ std::optional<std::string> MediaRoutes::MediaType(const std::string& hash, int f
   return entry->info.mimeType;
 }
 
-bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
+bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
+                         const std::string& keyPath) {
   const std::string& target = request.target;
   const bool convert = target.starts_with("/convert/");
   if (!convert && !target.starts_with("/subs/")) return false;
@@ -250,7 +226,7 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
   if (!entry) {
     SendText(responder, 404, "text/plain", "no such stream\n");
   } else if (item == "list.json") {
-    ServeList(entry, responder);
+    ServeList(entry, keyPath, responder);
   } else {
     ServeSubtitle(entry, item, query, responder);
   }
@@ -278,22 +254,21 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
     responder.Send(404, "text/plain", "no such audio track\n");
     return;
   }
-  HttpHeaders head{{"Content-Type", "video/mp4"},
-                         {"Transfer-Encoding", "chunked"},
-                         {"Accept-Ranges", "none"},
-                         {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
-                         {"Cache-Control", "no-store"},
-                         {"Access-Control-Allow-Origin", "*"},
-                         {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}};
+  HttpHeaders head = NoStoreHeaders();
+  head.insert(head.end(), {{"Content-Type", "video/mp4"},
+                           {"Accept-Ranges", "none"},
+                           {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
+                           {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}});
   if (responder.headOnly()) {
-    responder.SendHead(200, head);
+    responder.StartChunks(200, head);
     return;
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
   auto conversion = std::make_shared<Conversion>();
-  const media::ByteSource source = SourceOf(hash, entry->file, entry->size, entry->fileName, [conversion, &responder] {
-    return conversion->stop.load() || responder.ClientGone();
-  });
+  const media::ByteSource source = SourceOf(hash, entry->file, entry->fileName, PieceReader::Kind::kPlayer,
+                                            [conversion, &responder] {
+                                              return conversion->stop.load() || responder.ClientGone();
+                                            });
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
   options.audioStream = audio;
@@ -301,7 +276,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
   options.onStart = [&](const media::ConvertStart& start) {
     // Where in the film the output begins: the key frame at or before the time asked for.
     head.emplace_back("X-Start-Seconds", Seconds(std::max(0.0, start.startSeconds)));
-    headSent = responder.SendHead(200, head);
+    headSent = responder.StartChunks(200, head);
   };
   media::Converter converter(source, options);
   {
@@ -315,7 +290,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
   }
   if (stopping_) converter.Cancel();
   const media::ConvertResult result = converter.Run([&](const char* data, std::size_t size) {
-    return headSent && !conversion->stop.load() && SendChunk(responder, data, size);
+    return headSent && !conversion->stop.load() && responder.SendChunk(data, size);
   });
   {
     std::lock_guard lock(entry->mutex);
@@ -323,7 +298,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
     if (entry->conversion == conversion) entry->conversion.reset();
   }
   if (result.ok) {
-    responder.SendBody("0\r\n\r\n", 5);
+    responder.EndChunks();
   } else if (!headSent && !responder.headSent()) {
     responder.Send(500, "text/plain", "resp: " + result.error + "\n");
   }
@@ -349,7 +324,7 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
   if (hasText)
     for (const auto& track : media::ListEmbeddedSubtitles(
-             SourceOf(entry.hash, entry.file, entry.size, entry.fileName, nullptr), &stopping_)) {
+             SourceOf(entry.hash, entry.file, entry.fileName, PieceReader::Kind::kProbe, nullptr), &stopping_)) {
       if (!track.isText) continue;
       Subtitle subtitle;
       subtitle.track = track.streamIndex;
@@ -370,7 +345,8 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   entry.listed = true;
 }
 
-void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder) {
+void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                            HttpResponder& responder) {
   ListSubtitles(*entry);
   const bool converted = entry->info.decision != media::Decision::kPlayable &&
                          entry->info.decision != media::Decision::kUnplayable;
@@ -382,7 +358,7 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpRespon
     for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
       const Subtitle& s = entry->subtitles[i];
       json += (i ? ",{" : "{") + std::string("\"src\":") +
-              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              JsonText(keyPath + "/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
               ",\"label\":" + JsonText(s.choice.label) +
               ",\"language\":" + JsonText(s.choice.language) +
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
@@ -419,11 +395,11 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   std::string vtt = wanted.webVtt;
   if (vtt.empty()) {
-    const auto gone = [&responder] { return responder.ClientGone(); };
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
     media::SubtitleConversion made;
     if (wanted.file >= 0) {
       const auto bytes = engine_.ReadSideFile(entry->hash, wanted.file, kMaxSubtitleBytes, gone);
-      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
+      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name, gone);
       else made.error = "the subtitle file did not arrive";
     } else {
       // Its cues are spread through the whole file: it is read once the download is done.
@@ -460,9 +436,12 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   // On the time line of a converted stream that starts later in the film.
   const double start = SecondsIn(query, "start");
-  if (start > 0)
-    vtt = media::WriteWebVtt(
-        media::ShiftCues(media::ParseSubRip(vtt), static_cast<std::int64_t>(std::llround(start * 1000))));
+  if (start > 0) {
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
+    const std::vector<media::Cue> cues = media::ParseSubRip(vtt, gone);
+    if (gone()) return;
+    vtt = media::WriteWebVtt(media::ShiftCues(cues, static_cast<std::int64_t>(std::llround(start * 1000))));
+  }
   SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
 }
 
@@ -486,7 +465,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
-            SourceOf(entry->hash, entry->file, entry->size, entry->fileName, nullptr), tracks, &stopping_);
+            SourceOf(entry->hash, entry->file, entry->fileName, PieceReader::Kind::kProbe, nullptr), tracks,
+            &stopping_);
         std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {
@@ -511,8 +491,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
 std::vector<MediaRoutes::SideSubtitle> MediaRoutes::SideSubtitles(const std::string& hash, int video) {
   std::string videoPath;
   std::vector<std::string> videos, paths;
-  std::vector<TorrentFileEntry> subtitles;
-  for (const TorrentFileEntry& file : engine_.Files(hash)) {
+  std::vector<TorrentFile> subtitles;
+  for (const TorrentFile& file : engine_.Files(hash)) {
     if (IsVideo(file)) videos.push_back(file.path);
     if (file.index == video) videoPath = file.path;
     if (media::SubtitleFormatFromName(file.path) != media::SubtitleFormat::kUnknown) {

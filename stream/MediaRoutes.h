@@ -25,9 +25,9 @@
 
 #include "media/ByteSource.h"
 #include "media/SubtitleOrder.h"
-#include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
 #include "stream/TorrentEngine.h"
+#include "web/HttpServer.h"
 
 namespace morvane::stream {
 
@@ -46,8 +46,10 @@ class MediaRoutes {
   // refusal with the reason when nothing can play it. Other answers pass unchanged.
   Resolution Decide(Resolution resolved, const std::string& base);
 
-  // Answers /convert/ and /subs/ requests; false when the target is not one of them.
-  bool Answer(const HttpRequest& request, HttpResponder& responder);
+  // Answers /convert/ and /subs/ requests; false when the target is not one of them. The
+  // target comes without the service's key; `keyPath` ("/KEY", or "") goes before the
+  // addresses answered.
+  bool Answer(const HttpRequest& request, HttpResponder& responder, const std::string& keyPath = {});
 
   // What video `file` of a stream served as it stands is sent as, when its probe said.
   std::optional<std::string> MediaType(const std::string& hash, int file) const;
@@ -58,18 +60,20 @@ class MediaRoutes {
  private:
   std::shared_ptr<MediaEntry> Probe(const std::string& hash);
   std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
-  // Reads video `video` of the stream (the probe and the conversion of the one that plays).
-  media::ByteSource SourceOf(const std::string& hash, int video, std::int64_t size, const std::string& name,
-                             std::function<bool()> stop);
+  // Video `video` of the stream as a byte source read by a reader of `kind`; `stop` ends its
+  // waits.
+  media::ByteSource SourceOf(const std::string& hash, int video, const std::string& name,
+                             PieceReader::Kind kind, std::function<bool()> stop);
   void ServeConvert(const std::string& hash, const std::string& item, const std::string& query,
                     HttpResponder& responder);
-  void ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder);
+  void ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                 HttpResponder& responder);
   void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
                      const std::string& query, HttpResponder& responder);
   void ListSubtitles(MediaEntry& entry);
   // The subtitle files of the torrent that go with video `video` (see SubtitlesForVideo).
   struct SideSubtitle {
-    TorrentFileEntry file;
+    TorrentFile file;
     media::SubtitleFit fit;
   };
   std::vector<SideSubtitle> SideSubtitles(const std::string& hash, int video);

@@ -32,7 +32,7 @@ struct FakeService {
     std::lock_guard lock(mutex);
     seen.push_back(line);
     std::string status = "200 OK", body = "{\"files\":[]}";
-    if (line.starts_with("GET /xml.php?"))
+    if (line.starts_with("GET /xml.php?") || line.starts_with("GET /service-key/xml.php?"))
       body = "<?xml version=\"1.0\"?>\n<video>\n<file>" + resolution + "</file>\n</video>\n";
     else if (line.starts_with("POST "))
       status = "204 No Content", body.clear();
@@ -86,6 +86,23 @@ TEST(PlayerEpisodesTest, RelaysTheListAnotherEpisodeAndThePlaceOfOneStreamOnly) 
       {"a subtitle shift", "POST",
        "/stream-position?service=" + here + "&hash=" + kHash + "&file=2&subtitleShift=-0.3", "", 204,
        "POST /position/" + kHash + "/2?subtitleShift=-0.3", ""},
+      // A keyed service: its key goes first in what it is asked, and its addresses carry it.
+      {"the list, keyed", "GET", "/stream-files?service=" + here + "&hash=" + kHash + "&key=service-key", "", 200,
+       "GET /service-key/files/" + kHash, ""},
+      {"another episode, keyed", "GET",
+       "/stream-play?service=" + here + "&hash=" + kHash + "&file=3&key=service-key",
+       "http://" + here + "/service-key/stream/" + kHash + "/E3.mp4", 200,
+       "GET /service-key/xml.php?url=magnet:?xt=urn:btih:" + kHash + "&so=3",
+       "{\"address\":\"http://" + here + "/service-key/stream/" + kHash + "/E3.mp4\"}"},
+      {"keeping the place, keyed", "POST",
+       "/stream-position?service=" + here + "&hash=" + kHash + "&file=2&seconds=5&key=service-key", "", 204,
+       "POST /service-key/position/" + kHash + "/2?seconds=5", ""},
+      {"a key that is a path", "GET", "/stream-files?service=" + here + "&hash=" + kHash + "&key=../x", "", 400,
+       "", ""},
+      {"a key with a query", "GET", "/stream-play?service=" + here + "&hash=" + kHash + "&file=3&key=k?url=x",
+       "", 400, "", ""},
+      {"a key that is a path, placing", "POST",
+       "/stream-position?service=" + here + "&hash=" + kHash + "&file=2&seconds=5&key=a/b", "", 400, "", ""},
       {"no service", "GET", "/stream-files?service=" + nobody + "&hash=" + kHash, "", 502, "", ""},
       {"a path for a hash", "GET", "/stream-files?service=" + here + "&hash=../../etc", "", 400, "", ""},
       {"a v2 hash", "GET", "/stream-files?service=" + here + "&hash=" + std::string(64, 'a'), "", 400, "", ""},

@@ -75,11 +75,29 @@ TEST_F(StreamConcurrencyTest, ClientsThatHangUpOrAStopMidStreamDoNoHarm) {
   const std::string request = "GET " + bigPath + " HTTP/1.1\r\n\r\n";
   ::send(silent, request.data(), request.size(), MSG_NOSIGNAL);
   const std::string done = "\"bytesVerified\":" + std::to_string(24 << 20);
-  for (int i = 0; i < 2000; ++i) {
-    if (RawGet(Port(), "/status/" + big->InfoHashHex()).body.find(done) != std::string::npos) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  bool whole = false;
+  for (int i = 0; i < 2000 && !whole; ++i) {
+    whole = RawGet(Port(), "/status/" + big->InfoHashHex()).body.find(done) != std::string::npos;
+    if (!whole) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  ASSERT_TRUE(whole) << "the video never came in whole";
+  const auto stopping = std::chrono::steady_clock::now();
   StopService();
+  // Well before the stall time-out (20 s): the sender did not wait for the silent client.
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(10));
+  // The connection was cut: what the client never read ends, short of the 24 MiB asked for.
+  std::int64_t received = 0;
+  char buffer[1 << 16];
+  for (;;) {
+    pollfd p{silent, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0) break;
+    const ssize_t n = ::recv(silent, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    received += n;
+  }
+  pollfd p{silent, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 1) << "the connection is still open";
+  EXPECT_LT(received, 24 << 20);
   ::close(silent);
 }
 
@@ -97,7 +115,7 @@ TEST_F(StreamConcurrencyTest, ConcurrentResolutionsOfOneLinkAgree) {
   }
 }
 
-TEST_F(StreamConcurrencyTest, StopEndsWaitingReadersAndResolutionsWithinTwoSeconds) {
+TEST_F(StreamConcurrencyTest, StopEndsWaitingReadersAndResolutions) {
   StartService();
   auto seeder = MakeSeeder("gone.mp4", {{"gone.mp4", 4 << 20}}, {.uploadLimit = 4000});
   const std::string path = PathOf(Resolve(seeder->MagnetLink()));
@@ -115,19 +133,20 @@ TEST_F(StreamConcurrencyTest, StopEndsWaitingReadersAndResolutionsWithinTwoSecon
   });
   // Both wait once the status shows the reader, and the magnet's torrent exists.
   const std::string hash = path.substr(8, 40);
-  for (int i = 0; i < 2000; ++i) {
-    if (RawGet(port, "/status/" + hash).body.find("\"readers\":1") != std::string::npos &&
-        RawGet(port, "/status/" + nobody).status == 200)
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  bool waiting = false;
+  for (int i = 0; i < 2000 && !waiting; ++i) {
+    waiting = RawGet(port, "/status/" + hash).body.find("\"readers\":1") != std::string::npos &&
+              RawGet(port, "/status/" + nobody).status == 200;
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(waiting) << "the reader or the resolution was not waiting when the stop came";
   StopService();
-  const auto took = std::chrono::steady_clock::now() - started;
+  // Both end with the stop, long before the stall and metadata time-outs (20 s) would have
+  // ended them. How fast a stop is belongs to the streaming benchmark.
+  for (int i = 0; i < 1000 && finished < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(finished, 2);
   reader.join();
   resolver.join();
-  EXPECT_EQ(finished, 2);
-  EXPECT_LT(took, std::chrono::seconds(2));
 }
 
 }  // namespace

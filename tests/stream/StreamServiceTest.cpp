@@ -129,7 +129,7 @@ TEST_F(StreamServiceTest, AnswersEveryKindOfLink) {
   struct Case {
     const char* what;
     std::string link;
-    std::string answer;  // "resp" for a refusal
+    std::string answer;  // "resp: " and a word of the reason for a refusal
   } cases[] = {
       {"magnet, hex hash, peer", seeder->MagnetLink(), video},
       {"magnet, base32 hash", "magnet:?xt=urn:btih:" + Base32(hash) + peer, video},
@@ -142,21 +142,20 @@ TEST_F(StreamServiceTest, AnswersEveryKindOfLink) {
       {"thunder link of a magnet", thunderMagnet, video},
       {"http media", "http://example.org/v.mp4?x=1", "http://example.org/v.mp4?x=1"},
       {"ftp media", "ftp://127.0.0.1:9/dir/v.mkv", Base() + "/relay/1/v.mkv"},
-      {"ed2k", "ed2k://|file|v.mkv|123|0123456789ABCDEF0123456789ABCDEF|/", "resp"},
-      {"garbage", "%%%???&&&", "resp"},
-      {"empty", "", "resp"},
-      {"huge", "magnet:?xt=urn:btih:" + std::string(200000, 'a'), "resp"},
-      {"magnet with a bad hash", "magnet:?xt=urn:btih:xyz", "resp"},
-      {"broken .torrent file", broken.string(), "resp"},
-      {"missing .torrent file", (Root() / "none.torrent").string(), "resp"},
-      {"unreachable .torrent address", web.base() + "/missing.torrent", "resp"},
-      {"a torrent without video", textTorrent.string(), "resp"},
+      {"ed2k", "ed2k://|file|v.mkv|123|0123456789ABCDEF0123456789ABCDEF|/", "resp: ed2k links"},
+      {"garbage", "%%%???&&&", "resp: not a link"},
+      {"empty", "", "resp: no link"},
+      {"huge", "magnet:?xt=urn:btih:" + std::string(200000, 'a'), "resp: the link is too long"},
+      {"magnet with a bad hash", "magnet:?xt=urn:btih:xyz", "resp: a magnet link that does not parse"},
+      {"broken .torrent file", broken.string(), "resp: a broken .torrent file"},
+      {"missing .torrent file", (Root() / "none.torrent").string(), "resp: the .torrent file cannot be read"},
+      {"unreachable .torrent address", web.base() + "/missing.torrent", "resp: the .torrent address cannot be fetched"},
+      {"a torrent without video", textTorrent.string(), "resp: the torrent holds no video"},
   };
   for (const Case& c : cases) {
     const std::string answer = Resolve(c.link);
-    if (c.answer == "resp") {
-      EXPECT_TRUE(answer.starts_with("resp: ")) << c.what << ": " << answer;
-      EXPECT_GT(answer.size(), 10u) << c.what << ": a reason follows";
+    if (c.answer.starts_with("resp: ")) {
+      EXPECT_TRUE(answer.starts_with(c.answer)) << c.what << ": " << answer;
     } else {
       EXPECT_EQ(answer, c.answer) << c.what;
     }
@@ -188,6 +187,12 @@ TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
   ASSERT_EQ(whole.body.size(), source.size());
   EXPECT_TRUE(whole.body == source);
 
+  // The name in the address names the file served: a name that is no video of the torrent
+  // is no such stream (another video's address streams that one: FileRoutesTest).
+  EXPECT_EQ(RawGet(Port(), "/stream/" + seeder->InfoHashHex() + "/notes.txt").status, 404);
+  EXPECT_EQ(RawGet(Port(), "/stream/" + seeder->InfoHashHex() + "/anything.mp4").status, 404);
+  EXPECT_EQ(RawGet(Port(), path + "?t=1", "Range: bytes=0-9\r\n").body, source.substr(0, 10));
+
   const RawAnswer head = RawRequest(Port(), "HEAD", path, "Range: bytes=10-19\r\n");
   EXPECT_EQ(head.status, 206);
   EXPECT_EQ(head.Header("Content-Length"), "10");
@@ -208,8 +213,8 @@ TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
   EXPECT_NE(status.body.find("\"buffered\":[[0," + std::to_string(kMovieSize) + "]]"), std::string::npos)
       << status.body;
   EXPECT_NE(status.body.find("\"peers\":"), std::string::npos);
-  EXPECT_EQ(status.Header("Access-Control-Allow-Origin"), "*");
-  EXPECT_EQ(RawGet(Port(), "/stop/" + hash).status, 200);
+  EXPECT_EQ(status.Header("Access-Control-Allow-Origin"), "");  // only with the key
+  EXPECT_EQ(RawRequest(Port(), "POST", "/stop/" + hash).status, 200);
   EXPECT_EQ(RawGet(Port(), path).status, 404);
   EXPECT_EQ(RawGet(Port(), "/status/" + hash).status, 404);
   // Played again at once with the swarm gone, it plays from what the cache holds.
@@ -371,15 +376,100 @@ TEST_F(StreamServiceTest, WhatAKilledServiceHadDownloadedPlaysAgainWithoutPeers)
 }
 
 TEST_F(StreamServiceTest, AReaderThatGetsNoByteEndsAfterTheStallTimeout) {
-  StartService([](stream::StreamOptions& o) { o.stallTimeout = std::chrono::seconds(2); });
+  constexpr auto kStall = std::chrono::seconds(2);
+  StartService([&](stream::StreamOptions& o) { o.stallTimeout = kStall; });
   auto seeder = MakeSeeder("slow.mp4", {{"slow.mp4", 4 << 20}}, {.uploadLimit = 4000});
   const std::string path = PathOf(Resolve(seeder->MagnetLink()));
   seeder.reset();  // the swarm is gone
   const auto started = std::chrono::steady_clock::now();
   const RawAnswer answer = RawGet(Port(), path, "Range: bytes=2000000-2999999\r\n");
+  const auto took = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(answer.status, 206);
   EXPECT_LT(answer.body.size(), 1000000u);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+  // Not at once, and not much later: the reader waited out the stall time-out, no more.
+  EXPECT_GE(took, kStall);
+  EXPECT_LT(took, kStall + std::chrono::seconds(3));
+}
+
+TEST_F(StreamServiceTest, AStopFollowedAtOnceByANewResolutionOfTheSameLinkPlaysOn) {
+  StartService();
+  const auto seeder = MakeSeeder("again.mp4", {{"again.mp4", 2 << 20}});
+  const std::string source = ReadAll(seeder->SourcePath("again.mp4"));
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(RawGet(Port(), path, RangeHeader(0, 1000)).body == source.substr(0, 1000));
+  // Whole in the cache first, so that the new stream needs no peer.
+  ASSERT_TRUE(Eventually([&] { return BytesVerified(Port(), seeder->InfoHashHex()) == (2 << 20); }));
+  ASSERT_EQ(RawRequest(Port(), "POST", "/stop/" + seeder->InfoHashHex()).status, 200);
+  // The stopped torrent is still leaving the session (its resume data being saved): the new
+  // stream must not be that one, nor be taken away with it.
+  ASSERT_EQ(Base() + path, Resolve(seeder->MagnetLink()));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(RawGet(Port(), "/status/" + seeder->InfoHashHex()).status, 200);
+  EXPECT_TRUE(RawGet(Port(), path).body == source);
+}
+
+// Not passing yet: the peers named again are handed to libtorrent (connect_peer), but no
+// piece comes from the seeder on its new port within the stall time-out.
+TEST_F(StreamServiceTest, DISABLED_ASeederThatComesBackIsUsedWhenTheLinkNamesItAgain) {
+  StartService([](stream::StreamOptions& o) { o.stallTimeout = std::chrono::seconds(5); });
+  const std::vector<SeedFile> files = {{"back.mp4", 3 << 20}};
+  auto seeder = MakeSeeder("back.mp4", files, {.uploadLimit = 256 << 10});
+  const std::string hash = seeder->InfoHashHex();
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(path.starts_with("/stream/")) << path;
+  seeder.reset();  // gone before the video is in
+  // The same torrent seeded again from another port: the link names the new address.
+  const auto again = std::make_unique<Seeder>(Root() / "seed-back-again", "back.mp4", files);
+  ASSERT_EQ(again->InfoHashHex(), hash);
+  ASSERT_EQ(Base() + path, Resolve(again->MagnetLink()));
+  const RawAnswer whole = RawGet(Port(), path);
+  EXPECT_TRUE(whole.body == ReadAll(again->SourcePath("back.mp4"))) << whole.body.size() << " bytes";
+}
+
+TEST_F(StreamServiceTest, AnAddressHandedOutIsNotEvictedBeforeItsPlayerCame) {
+  StartService([](stream::StreamOptions& o) { o.cacheCapBytes = 5 << 20; });
+  const auto first = MakeSeeder("first.mp4", {{"first.mp4", 3 << 20}});
+  const auto second = MakeSeeder("second.mp4", {{"second.mp4", 3 << 20}});
+  const std::string firstPath = PathOf(Resolve(first->MagnetLink()));
+  ASSERT_TRUE(firstPath.starts_with("/stream/")) << firstPath;
+  // Nobody has read the first yet: the second has no room rather than taking the first's.
+  const std::string refused = Resolve(second->MagnetLink());
+  EXPECT_TRUE(refused.starts_with("resp: the cache has no room")) << refused;
+  EXPECT_TRUE(RawGet(Port(), firstPath).body == ReadAll(first->SourcePath("first.mp4")));
+  // Played and left, it may go.
+  const std::string secondAddress = Resolve(second->MagnetLink());
+  EXPECT_TRUE(secondAddress.starts_with(Base() + "/stream/")) << secondAddress;
+  EXPECT_EQ(RawGet(Port(), firstPath).status, 404);
+}
+
+TEST_F(StreamServiceTest, AdmissionCountsWhatOpenStreamsStillWrite) {
+  struct Case {
+    const char* what;
+    void (*limit)(stream::StreamOptions&, std::uint64_t free);
+    const char* reason;
+  } cases[] = {
+      // 100 MB each: the first far from whole (held to 1 MiB/s) while the second asks.
+      {"the cache cap", [](stream::StreamOptions& o, std::uint64_t) { o.cacheCapBytes = 150ull << 20; },
+       "resp: the cache has no room"},
+      {"the disk", [](stream::StreamOptions& o, std::uint64_t free) { o.keepFreeBytes = free - (150ull << 20); },
+       "resp: not enough free disk space"},
+  };
+  const auto first = MakeSeeder("one.mp4", {{"one.mp4", 100 << 20}}, {.pieceLength = 256 << 10, .uploadLimit = 1 << 20});
+  const auto second = MakeSeeder("two.mp4", {{"two.mp4", 100 << 20}}, {.pieceLength = 256 << 10});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(Cache());
+    const std::uint64_t free = fs::space(Cache()).available;
+    StartService([&](stream::StreamOptions& o) { c.limit(o, free); });
+    const std::string path = PathOf(Resolve(first->MagnetLink()));
+    ASSERT_TRUE(path.starts_with("/stream/")) << path;
+    std::thread player([&] { RawGet(Port(), path, RangeHeader(0, 1 << 20)); });
+    const std::string refused = Resolve(second->MagnetLink());
+    EXPECT_TRUE(refused.starts_with(c.reason)) << refused;
+    player.join();
+    StopService();
+    fs::remove_all(Cache());
+  }
 }
 
 }  // namespace

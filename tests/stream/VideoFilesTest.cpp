@@ -1,7 +1,7 @@
 // Which file of a torrent plays: "so=" in links, the largest video otherwise; the episode
 // order of a pack's videos; the names their addresses carry.
 
-#include "stream/FileChoice.h"
+#include "stream/VideoFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,28 @@
 namespace morvane::stream {
 namespace {
 
+TEST(VideoFilesTest, MediaTypesFollowTheExtension) {
+  struct Case {
+    const char* name;
+    const char* type;
+    bool video;
+  } cases[] = {
+      {"a/Movie.MP4", "video/mp4", true},       {"x.webm", "video/webm", true},
+      {"x.mkv", "video/x-matroska", true},      {"x.avi", "video/x-msvideo", true},
+      {"x.ts", "video/mp2t", true},             {"notes.txt", "text/plain", false},
+      {"x.mp4.part", "application/octet-stream", false},
+      {"dir.mp4/file", "application/octet-stream", false},
+      {"noextension", "application/octet-stream", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MediaTypeOf(c.name), c.type) << c.name;
+    EXPECT_EQ(IsVideoName(c.name), c.video) << c.name;
+  }
+}
+
 using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
-TEST(FileChoiceTest, SelectOnlyListsIndicesAndRangesInTheOrderGiven) {
+TEST(VideoFilesTest, SelectOnlyListsIndicesAndRangesInTheOrderGiven) {
   const std::string magnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567";
   const struct {
     const char* what;
@@ -42,14 +61,14 @@ TEST(FileChoiceTest, SelectOnlyListsIndicesAndRangesInTheOrderGiven) {
 }
 
 // readme, three episodes (the second the largest), a sample, a subtitle, an empty video.
-const std::vector<TorrentFileEntry> kPack = {
+const std::vector<TorrentFile> kPack = {
     {0, "Show/readme.txt", 5000},      {1, "Show/Show.S01E01.mkv", 100},
     {2, "Show/Show.S01E02.mkv", 300},  {3, "Show/Show.S01E03.mp4", 200},
     {4, "Show/Sample/sample.mkv", 5},  {5, "Show/Show.S01E01.srt", 10},
     {7, "Show/empty.mp4", 0},  // index 6 was a pad file
 };
 
-TEST(FileChoiceTest, TheFirstSelectedVideoPlaysElseTheLargest) {
+TEST(VideoFilesTest, TheFirstSelectedVideoPlaysElseTheLargest) {
   const struct {
     const char* so;
     int expected;
@@ -67,7 +86,24 @@ TEST(FileChoiceTest, TheFirstSelectedVideoPlaysElseTheLargest) {
   EXPECT_EQ(ChooseVideo({{4, "b.mkv", 10}, {2, "a.mkv", 10}}, {}), 2);
 }
 
-TEST(FileChoiceTest, VideosComeInEpisodeOrder) {
+TEST(VideoFilesTest, WithoutSelectionTheLargestVideoPlays) {
+  const struct {
+    const char* what;
+    std::vector<TorrentFile> files;
+    int chosen;
+  } cases[] = {
+      {"one video", {{0, "a.mkv", 10}}, 0},
+      {"the largest video, not the largest file",
+       {{0, "big.iso", 900}, {1, "sample.mp4", 5}, {2, "film.mkv", 700}, {3, "notes.txt", 1}}, 2},
+      {"a video's name in a folder's name is no video", {{0, "dir.mp4/file", 900}, {1, "y.mp4", 5}}, 1},
+      {"an index left out (a pad file) is never chosen", {{1, "y.mp4", 5}}, 1},
+      {"no video", {{0, "a.txt", 10}, {1, "b.srt", 10}}, -1},
+      {"the first of two of one size", {{0, "a.mp4", 7}, {1, "b.mp4", 7}}, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChooseVideo(c.files), c.chosen) << c.what;
+}
+
+TEST(VideoFilesTest, VideosComeInEpisodeOrder) {
   const struct {
     const char* what;
     std::vector<std::string> paths;  // index = position
@@ -86,14 +122,14 @@ TEST(FileChoiceTest, VideosComeInEpisodeOrder) {
       {"no numbers: natural order of the paths", {"P/b 10.mkv", "P/b 9.mkv", "P/a.mkv"}, {2, 1, 0}},
   };
   for (const auto& c : cases) {
-    std::vector<TorrentFileEntry> files;
+    std::vector<TorrentFile> files;
     for (std::size_t i = 0; i < c.paths.size(); ++i) files.push_back({static_cast<int>(i), c.paths[i], 1000});
     EXPECT_EQ(EpisodeOrder(files), c.expected) << c.what;
   }
 }
 
-TEST(FileChoiceTest, AddressNamesAreFileNamesUnlessTwoFilesShareOne) {
-  const std::vector<TorrentFileEntry> files = {
+TEST(VideoFilesTest, AddressNamesAreFileNamesUnlessTwoFilesShareOne) {
+  const std::vector<TorrentFile> files = {
       {0, "Pack/S1/E01.mkv", 10}, {1, "Pack/S2/E01.mkv", 10}, {2, "Pack/E02.mkv", 10},
       {3, "Pack/readme.txt", 10}, {4, "Pack/sub/E02.mkv", 0},
   };
@@ -113,10 +149,31 @@ TEST(FileChoiceTest, AddressNamesAreFileNamesUnlessTwoFilesShareOne) {
   // The names in one pass are the same; every video's leads back to it.
   const std::vector<std::string> names = AddressNames(files);
   for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(names[i], AddressName(files, files[i].index));
-  for (const TorrentFileEntry& f : files) {
+  for (const TorrentFile& f : files) {
     if (!IsVideo(f)) continue;
     EXPECT_EQ(VideoNamed(files, AddressName(files, f.index)), f.index) << f.path;
   }
+}
+
+TEST(VideoFilesTest, AStreamAddressNamesItsVideo) {
+  const std::vector<TorrentFile> files = {
+      {0, "Pack/movie.mp4", 10}, {1, "Pack/\xE4\xB8\xAD x.mp4", 10}, {2, "Pack/notes.txt", 10}};
+  const struct {
+    const char* namePart;
+    int video;
+  } cases[] = {
+      {"movie.mp4", 0},
+      {"", 1},  // /stream/HASH alone: the video that plays
+      {"?start=1", 1},
+      {"%E4%B8%AD%20x.mp4", 1},
+      {"movie.mp4?start=1", 0},
+      {"Pack%2Fmovie.mp4", 0},
+      {"other.mp4", -1},
+      {"movie.mp4.exe", -1},
+      {"MOVIE.MP4", -1},
+      {"notes.txt", -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(VideoOfAddress(files, c.namePart, 1), c.video) << c.namePart;
 }
 
 }  // namespace

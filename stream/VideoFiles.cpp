@@ -1,16 +1,47 @@
-#include "stream/FileChoice.h"
+#include "stream/VideoFiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <unordered_map>
 
 #include "media/EpisodeNames.h"
-#include "stream/HttpRange.h"
 #include "stream/Links.h"
 
 namespace morvane::stream {
 
 namespace {
+
+struct MediaType {
+  std::string_view extension;
+  std::string_view type;
+  bool video;
+};
+
+constexpr MediaType kMediaTypes[] = {
+    {"mp4", "video/mp4", true},         {"m4v", "video/mp4", true},
+    {"mkv", "video/x-matroska", true},  {"webm", "video/webm", true},
+    {"avi", "video/x-msvideo", true},   {"mov", "video/quicktime", true},
+    {"wmv", "video/x-ms-wmv", true},    {"flv", "video/x-flv", true},
+    {"ts", "video/mp2t", true},         {"m2ts", "video/mp2t", true},
+    {"mpg", "video/mpeg", true},        {"mpeg", "video/mpeg", true},
+    {"rmvb", "application/vnd.rn-realmedia-vbr", true},
+    {"rm", "application/vnd.rn-realmedia", true},
+    {"3gp", "video/3gpp", true},        {"ogv", "video/ogg", true},
+    {"mp3", "audio/mpeg", false},       {"m4a", "audio/mp4", false},
+    {"aac", "audio/aac", false},        {"ogg", "audio/ogg", false},
+    {"flac", "audio/flac", false},      {"srt", "text/plain", false},
+    {"txt", "text/plain", false},
+};
+
+std::string LowerExtension(const std::string& name) {
+  const auto dot = name.rfind('.');
+  const auto slash = name.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
 
 // An index of at most this many digits: more is no file of any torrent, and cannot overflow.
 constexpr std::size_t kMostIndexDigits = 12;
@@ -33,9 +64,26 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+const MediaType* Find(const std::string& name) {
+  const std::string extension = LowerExtension(name);
+  for (const MediaType& m : kMediaTypes)
+    if (m.extension == extension) return &m;
+  return nullptr;
+}
+
 }  // namespace
 
-bool IsVideo(const TorrentFileEntry& file) {
+std::string MediaTypeOf(const std::string& fileName) {
+  const MediaType* m = Find(fileName);
+  return m ? std::string(m->type) : "application/octet-stream";
+}
+
+bool IsVideoName(const std::string& fileName) {
+  const MediaType* m = Find(fileName);
+  return m && m->video;
+}
+
+bool IsVideo(const TorrentFile& file) {
   return file.size > 0 && IsVideoName(std::string(FileNameOf(file.path)));
 }
 
@@ -66,9 +114,9 @@ SelectOnly ParseSelectOnly(std::string_view link) {
   return selection;
 }
 
-int ChooseVideo(const std::vector<TorrentFileEntry>& files, const SelectOnly& selection) {
+int ChooseVideo(const std::vector<TorrentFile>& files, const SelectOnly& selection) {
   std::vector<int> videos;  // indices, ascending
-  for (const TorrentFileEntry& file : files)
+  for (const TorrentFile& file : files)
     if (IsVideo(file)) videos.push_back(file.index);
   std::sort(videos.begin(), videos.end());
   // A range is looked up, never walked: "so=0-4000000000" costs no more than "so=0".
@@ -77,22 +125,22 @@ int ChooseVideo(const std::vector<TorrentFileEntry>& files, const SelectOnly& se
                                         [](int index, std::int64_t value) { return index < value; });
     if (first != videos.end() && *first <= high) return *first;
   }
-  const TorrentFileEntry* largest = nullptr;
-  for (const TorrentFileEntry& file : files)
+  const TorrentFile* largest = nullptr;
+  for (const TorrentFile& file : files)
     if (IsVideo(file) && (!largest || file.size > largest->size ||
                           (file.size == largest->size && file.index < largest->index)))
       largest = &file;
   return largest ? largest->index : -1;
 }
 
-std::vector<int> EpisodeOrder(const std::vector<TorrentFileEntry>& files) {
+std::vector<int> EpisodeOrder(const std::vector<TorrentFile>& files) {
   struct Place {
     int group;  // 0: an episode, 1: another video, 2: a sample clip
     media::EpisodeNumber number;
-    const TorrentFileEntry* file;
+    const TorrentFile* file;
   };
   std::vector<Place> places;
-  for (const TorrentFileEntry& file : files) {
+  for (const TorrentFile& file : files) {
     if (!IsVideo(file)) continue;
     const media::EpisodeNumber number = media::EpisodeOf(file.path);
     const int group = media::IsSampleName(file.path) ? 2 : number.known() ? 0 : 1;
@@ -115,33 +163,33 @@ std::vector<int> EpisodeOrder(const std::vector<TorrentFileEntry>& files) {
   return order;
 }
 
-std::string AddressName(const std::vector<TorrentFileEntry>& files, int index) {
+std::string AddressName(const std::vector<TorrentFile>& files, int index) {
   const auto file = std::find_if(files.begin(), files.end(),
-                                 [index](const TorrentFileEntry& f) { return f.index == index; });
+                                 [index](const TorrentFile& f) { return f.index == index; });
   if (file == files.end()) return {};
   const std::string_view name = FileNameOf(file->path);
   const auto same = std::count_if(files.begin(), files.end(),
-                                  [name](const TorrentFileEntry& f) { return FileNameOf(f.path) == name; });
+                                  [name](const TorrentFile& f) { return FileNameOf(f.path) == name; });
   return same == 1 ? std::string(name) : file->path;
 }
 
-std::vector<std::string> AddressNames(const std::vector<TorrentFileEntry>& files) {
+std::vector<std::string> AddressNames(const std::vector<TorrentFile>& files) {
   std::unordered_map<std::string_view, int> sameName;
-  for (const TorrentFileEntry& file : files) ++sameName[FileNameOf(file.path)];
+  for (const TorrentFile& file : files) ++sameName[FileNameOf(file.path)];
   std::vector<std::string> names;
   names.reserve(files.size());
-  for (const TorrentFileEntry& file : files) {
+  for (const TorrentFile& file : files) {
     const std::string_view name = FileNameOf(file.path);
     names.push_back(sameName[name] == 1 ? std::string(name) : file.path);
   }
   return names;
 }
 
-int VideoNamed(const std::vector<TorrentFileEntry>& files, std::string_view name) {
+int VideoNamed(const std::vector<TorrentFile>& files, std::string_view name) {
   if (name.empty()) return -1;
-  const TorrentFileEntry* byName = nullptr;
+  const TorrentFile* byName = nullptr;
   int sameName = 0;
-  for (const TorrentFileEntry& file : files) {
+  for (const TorrentFile& file : files) {
     if (file.path == name) return IsVideo(file) ? file.index : -1;
     if (FileNameOf(file.path) == name) {
       byName = &file;
@@ -149,6 +197,11 @@ int VideoNamed(const std::vector<TorrentFileEntry>& files, std::string_view name
     }
   }
   return sameName == 1 && IsVideo(*byName) ? byName->index : -1;
+}
+
+int VideoOfAddress(const std::vector<TorrentFile>& files, std::string_view namePart, int playing) {
+  const std::string_view name = namePart.substr(0, namePart.find_first_of("?#"));
+  return name.empty() ? playing : VideoNamed(files, PercentDecode(std::string(name)));
 }
 
 }  // namespace morvane::stream

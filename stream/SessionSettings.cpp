@@ -1,0 +1,44 @@
+#include "stream/SessionSettings.h"
+
+#include <libtorrent/alert.hpp>
+
+namespace lt = libtorrent;
+
+namespace morvane::stream {
+
+lt::settings_pack SessionSettings(const StreamOptions& options) {
+  lt::settings_pack settings;
+  settings.set_int(lt::settings_pack::alert_mask,
+                   lt::alert_category::status | lt::alert_category::error |
+                       lt::alert_category::storage | lt::alert_category::piece_progress);
+  settings.set_str(lt::settings_pack::listen_interfaces, options.peerInterfaces);
+  settings.set_str(lt::settings_pack::outgoing_interfaces, options.peerOutgoingInterfaces);
+  settings.set_bool(lt::settings_pack::enable_dht, options.dht);
+  std::string nodes;
+  for (const std::string& node : options.dhtBootstrapNodes) nodes += (nodes.empty() ? "" : ",") + node;
+  if (!nodes.empty()) settings.set_str(lt::settings_pack::dht_bootstrap_nodes, nodes);
+  settings.set_bool(lt::settings_pack::enable_lsd, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::enable_upnp, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::enable_natpmp, options.localPeerDiscovery);
+  settings.set_bool(lt::settings_pack::announce_to_all_trackers, true);
+  settings.set_bool(lt::settings_pack::announce_to_all_tiers, true);
+  // Announcing "stopped" may not hold up shutdown.
+  settings.set_int(lt::settings_pack::stop_tracker_timeout, 1);
+  settings.set_int(lt::settings_pack::alert_queue_size, 10000);
+  // A torrent that holds every piece wanted so far counts as finished, and libtorrent would
+  // drop its connections to seeds; here more pieces are wanted a moment later.
+  settings.set_bool(lt::settings_pack::close_redundant_connections, false);
+  // Pieces with deadlines are requested on the session's tick: the default half second
+  // would be most of the wait for a player's first bytes.
+  settings.set_int(lt::settings_pack::tick_interval, 100);
+  // Outgoing uTP attempts to peers that have gone hold the session's shutdown for seconds
+  // (measured: up to 2 s); peers are reached over TCP, which every client accepts.
+  settings.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+  // Requests queued at a peer are served before a seek's: libtorrent keeps as many as the
+  // peer sends in this many seconds (default 3). One second still keeps a peer busy between
+  // two ticks, and a seek waits behind a third as much.
+  settings.set_int(lt::settings_pack::request_queue_time, 1);
+  return settings;
+}
+
+}  // namespace morvane::stream
