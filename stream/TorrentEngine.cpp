@@ -232,16 +232,16 @@ std::vector<TorrentFile> TorrentEngine::Files(const std::string& hash) const {
 TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
   const auto stream = Lookup(hash);
   if (!stream) return {std::nullopt, "no such stream"};
-  std::int64_t size = 0;
+  TorrentFile video;
   {
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) return {std::nullopt, "the stream is not ready"};
     if (file == stream->file) return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
     const TorrentFile* chosen = FileAt(stream->files, file);
     if (!chosen || !IsVideo(*chosen)) return {std::nullopt, "the torrent holds no video " + std::to_string(file)};
-    size = chosen->size;
+    video = *chosen;
   }
-  if (std::string room = MakeRoom(stream, size); !room.empty()) return {std::nullopt, std::move(room)};
+  if (std::string room = MakeRoom(stream, video); !room.empty()) return {std::nullopt, std::move(room)};
   std::lock_guard lock(stream->mutex);
   if (!stream->ready || stream->closed) return {std::nullopt, "the stream was stopped"};
   try {
@@ -415,7 +415,12 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
     stream->span.pieceLength = info->piece_length();
     StartFile(*stream, video, stream->files);
   }
-  if (std::string room = MakeRoom(stream, stream->span.size); !room.empty()) return Fail(stream, std::move(room));
+  TorrentFile chosen;
+  {
+    std::lock_guard lock(stream->mutex);
+    chosen = *FileAt(stream->files, video);
+  }
+  if (std::string room = MakeRoom(stream, chosen); !room.empty()) return Fail(stream, std::move(room));
 
   const lt::torrent_status status = stream->handle.status(lt::torrent_handle::query_pieces);
   {
@@ -458,12 +463,14 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
   Forget(stream, true);
 }
 
-std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream, std::int64_t videoSize) {
-  const auto size = static_cast<std::uint64_t>(videoSize);
+std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream, const TorrentFile& video) {
+  const auto size = static_cast<std::uint64_t>(video.size);
   if (size > options_.cacheCapBytes)
     return "the video (" + Megabytes(size) + ") is larger than the cache (" +
            Megabytes(options_.cacheCapBytes) + ")";
-  const std::uint64_t held = CacheFolder::DiskUsage(cache_.DataDir(stream->hash));
+  // What the video's own file holds: the other files of a season pack (an episode played
+  // before) are none of what it will still write.
+  const std::uint64_t held = CacheFolder::DiskUsage(cache_.DataDir(stream->hash) / video.path);
   const std::uint64_t need = size > held ? size - held : 0;
   // The other open streams will still write what they miss, and may not be evicted while a
   // player reads them or has yet to come for the address it was given.

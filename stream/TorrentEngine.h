@@ -116,8 +116,9 @@ class TorrentEngine {
   // opened does: nothing of it wanted until a reader asks. With the stream's lock held.
   static void StartFile(Stream& stream, int index, const std::vector<TorrentFile>& files);
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
-  // Evicts what it must for `size` bytes of the stream's video; the reason when it cannot.
-  std::string MakeRoom(const std::shared_ptr<Stream>& stream, std::int64_t size);
+  // Evicts what it must for the stream's video `video` to be written whole; the reason when
+  // it cannot.
+  std::string MakeRoom(const std::shared_ptr<Stream>& stream, const TorrentFile& video);
   // The alert thread's timed work: resume data of what changed, and the background download
   // of streams nobody has played within a while.
   void SaveChangedResume();

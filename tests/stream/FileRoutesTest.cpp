@@ -219,6 +219,21 @@ TEST_F(FileRoutesTest, AnotherEpisodeChosenDownloadsWhileTheOneBeforeIsStillRead
   EXPECT_TRUE(verified()) << RawGet(Port(), "/status/" + hash).body;
 }
 
+TEST_F(FileRoutesTest, AnotherEpisodeIsAdmittedForWhatItWillStillWrite) {
+  // Room for the first episode and a little more, not for a second beside it: the pack's
+  // files already in the cache are not the second's.
+  StartService([](stream::StreamOptions& o) { o.cacheCapBytes = 1'100'000; });
+  const auto seeder = MakeSeeder("Show", SeasonPack());
+  const std::string hash = seeder->InfoHashHex();
+  const std::string first = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(RawGet(Port(), first).body == ReadAll(seeder->SourcePath("Show.S01E1.mp4")));
+  const std::string so = std::to_string(IndexOf(Files(hash), "Show.S01E2.mp4"));
+  const std::string refused = Resolve(seeder->MagnetLink() + "&so=" + so);
+  EXPECT_TRUE(refused.starts_with("resp: the cache has no room")) << refused;
+  // The first still plays.
+  EXPECT_EQ(RawGet(Port(), first, "Range: bytes=0-9\r\n").status, 206);
+}
+
 TEST_F(FileRoutesTest, SubtitlesFollowTheEpisodeThatPlays) {
   StartService();
   const auto seeder = MakeSeeder("Show", SeasonPack());
