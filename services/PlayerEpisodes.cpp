@@ -18,7 +18,8 @@ constexpr time_t kPlayTimeoutSeconds = 75;
 
 bool IsFileIndex(const std::string& text) {
   return !text.empty() && text.size() <= 9 &&
-         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+         std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& why) {
@@ -28,14 +29,17 @@ void Refuse(httplib::Response& res, int status, const std::string& why) {
 
 std::unique_ptr<httplib::Client> ClientOf(const std::string& service, time_t readTimeout) {
   const auto colon = service.rfind(':');
-  auto client = std::make_unique<httplib::Client>(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
+  auto client = std::make_unique<httplib::Client>(service.substr(0, colon),
+                                                  std::stoi(service.substr(colon + 1)));
   client->set_connection_timeout(2);
   client->set_read_timeout(readTimeout);
   return client;
 }
 
 // What a keyed service's addresses begin with: "/KEY", or "" for none.
-std::string KeyPath(const std::string& key) { return key.empty() ? std::string() : "/" + key; }
+std::string KeyPath(const std::string& key) {
+  return key.empty() ? std::string() : "/" + key;
+}
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -65,9 +69,11 @@ void RoutePlayerEpisodes(httplib::Server& player) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
     const std::string key = req.get_param_value("key");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsKeySegment(key))
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 ||
+        !IsKeySegment(key))
       return Refuse(res, 400, "bad service, hash or key");
-    const auto answer = ClientOf(service, kListTimeoutSeconds)->Get(KeyPath(key) + "/files/" + hash);
+    const auto answer =
+        ClientOf(service, kListTimeoutSeconds)->Get(KeyPath(key) + "/files/" + hash);
     if (!answer) return Refuse(res, 502, "the streaming service did not answer");
     res.status = answer->status;
     res.set_header("Cache-Control", "no-store");
@@ -78,12 +84,13 @@ void RoutePlayerEpisodes(httplib::Server& player) {
     const std::string hash = req.get_param_value("hash");
     const std::string file = req.get_param_value("file");
     const std::string key = req.get_param_value("key");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsFileIndex(file) ||
-        !IsKeySegment(key))
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 ||
+        !IsFileIndex(file) || !IsKeySegment(key))
       return Refuse(res, 400, "bad service, hash, file or key");
     // The link goes unencoded, as the program sends links to a resolution service.
-    const auto answer = ClientOf(service, kPlayTimeoutSeconds)
-                            ->Get(KeyPath(key) + "/xml.php?url=magnet:?xt=urn:btih:" + hash + "&so=" + file);
+    const auto answer =
+        ClientOf(service, kPlayTimeoutSeconds)
+            ->Get(KeyPath(key) + "/xml.php?url=magnet:?xt=urn:btih:" + hash + "&so=" + file);
     if (!answer) return Refuse(res, 502, "the streaming service did not answer");
     const std::string address = ResolvedAddressOf(answer->body, service);
     res.set_header("Cache-Control", "no-store");

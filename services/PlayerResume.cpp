@@ -16,7 +16,8 @@ constexpr const char* kValues[] = {"seconds", "duration", "subtitleShift"};
 
 bool IsFileIndex(const std::string& text) {
   return !text.empty() && text.size() <= 9 &&
-         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+         std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 // A plain decimal number ("754.25", "-0.3"): nothing else reaches the service's query.
@@ -52,8 +53,9 @@ void RoutePlayerResume(httplib::Server& player) {
       valuesOk = valuesOk && IsDecimal(value);
       query += std::string(query.empty() ? "?" : "&") + key + "=" + value;
     }
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 || !IsFileIndex(file) ||
-        !valuesOk || !IsKeySegment(key) || (req.method == "GET" && !query.empty())) {
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 ||
+        !IsFileIndex(file) || !valuesOk || !IsKeySegment(key) ||
+        (req.method == "GET" && !query.empty())) {
       res.status = 400;
       res.set_content("{\"error\":\"bad service, hash, file or value\"}", "application/json");
       return;

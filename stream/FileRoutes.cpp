@@ -27,7 +27,8 @@ void SendJson(HttpResponder& responder, int status, const std::string& body) {
 }
 
 // "/files/HASH[?...]" -> "HASH" for prefix "/files/", and what follows it.
-std::pair<std::string, std::string> AfterPrefix(const std::string& target, std::string_view prefix) {
+std::pair<std::string, std::string> AfterPrefix(const std::string& target,
+                                                std::string_view prefix) {
   std::string rest = target.substr(prefix.size());
   const auto question = rest.find_first_of("?#");
   std::string query = question == std::string::npos ? "" : rest.substr(question + 1);
@@ -64,9 +65,11 @@ bool NumberIn(const std::string& query, const std::string& key, std::optional<do
 FileRoutes::FileRoutes(TorrentEngine& engine, const std::filesystem::path& positionsFile)
     : engine_(engine), positions_(positionsFile) {}
 
-void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPath, HttpResponder& responder) {
+void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPath,
+                            HttpResponder& responder) {
   const std::string hash = AfterPrefix(target, "/files/").first;
-  const std::vector<TorrentFile> files = IsHash(hash) ? engine_.Files(hash) : std::vector<TorrentFile>{};
+  const std::vector<TorrentFile> files =
+      IsHash(hash) ? engine_.Files(hash) : std::vector<TorrentFile>{};
   const auto playing = files.empty() ? std::nullopt : engine_.Find(hash);
   if (!playing) {
     SendJson(responder, 404, "{\"error\":\"no such stream\"}\n");
@@ -95,7 +98,8 @@ void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPat
             ",\"name\":" + JsonText(file.path) + ",\"size\":" + std::to_string(file.size) +
             ",\"video\":" + (video ? "true" : "false");
     if (video)
-      json += ",\"address\":" + JsonText(keyPath + "/stream/" + hash + "/" + AddressSegment(names[at])) +
+      json += ",\"address\":" +
+              JsonText(keyPath + "/stream/" + hash + "/" + AddressSegment(names[at])) +
               ",\"playing\":" + (file.index == playing->file ? "true" : "false") +
               ",\"sample\":" + (media::IsSampleName(file.path) ? "true" : "false");
     json += "}";
@@ -103,7 +107,8 @@ void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPat
   SendJson(responder, 200, json + "]}\n");
 }
 
-void FileRoutes::ServePosition(const std::string& method, const std::string& target, HttpResponder& responder) {
+void FileRoutes::ServePosition(const std::string& method, const std::string& target,
+                               HttpResponder& responder) {
   const auto [rest, query] = AfterPrefix(target, "/position/");
   const auto slash = rest.find('/');
   const std::string hash = rest.substr(0, slash);
@@ -112,22 +117,27 @@ void FileRoutes::ServePosition(const std::string& method, const std::string& tar
   const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), file);
   const bool wellFormed = IsHash(hash) && error == std::errc() && end == item.data() + item.size();
   // Only the films of a torrent being streamed: nobody fills the file with made-up ones.
-  const std::vector<TorrentFile> files = wellFormed ? engine_.Files(hash) : std::vector<TorrentFile>{};
-  const bool known = std::any_of(files.begin(), files.end(),
-                                 [file](const TorrentFile& f) { return f.index == file && IsVideo(f); });
+  const std::vector<TorrentFile> files =
+      wellFormed ? engine_.Files(hash) : std::vector<TorrentFile>{};
+  const bool known = std::any_of(files.begin(), files.end(), [file](const TorrentFile& f) {
+    return f.index == file && IsVideo(f);
+  });
   if (!known) {
     SendJson(responder, 404, "{\"error\":\"no such film\"}\n");
     return;
   }
   if (method == "GET") {
     const WatchPosition kept = positions_.Get(hash, file).value_or(WatchPosition{});
-    SendJson(responder, 200, "{\"seconds\":" + Number(kept.seconds) + ",\"duration\":" + Number(kept.duration) +
-                                 ",\"subtitleShift\":" + Number(kept.subtitleShift) + "}\n");
+    SendJson(responder, 200,
+             "{\"seconds\":" + Number(kept.seconds) + ",\"duration\":" + Number(kept.duration) +
+                 ",\"subtitleShift\":" + Number(kept.subtitleShift) + "}\n");
     return;
   }
   WatchUpdate update;
-  if (!NumberIn(query, "seconds", update.seconds) || !NumberIn(query, "duration", update.duration) ||
-      !NumberIn(query, "subtitleShift", update.subtitleShift) || !positions_.Put(hash, file, update)) {
+  if (!NumberIn(query, "seconds", update.seconds) ||
+      !NumberIn(query, "duration", update.duration) ||
+      !NumberIn(query, "subtitleShift", update.subtitleShift) ||
+      !positions_.Put(hash, file, update)) {
     SendJson(responder, 400, "{\"error\":\"seconds, duration or subtitleShift out of bounds\"}\n");
     return;
   }
@@ -142,7 +152,8 @@ std::optional<TorrentEngine::Playable> PlayableNamed(TorrentEngine& engine, cons
   const int video = VideoOfAddress(files, namePart, playing->file);
   if (video < 0) return std::nullopt;
   if (video == playing->file) return playing;
-  const auto file = std::find_if(files.begin(), files.end(), [video](const TorrentFile& f) { return f.index == video; });
+  const auto file = std::find_if(files.begin(), files.end(),
+                                 [video](const TorrentFile& f) { return f.index == video; });
   return TorrentEngine::Playable{hash, AddressName(files, video), file->size, video};
 }
 

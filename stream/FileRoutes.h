@@ -34,7 +34,8 @@ class FileRoutes {
   // goes before the addresses answered.
   void ServeFiles(const std::string& target, const std::string& keyPath, HttpResponder& responder);
   // GET and POST /position/...
-  void ServePosition(const std::string& method, const std::string& target, HttpResponder& responder);
+  void ServePosition(const std::string& method, const std::string& target,
+                     HttpResponder& responder);
 
  private:
   TorrentEngine& engine_;

@@ -39,7 +39,8 @@ Resolution Play(lt::add_torrent_params params, const std::string& base, TorrentE
 }
 
 Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::string& unread,
-                           const std::string& base, TorrentEngine& engine, const SelectOnly& selection = {}) {
+                           const std::string& base, TorrentEngine& engine,
+                           const SelectOnly& selection = {}) {
   if (!data) return Refuse(unread);
   lt::error_code ec;
   auto info = std::make_shared<lt::torrent_info>(lt::span<char const>(data->data(), static_cast<std::ptrdiff_t>(data->size())),
@@ -108,9 +109,10 @@ Resolution ResolveLink(const std::string& link, const Caller& caller, TorrentEng
     case LinkKind::kTorrentAddress:
       // One answer for every failure to fetch: whether a port is open, closed or off limits
       // is not told.
-      return PlayTorrentFile(FetchSmallFile(classified.address, kMaxTorrentFileBytes, caller.Rules()),
-                             "the .torrent address cannot be fetched", base, engine,
-                             ParseSelectOnly(classified.address));
+      return PlayTorrentFile(
+          FetchSmallFile(classified.address, kMaxTorrentFileBytes, caller.Rules()),
+          "the .torrent address cannot be fetched", base, engine,
+          ParseSelectOnly(classified.address));
     case LinkKind::kTorrentFile:
       if (caller.stranger) return Refuse(kNoLocalFiles);  // one inside a thunder link
       return PlayTorrentFile(ReadWholeFile(classified.address, kMaxTorrentFileBytes), "the .torrent file cannot be read",

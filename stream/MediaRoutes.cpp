@@ -15,9 +15,9 @@
 #include "media/MediaProbe.h"
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
-#include "stream/VideoFiles.h"
 #include "stream/JsonText.h"
 #include "stream/Links.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -169,7 +169,8 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
   const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
   entry->info = media::ProbeMedia(
-      SourceOf(hash, playable->file, playable->fileName, PieceReader::Kind::kProbe, late), &stopping_);
+      SourceOf(hash, playable->file, playable->fileName, PieceReader::Kind::kProbe, late),
+      &stopping_);
   if (entry->info.decision == media::Decision::kUnplayable && late())
     entry->info.reason = "the start and end of the video did not arrive within " +
                          std::to_string(kProbeLimit.count()) + " s";
@@ -187,7 +188,8 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   if (!entry) return {{}, "the stream ended before its video could be read"};
   // Subtitle files are wanted at once, ahead of the video, so the player finds them ready
   // (a season pack's, only those of this episode).
-  for (const SideSubtitle& side : SideSubtitles(hash, entry->file)) engine_.WantSideFile(hash, side.file.index);
+  for (const SideSubtitle& side : SideSubtitles(hash, entry->file))
+    engine_.WantSideFile(hash, side.file.index);
   switch (entry->info.decision) {
     case media::Decision::kPlayable:
       return resolved;
@@ -233,8 +235,8 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
   return true;
 }
 
-void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item, const std::string& query,
-                               HttpResponder& responder) {
+void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
+                               const std::string& query, HttpResponder& responder) {
   const auto entry = Probe(hash);
   if (!entry || entry->info.decision == media::Decision::kUnplayable) {
     responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
@@ -248,7 +250,8 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
   }
   // The sound in another language, when the film has one.
   const int audio = IndexIn(query, "audio");
-  if (audio != -1 && std::none_of(entry->info.streams.begin(), entry->info.streams.end(), [audio](const auto& s) {
+  if (audio != -1 &&
+      std::none_of(entry->info.streams.begin(), entry->info.streams.end(), [audio](const auto& s) {
         return s.index == audio && s.kind == media::StreamKind::kAudio;
       })) {
     responder.Send(404, "text/plain", "no such audio track\n");
@@ -265,10 +268,9 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
   auto conversion = std::make_shared<Conversion>();
-  const media::ByteSource source = SourceOf(hash, entry->file, entry->fileName, PieceReader::Kind::kPlayer,
-                                            [conversion, &responder] {
-                                              return conversion->stop.load() || responder.ClientGone();
-                                            });
+  const media::ByteSource source = SourceOf(
+      hash, entry->file, entry->fileName, PieceReader::Kind::kPlayer,
+      [conversion, &responder] { return conversion->stop.load() || responder.ClientGone(); });
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
   options.audioStream = audio;
@@ -324,7 +326,8 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
   if (hasText)
     for (const auto& track : media::ListEmbeddedSubtitles(
-             SourceOf(entry.hash, entry.file, entry.fileName, PieceReader::Kind::kProbe, nullptr), &stopping_)) {
+             SourceOf(entry.hash, entry.file, entry.fileName, PieceReader::Kind::kProbe, nullptr),
+             &stopping_)) {
       if (!track.isText) continue;
       Subtitle subtitle;
       subtitle.track = track.streamIndex;
@@ -338,7 +341,8 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   const auto chinese = [](const Subtitle& s) { return media::IsChinese(s.choice); };
   std::stable_partition(found.begin(), found.end(), chinese);
   std::stable_partition(shared.begin(), shared.end(), chinese);
-  found.insert(found.end(), std::make_move_iterator(shared.begin()), std::make_move_iterator(shared.end()));
+  found.insert(found.end(), std::make_move_iterator(shared.begin()),
+               std::make_move_iterator(shared.end()));
   std::lock_guard lock(entry.mutex);
   if (entry.listed) return;
   entry.subtitles = std::move(found);
@@ -465,8 +469,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
-            SourceOf(entry->hash, entry->file, entry->fileName, PieceReader::Kind::kProbe, nullptr), tracks,
-            &stopping_);
+            SourceOf(entry->hash, entry->file, entry->fileName, PieceReader::Kind::kProbe, nullptr),
+            tracks, &stopping_);
         std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {
@@ -488,7 +492,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
   return entry->inside == Inside::kRead;
 }
 
-std::vector<MediaRoutes::SideSubtitle> MediaRoutes::SideSubtitles(const std::string& hash, int video) {
+std::vector<MediaRoutes::SideSubtitle> MediaRoutes::SideSubtitles(const std::string& hash,
+                                                                  int video) {
   std::string videoPath;
   std::vector<std::string> videos, paths;
   std::vector<TorrentFile> subtitles;

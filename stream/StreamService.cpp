@@ -184,7 +184,8 @@ struct StreamService::Impl {
     }
     ByteRange range;
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
-    const std::string type = media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
+    const std::string type =
+        media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
     if (!SendRangeHead(responder, call.request.range, type, playable->size, range) ||
         responder.headOnly())
       return;
@@ -203,7 +204,8 @@ struct StreamService::Impl {
   // A page on the web can make a browser post a form to loopback; the browser says whose
   // page it is. Refused (answered 403) when it is another site's.
   bool RefuseOtherSite(const Call& call, HttpResponder& responder) const {
-    if (strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin)) return false;
+    if (strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
+      return false;
     responder.Send(403, "text/plain", "not from a page of another site\n");
     return true;
   }
@@ -266,7 +268,8 @@ struct StreamService::Impl {
   RelayTable relays;
   TorrentEngine engine;
   MediaRoutes media{engine, options.embeddedSubtitleWait};
-  FileRoutes files{engine, std::filesystem::path(options.cacheDir.empty() ? DefaultCacheDir() : options.cacheDir) /
+  FileRoutes files{engine, std::filesystem::path(options.cacheDir.empty() ? DefaultCacheDir()
+                                                                          : options.cacheDir) /
                                "watch-positions"};
   HttpServer server;
 };
@@ -284,7 +287,8 @@ const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
     {"/position/", "POST", kQuick, &Impl::ServePosition},
 };
 
-const StreamService::Impl::Route* StreamService::Impl::Find(const std::string& path, const std::string& method) {
+const StreamService::Impl::Route* StreamService::Impl::Find(const std::string& path,
+                                                            const std::string& method) {
   for (const Route& route : kRoutes)
     if (path.starts_with(route.prefix) && Fits(route, method)) return &route;
   return nullptr;
@@ -294,7 +298,8 @@ std::string StreamService::Impl::Allowed(const std::string& path) {
   std::string allowed;
   for (const Route& route : kRoutes)
     if (path.starts_with(route.prefix))
-      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method == "GET" ? "GET, HEAD" : route.method);
+      allowed += (allowed.empty() ? "" : ", ") +
+                 std::string(route.method == "GET" ? "GET, HEAD" : route.method);
   return allowed;
 }
 

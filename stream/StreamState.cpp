@@ -36,8 +36,9 @@ void UpdateDeadlines(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
   std::vector<ReaderWant> wants;
   for (const auto& [id, reader] : stream.readers)
-    wants.push_back(
-        {reader.piece, reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces, reader.file});
+    wants.push_back({reader.piece,
+                     reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces,
+                     reader.file});
   const std::vector<PieceDeadline> planned = PlanDeadlines(stream.pieces, stream.have, wants);
   DeadlineChange change = ChangeDeadlines(stream.deadlined, planned, wants, stream.have);
   if (restart && !change.restart) {
@@ -51,7 +52,8 @@ void UpdateDeadlines(Stream& stream, bool restart) {
     std::set<int> kept;
     for (const PieceDeadline& d : planned) kept.insert(d.piece);
     for (const int p : stream.deadlined)
-      if (!kept.contains(p)) stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
+      if (!kept.contains(p))
+        stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
     stream.deadlined.clear();
   }
   for (const int p : change.reset) {

@@ -47,12 +47,14 @@ std::vector<TorrentFile> FilesOf(const lt::torrent_info& info) {
   std::vector<TorrentFile> listed;
   const lt::file_storage& files = info.files();
   for (const lt::file_index_t f : files.file_range())
-    if (!files.pad_file_at(f)) listed.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
+    if (!files.pad_file_at(f))
+      listed.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
   return listed;
 }
 
 const TorrentFile* FileAt(const std::vector<TorrentFile>& files, int index) {
-  const auto it = std::find_if(files.begin(), files.end(), [index](const TorrentFile& f) { return f.index == index; });
+  const auto it = std::find_if(files.begin(), files.end(),
+                               [index](const TorrentFile& f) { return f.index == index; });
   return it == files.end() ? nullptr : &*it;
 }
 
@@ -94,7 +96,8 @@ std::vector<std::shared_ptr<Stream>> TorrentEngine::AllStreams() const {
   return streams;
 }
 
-TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params, const SelectOnly& selection) {
+TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params,
+                                          const SelectOnly& selection) {
   const std::string hash = KeyOf(params);
   if (hash.empty()) return {std::nullopt, "the link names no torrent"};
   {
@@ -236,12 +239,15 @@ TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
   {
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) return {std::nullopt, "the stream is not ready"};
-    if (file == stream->file) return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
+    if (file == stream->file)
+      return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
     const TorrentFile* chosen = FileAt(stream->files, file);
-    if (!chosen || !IsVideo(*chosen)) return {std::nullopt, "the torrent holds no video " + std::to_string(file)};
+    if (!chosen || !IsVideo(*chosen))
+      return {std::nullopt, "the torrent holds no video " + std::to_string(file)};
     video = *chosen;
   }
-  if (std::string room = MakeRoom(stream, video); !room.empty()) return {std::nullopt, std::move(room)};
+  if (std::string room = MakeRoom(stream, video); !room.empty())
+    return {std::nullopt, std::move(room)};
   std::lock_guard lock(stream->mutex);
   if (!stream->ready || stream->closed) return {std::nullopt, "the stream was stopped"};
   try {
@@ -253,8 +259,8 @@ TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
   return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
 }
 
-std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, PieceReader::Kind kind,
-                                                       int video) const {
+std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash,
+                                                       PieceReader::Kind kind, int video) const {
   const auto stream = Lookup(hash);
   if (!stream) return nullptr;
   FileSpan span;
@@ -275,8 +281,9 @@ std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, 
   }
 }
 
-TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin, std::int64_t end,
-                                           const Sink& sink, const std::function<bool()>& clientGone, int video) {
+TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin,
+                                           std::int64_t end, const Sink& sink,
+                                           const std::function<bool()>& clientGone, int video) {
   const auto reader = OpenReader(hash, PieceReader::Kind::kPlayer, video);
   return reader ? reader->Send(begin, end, sink, clientGone) : ReadEnd::kStopped;
 }
@@ -420,7 +427,8 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
     std::lock_guard lock(stream->mutex);
     chosen = *FileAt(stream->files, video);
   }
-  if (std::string room = MakeRoom(stream, chosen); !room.empty()) return Fail(stream, std::move(room));
+  if (std::string room = MakeRoom(stream, chosen); !room.empty())
+    return Fail(stream, std::move(room));
 
   const lt::torrent_status status = stream->handle.status(lt::torrent_handle::query_pieces);
   {
@@ -441,7 +449,8 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
 void TorrentEngine::StartFile(Stream& stream, int index, const std::vector<TorrentFile>& files) {
   const TorrentFile* file = FileAt(files, index);
   if (!file) return;
-  stream.span = {stream.fileOffsets[static_cast<std::size_t>(index)], file->size, stream.span.pieceLength};
+  stream.span = {stream.fileOffsets[static_cast<std::size_t>(index)], file->size,
+                 stream.span.pieceLength};
   stream.pieces = PiecesOf(stream.span, 0, stream.span.size);
   stream.fileName = AddressName(files, index);
   stream.file = index;
@@ -463,7 +472,8 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
   Forget(stream, true);
 }
 
-std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream, const TorrentFile& video) {
+std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream,
+                                    const TorrentFile& video) {
   const auto size = static_cast<std::uint64_t>(video.size);
   if (size > options_.cacheCapBytes)
     return "the video (" + Megabytes(size) + ") is larger than the cache (" +

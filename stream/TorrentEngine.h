@@ -44,7 +44,7 @@ class TorrentEngine {
     std::string hash;      // 40 hex digits, the stream's name in addresses
     std::string fileName;  // the name its address carries (see AddressName)
     std::int64_t size = 0;
-    int file = -1;         // the video's index among the torrent's files
+    int file = -1;  // the video's index among the torrent's files
   };
   struct Opened {
     std::optional<Playable> playable;

@@ -89,7 +89,8 @@ bool IsVideo(const TorrentFile& file) {
 
 SelectOnly ParseSelectOnly(std::string_view link) {
   SelectOnly selection;
-  for (std::size_t at = link.find("so="); at != std::string_view::npos; at = link.find("so=", at + 3)) {
+  for (std::size_t at = link.find("so="); at != std::string_view::npos;
+       at = link.find("so=", at + 3)) {
     if (at == 0 || (link[at - 1] != '?' && link[at - 1] != '&' && link[at - 1] != '#')) continue;
     std::string_view value = link.substr(at + 3);
     value = value.substr(0, value.find_first_of("&#"));
@@ -121,8 +122,9 @@ int ChooseVideo(const std::vector<TorrentFile>& files, const SelectOnly& selecti
   std::sort(videos.begin(), videos.end());
   // A range is looked up, never walked: "so=0-4000000000" costs no more than "so=0".
   for (const auto& [low, high] : selection.ranges) {
-    const auto first = std::lower_bound(videos.begin(), videos.end(), low,
-                                        [](int index, std::int64_t value) { return index < value; });
+    const auto first =
+        std::lower_bound(videos.begin(), videos.end(), low,
+                         [](int index, std::int64_t value) { return index < value; });
     if (first != videos.end() && *first <= high) return *first;
   }
   const TorrentFile* largest = nullptr;
@@ -168,8 +170,9 @@ std::string AddressName(const std::vector<TorrentFile>& files, int index) {
                                  [index](const TorrentFile& f) { return f.index == index; });
   if (file == files.end()) return {};
   const std::string_view name = FileNameOf(file->path);
-  const auto same = std::count_if(files.begin(), files.end(),
-                                  [name](const TorrentFile& f) { return FileNameOf(f.path) == name; });
+  const auto same = std::count_if(files.begin(), files.end(), [name](const TorrentFile& f) {
+    return FileNameOf(f.path) == name;
+  });
   return same == 1 ? std::string(name) : file->path;
 }
 

@@ -22,8 +22,8 @@ bool IsVideoName(const std::string& fileName);
 
 // One file of a torrent (pad files are never listed).
 struct TorrentFile {
-  int index = -1;     // its index among the torrent's files
-  std::string path;   // inside the torrent, "/" between folders
+  int index = -1;    // its index among the torrent's files
+  std::string path;  // inside the torrent, "/" between folders
   std::int64_t size = 0;
 };
 

@@ -33,7 +33,8 @@ bool IsHash(const std::string& text) {
 }
 
 std::int64_t Now() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
@@ -54,7 +55,8 @@ void WatchPositions::LoadOnce() const {
     int file = -1;
     Entry entry;
     WatchPosition& p = entry.position;
-    if (!(fields >> hash >> file >> p.seconds >> p.duration >> p.subtitleShift >> entry.changed)) continue;
+    if (!(fields >> hash >> file >> p.seconds >> p.duration >> p.subtitleShift >> entry.changed))
+      continue;
     if (!IsHash(hash) || file < 0 || !Within(p.seconds, 0, kMostSeconds) ||
         !Within(p.duration, 0, kMostSeconds) || !Within(p.subtitleShift, -kMostShift, kMostShift))
       continue;
@@ -111,7 +113,8 @@ bool WatchPositions::Put(const std::string& hash, int file, const WatchUpdate& u
     // Not the film just recorded, though others may share its second.
     auto oldest = entries_.end();
     for (auto it = entries_.begin(); it != entries_.end(); ++it)
-      if (it->first != changed && (oldest == entries_.end() || it->second.changed < oldest->second.changed))
+      if (it->first != changed &&
+          (oldest == entries_.end() || it->second.changed < oldest->second.changed))
         oldest = it;
     entries_.erase(oldest);
   }
