@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/Worker.h"
+#include "stream/AccessKey.h"
 #include "stream/StreamService.h"
 
 namespace morvane {
@@ -88,6 +89,14 @@ std::optional<HostPort> SplitHostPort(const std::string& hostPort) {
   return out;
 }
 
+ServiceAddress SplitServiceAddress(const std::string& setting) {
+  const auto slash = setting.find('/');
+  if (slash == std::string::npos) return {setting, {}};
+  std::string key = setting.substr(slash + 1);
+  while (key.ends_with('/')) key.pop_back();
+  return {setting.substr(0, slash), key};
+}
+
 bool IsLoopbackHost(const std::string& host) {
   if (host == "localhost" || host == "::1") return true;
   in_addr v4{};
@@ -115,8 +124,10 @@ bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout
 
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& own) {
-  const auto address = SplitHostPort(resolutionHost);
+  const ServiceAddress service = SplitServiceAddress(resolutionHost);
+  const auto address = SplitHostPort(service.hostPort);
   if (!address || !IsLoopbackHost(address->host)) return OwnServiceStart::NotLoopback;
+  if (!service.key.empty() && !stream::IsUsableKey(service.key)) return OwnServiceStart::Failed;
   // Two starts at once must not both find the port free.
   std::lock_guard lock(serviceMutex);
   if (SomethingAnswers(*address, kProbeTimeout)) return OwnServiceStart::AlreadyAnswering;
@@ -128,9 +139,10 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.dht = own.publicDiscovery;
   options.localPeerDiscovery = own.publicDiscovery;
   if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
-  auto service = std::make_unique<stream::StreamService>(std::move(options));
-  if (!service->Start()) return OwnServiceStart::Failed;
-  ownService = service.release();
+  options.accessKey = service.key;
+  auto started = std::make_unique<stream::StreamService>(std::move(options));
+  if (!started->Start()) return OwnServiceStart::Failed;
+  ownService = started.release();
   // The program ends through quick_exit, tests through exit: either way the service stops
   // before the libraries under it are torn down.
   std::at_quick_exit(StopOwnResolutionService);

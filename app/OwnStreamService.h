@@ -20,6 +20,15 @@ struct HostPort {
 // "host", "host:port" or "[v6]:port" as the resolution host setting holds it; nullopt for
 // an empty host or a port that is no number within 1-65535.
 std::optional<HostPort> SplitHostPort(const std::string& hostPort);
+
+// The resolution host setting may carry a keyed service's key as a path:
+// "192.168.1.20:47083/KEY" is the service at "192.168.1.20:47083" and its key "KEY".
+struct ServiceAddress {
+  std::string hostPort;
+  std::string key;  // "" when none
+  bool operator==(const ServiceAddress&) const = default;
+};
+ServiceAddress SplitServiceAddress(const std::string& setting);
 // 127.0.0.0/8, ::1 and "localhost".
 bool IsLoopbackHost(const std::string& host);
 // True when a TCP connection to the address opens within `timeout`.
@@ -29,7 +38,7 @@ enum class OwnServiceStart {
   NotLoopback,       // the setting names another machine: it is used as it is
   AlreadyAnswering,  // something serves the address already: it is used
   Started,           // the program's own service now answers there
-  Failed,            // the address could not be bound
+  Failed,            // the address could not be bound, or the key in the setting is unusable
 };
 
 struct OwnServiceOptions {
@@ -41,7 +50,8 @@ struct OwnServiceOptions {
   bool publicDiscovery = true;
 };
 
-// Decides and starts, waiting for the outcome. The service lives until the process ends;
+// Decides and starts, waiting for the outcome. A key in the setting is the own service's
+// key too, so the addresses the program asks for answer there as well. The service lives until the process ends;
 // a second call finds it answering.
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& options);

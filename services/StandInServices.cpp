@@ -19,11 +19,14 @@
 #include "services/ReleaseSigning.h"
 #include "services/Seeder.h"
 #include "services/SelfSignedCertificate.h"
+#include "services/PlayerEpisodes.h"
 #include "services/PlayerMedia.h"
+#include "services/PlayerResume.h"
 #include "services/StreamStatus.h"
 #include "services/Tracker.h"
 #include "update/Cipher.h"
 #include "update/UpdateSignature.h"
+#include "web/ResolutionContract.h"
 #include "web/Text.h"
 
 namespace morvane::services {
@@ -225,6 +228,10 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
   const std::string lower = LowerAscii(link);
   if (lower.rfind(kMagnet, 0) == 0) {
     const CatalogueEntry* e = catalogue.FindByHash(lower.substr(kMagnet.size(), 40));
+    if (e && std::filesystem::is_directory(e->mediaPath)) {  // a season pack: its largest video
+      const std::string video = LargestPackVideo(e->mediaPath);
+      return video.empty() ? "" : playerMedia(e->media + "/" + video);
+    }
     return e ? playerMedia(e->media) : "";
   }
   if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) {
@@ -240,13 +247,12 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
 void StandInServices::State::SetUpResolution() {
   resolution = std::make_unique<PlainHttpServer>(
       [this](const std::string&, const std::string& target) -> PlainResponse {
-        if (target.rfind("/xml.php?", 0) != 0) return {404, "text/plain", "not found\n"};
         // The link is the raw rest of the query, whatever characters it holds.
-        const auto at = target.find("url=");
-        const std::string link = at == std::string::npos ? "" : target.substr(at + 4);
-        const std::string address = Resolve(link);
+        const auto link = ResolutionLinkOf(target);
+        if (!link) return {404, "text/plain", "not found\n"};
+        const std::string address = Resolve(*link);
         return {200, "text/xml; charset=utf-8",
-                ResolutionAnswer(address.empty() ? "resp: no video for this link" : address)};
+                ResolutionAnswer(address.empty() ? "resp: no video for this link" : address, "webm")};
       },
       [this](const std::string& method, const std::string& target, int status) {
         Log(Service::Resolution, method, target, status);
@@ -260,6 +266,8 @@ void StandInServices::State::SetUpPlayer() {
   });
   RouteStreamStatus(s);
   RoutePlayerMedia(s);
+  RoutePlayerEpisodes(s);
+  RoutePlayerResume(s);
   s.Get("/api/play.jsp", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_content(LibraryPlayerPage(req.get_param_value("url"), "/media/lantern.webm"),
                     "text/html; charset=utf-8");

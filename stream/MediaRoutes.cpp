@@ -16,6 +16,8 @@
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
 #include "stream/JsonText.h"
+#include "stream/Links.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -61,6 +63,28 @@ double SecondsIn(const std::string& query, const std::string& key) {
   return 0;
 }
 
+// The value of `key` in a query as a whole number: -1 when absent, -2 when it is no number.
+int IndexIn(const std::string& query, const std::string& key) {
+  for (std::size_t at = 0; at < query.size();) {
+    const std::size_t end = std::min(query.find('&', at), query.size());
+    if (query.compare(at, key.size() + 1, key + "=") == 0) {
+      const char* first = query.data() + at + key.size() + 1;
+      int value = -1;
+      const auto [stop, error] = std::from_chars(first, query.data() + end, value);
+      return error == std::errc() && stop == query.data() + end && value >= 0 ? value : -2;
+    }
+    at = end + 1;
+  }
+  return -1;
+}
+
+// What a converted stream's address calls the video: its name without the extension.
+std::string ConvertedName(const std::string& fileName) {
+  std::string name = fileName;
+  if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+  return name + ".mp4";
+}
+
 std::string Seconds(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", value);
@@ -72,30 +96,18 @@ std::string LastPart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
-  if (size == 0) return true;
-  char line[24];
-  const int n = std::snprintf(line, sizeof line, "%zx\r\n", size);
-  return responder.SendBody(line, static_cast<std::size_t>(n)) && responder.SendBody(data, size) &&
-         responder.SendBody("\r\n", 2);
-}
-
 void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
               const HttpHeaders& extra = {}) {
-  // The player page that reads these comes from another origin.
-  HttpHeaders head{{"Content-Type", type},
-                   {"Content-Length", std::to_string(body.size())},
-                   {"Access-Control-Allow-Origin", "*"},
-                   {"Cache-Control", "no-store"}};
-  head.insert(head.end(), extra.begin(), extra.end());
-  if (!responder.SendHead(status, head) || responder.headOnly()) return;
-  responder.SendBody(body.data(), body.size());
+  HttpHeaders headers = NoStoreHeaders();
+  headers.insert(headers.end(), extra.begin(), extra.end());
+  responder.Send(status, type, body, headers);
 }
 
 }  // namespace
 
 struct MediaEntry {
   std::string hash;
+  int file = -1;  // the video's index in the torrent
   std::string fileName;
   std::int64_t size = 0;
   media::MediaInfo info;
@@ -119,10 +131,10 @@ MediaRoutes::~MediaRoutes() {
   for (InsideReader& worker : insideReaders_) worker.thread.join();
 }
 
-media::ByteSource MediaRoutes::SourceOf(const std::string& hash, const std::string& name,
+media::ByteSource MediaRoutes::SourceOf(const std::string& hash, int video, const std::string& name,
                                         PieceReader::Kind kind, std::function<bool()> stop) {
   // The reader lives as long as the source and its copies: as long as the media input.
-  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind);
+  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind, video);
   media::ByteSource source;
   source.name = name;
   if (!reader) return source;  // an empty source: nothing to read
@@ -146,16 +158,19 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   const auto playable = engine_.Find(hash);
   if (!playable) return nullptr;
   // A refusal is not kept: the reads may have failed for a reason that passes (a stall).
-  if (auto known = Known(hash); known && known->fileName == playable->fileName &&
+  if (auto known = Known(hash); known && known->file == playable->file &&
                                 known->info.decision != media::Decision::kUnplayable)
     return known;
   auto entry = std::make_shared<MediaEntry>();
   entry->hash = hash;
+  entry->file = playable->file;
   entry->fileName = playable->fileName;
   entry->size = playable->size;
   const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
   const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
-  entry->info = media::ProbeMedia(SourceOf(hash, playable->fileName, PieceReader::Kind::kProbe, late), &stopping_);
+  entry->info = media::ProbeMedia(
+      SourceOf(hash, playable->file, playable->fileName, PieceReader::Kind::kProbe, late),
+      &stopping_);
   if (entry->info.decision == media::Decision::kUnplayable && late())
     entry->info.reason = "the start and end of the video did not arrive within " +
                          std::to_string(kProbeLimit.count()) + " s";
@@ -171,31 +186,30 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   const std::string hash = rest.substr(0, rest.find('/'));
   const auto entry = Probe(hash);
   if (!entry) return {{}, "the stream ended before its video could be read"};
-  // Subtitle files are wanted at once, ahead of the video, so the player finds them ready.
-  for (const auto& side : engine_.SideFiles(hash))
-    if (media::SubtitleFormatFromName(side.path) != media::SubtitleFormat::kUnknown)
-      engine_.WantSideFile(hash, side.index);
+  // Subtitle files are wanted at once, ahead of the video, so the player finds them ready
+  // (a season pack's, only those of this episode).
+  for (const SideSubtitle& side : SideSubtitles(hash, entry->file))
+    engine_.WantSideFile(hash, side.file.index);
   switch (entry->info.decision) {
     case media::Decision::kPlayable:
       return resolved;
     case media::Decision::kUnplayable:
       return {{}, entry->info.reason};
-    default: {
-      std::string name = entry->fileName;
-      if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-      return {base + "/convert/" + hash + "/" + PercentEncode(name) + ".mp4", {}};
-    }
+    default:
+      return {base + "/convert/" + hash + "/" + AddressSegment(ConvertedName(entry->fileName)), {}};
   }
 }
 
-std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const {
+std::optional<std::string> MediaRoutes::MediaType(const std::string& hash, int file) const {
   const auto entry = Known(hash);
-  if (!entry || entry->info.decision != media::Decision::kPlayable || entry->info.mimeType.empty())
+  if (!entry || entry->file != file || entry->info.decision != media::Decision::kPlayable ||
+      entry->info.mimeType.empty())
     return std::nullopt;
   return entry->info.mimeType;
 }
 
-bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
+bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
+                         const std::string& keyPath) {
   const std::string& target = request.target;
   const bool convert = target.starts_with("/convert/");
   if (!convert && !target.starts_with("/subs/")) return false;
@@ -207,51 +221,64 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
   const std::string hash = rest.substr(0, slash);
   const std::string item = slash == std::string::npos ? "" : rest.substr(slash + 1);
   if (convert) {
-    ServeConvert(hash, query, responder);
+    ServeConvert(hash, item, query, responder);
     return true;
   }
   const auto entry = Probe(hash);
   if (!entry) {
     SendText(responder, 404, "text/plain", "no such stream\n");
   } else if (item == "list.json") {
-    ServeList(entry, responder);
+    ServeList(entry, keyPath, responder);
   } else {
     ServeSubtitle(entry, item, query, responder);
   }
   return true;
 }
 
-void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query,
-                               HttpResponder& responder) {
+void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
+                               const std::string& query, HttpResponder& responder) {
   const auto entry = Probe(hash);
   if (!entry || entry->info.decision == media::Decision::kUnplayable) {
     responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
     return;
   }
-  HttpHeaders head{{"Content-Type", "video/mp4"},
-                         {"Transfer-Encoding", "chunked"},
-                         {"Accept-Ranges", "none"},
-                         {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
-                         {"Cache-Control", "no-store"},
-                         {"Access-Control-Allow-Origin", "*"},
-                         {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}};
+  // The address of another video of the torrent (one played before a switch) converts
+  // nothing: it would be this video under that one's name.
+  if (PercentDecode(item) != ConvertedName(entry->fileName)) {
+    responder.Send(404, "text/plain", "not the video this stream plays\n");
+    return;
+  }
+  // The sound in another language, when the film has one.
+  const int audio = IndexIn(query, "audio");
+  if (audio != -1 &&
+      std::none_of(entry->info.streams.begin(), entry->info.streams.end(), [audio](const auto& s) {
+        return s.index == audio && s.kind == media::StreamKind::kAudio;
+      })) {
+    responder.Send(404, "text/plain", "no such audio track\n");
+    return;
+  }
+  HttpHeaders head = NoStoreHeaders();
+  head.insert(head.end(), {{"Content-Type", "video/mp4"},
+                           {"Accept-Ranges", "none"},
+                           {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
+                           {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}});
   if (responder.headOnly()) {
-    responder.SendHead(200, head);
+    responder.StartChunks(200, head);
     return;
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
   auto conversion = std::make_shared<Conversion>();
-  const media::ByteSource source = SourceOf(hash, entry->fileName, PieceReader::Kind::kPlayer,
-                                            [conversion, &responder] {
-                                              return conversion->stop.load() || responder.ClientGone();
-                                            });
+  const media::ByteSource source = SourceOf(
+      hash, entry->file, entry->fileName, PieceReader::Kind::kPlayer,
+      [conversion, &responder] { return conversion->stop.load() || responder.ClientGone(); });
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
+  options.audioStream = audio;
   bool headSent = false;
   options.onStart = [&](const media::ConvertStart& start) {
     // Where in the film the output begins: the key frame at or before the time asked for.
     head.emplace_back("X-Start-Seconds", Seconds(std::max(0.0, start.startSeconds)));
-    headSent = responder.SendHead(200, head);
+    headSent = responder.StartChunks(200, head);
   };
   media::Converter converter(source, options);
   {
@@ -265,7 +292,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   }
   if (stopping_) converter.Cancel();
   const media::ConvertResult result = converter.Run([&](const char* data, std::size_t size) {
-    return headSent && !conversion->stop.load() && SendChunk(responder, data, size);
+    return headSent && !conversion->stop.load() && responder.SendChunk(data, size);
   });
   {
     std::lock_guard lock(entry->mutex);
@@ -273,7 +300,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
     if (entry->conversion == conversion) entry->conversion.reset();
   }
   if (result.ok) {
-    responder.SendBody("0\r\n\r\n", 5);
+    responder.EndChunks();
   } else if (!headSent && !responder.headSent()) {
     responder.Send(500, "text/plain", "resp: " + result.error + "\n");
   }
@@ -285,20 +312,22 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
     std::lock_guard lock(entry.mutex);
     if (entry.listed) return;  // the tracks inside would be read from the file again
   }
-  std::vector<Subtitle> found;
-  for (const auto& side : engine_.SideFiles(entry.hash)) {
-    if (media::SubtitleFormatFromName(side.path) == media::SubtitleFormat::kUnknown) continue;
+  // This film's own subtitles (beside it by its name, or inside it), then those of a season
+  // pack named for no episode.
+  std::vector<Subtitle> found, shared;
+  for (const SideSubtitle& side : SideSubtitles(entry.hash, entry.file)) {
     Subtitle subtitle;
-    subtitle.file = side.index;
-    subtitle.name = side.path;
-    subtitle.choice.label = LastPart(side.path);
-    found.push_back(std::move(subtitle));
+    subtitle.file = side.file.index;
+    subtitle.name = side.file.path;
+    subtitle.choice.label = LastPart(side.file.path);
+    (side.fit == media::SubtitleFit::kOwn ? found : shared).push_back(std::move(subtitle));
   }
   bool hasText = false;
   for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
   if (hasText)
     for (const auto& track : media::ListEmbeddedSubtitles(
-             SourceOf(entry.hash, entry.fileName, PieceReader::Kind::kProbe, nullptr), &stopping_)) {
+             SourceOf(entry.hash, entry.file, entry.fileName, PieceReader::Kind::kProbe, nullptr),
+             &stopping_)) {
       if (!track.isText) continue;
       Subtitle subtitle;
       subtitle.track = track.streamIndex;
@@ -309,15 +338,19 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
       found.push_back(std::move(subtitle));
     }
   // Chinese first, the order found kept otherwise (the order OrderSubtitles gives).
-  std::stable_partition(found.begin(), found.end(),
-                        [](const Subtitle& s) { return media::IsChinese(s.choice); });
+  const auto chinese = [](const Subtitle& s) { return media::IsChinese(s.choice); };
+  std::stable_partition(found.begin(), found.end(), chinese);
+  std::stable_partition(shared.begin(), shared.end(), chinese);
+  found.insert(found.end(), std::make_move_iterator(shared.begin()),
+               std::make_move_iterator(shared.end()));
   std::lock_guard lock(entry.mutex);
   if (entry.listed) return;
   entry.subtitles = std::move(found);
   entry.listed = true;
 }
 
-void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder) {
+void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                            HttpResponder& responder) {
   ListSubtitles(*entry);
   const bool converted = entry->info.decision != media::Decision::kPlayable &&
                          entry->info.decision != media::Decision::kUnplayable;
@@ -329,12 +362,23 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpRespon
     for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
       const Subtitle& s = entry->subtitles[i];
       json += (i ? ",{" : "{") + std::string("\"src\":") +
-              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              JsonText(keyPath + "/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
               ",\"label\":" + JsonText(s.choice.label) +
               ",\"language\":" + JsonText(s.choice.language) +
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
               ",\"default\":" + (i == 0 ? "true" : "false") + "}";
     }
+  }
+  // The sound tracks, for a film in several languages: /convert/...?audio=INDEX plays one.
+  json += "],\"audio\":[";
+  bool first = true;
+  for (const media::StreamInfo& s : entry->info.streams) {
+    if (s.kind != media::StreamKind::kAudio) continue;
+    json += (first ? "{" : ",{") + std::string("\"index\":") + std::to_string(s.index) +
+            ",\"title\":" + JsonText(s.title) + ",\"language\":" + JsonText(s.language) +
+            ",\"codec\":" + JsonText(s.codec) + ",\"channels\":" + std::to_string(s.channels) +
+            ",\"default\":" + (s.index == entry->info.audioStream ? "true" : "false") + "}";
+    first = false;
   }
   SendText(responder, 200, "application/json", json + "]}\n");
 }
@@ -355,11 +399,11 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   std::string vtt = wanted.webVtt;
   if (vtt.empty()) {
-    const auto gone = [&responder] { return responder.ClientGone(); };
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
     media::SubtitleConversion made;
     if (wanted.file >= 0) {
       const auto bytes = engine_.ReadSideFile(entry->hash, wanted.file, kMaxSubtitleBytes, gone);
-      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
+      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name, gone);
       else made.error = "the subtitle file did not arrive";
     } else {
       // Its cues are spread through the whole file: it is read once the download is done.
@@ -396,9 +440,12 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   // On the time line of a converted stream that starts later in the film.
   const double start = SecondsIn(query, "start");
-  if (start > 0)
-    vtt = media::WriteWebVtt(
-        media::ShiftCues(media::ParseSubRip(vtt), static_cast<std::int64_t>(std::llround(start * 1000))));
+  if (start > 0) {
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
+    const std::vector<media::Cue> cues = media::ParseSubRip(vtt, gone);
+    if (gone()) return;
+    vtt = media::WriteWebVtt(media::ShiftCues(cues, static_cast<std::int64_t>(std::llround(start * 1000))));
+  }
   SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
 }
 
@@ -422,7 +469,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
-            SourceOf(entry->hash, entry->fileName, PieceReader::Kind::kProbe, nullptr), tracks, &stopping_);
+            SourceOf(entry->hash, entry->file, entry->fileName, PieceReader::Kind::kProbe, nullptr),
+            tracks, &stopping_);
         std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {
@@ -442,6 +490,25 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
   entry->insideRead.wait_for(lock, embeddedWait_,
                              [&] { return entry->inside == Inside::kRead || stopping_; });
   return entry->inside == Inside::kRead;
+}
+
+std::vector<MediaRoutes::SideSubtitle> MediaRoutes::SideSubtitles(const std::string& hash,
+                                                                  int video) {
+  std::string videoPath;
+  std::vector<std::string> videos, paths;
+  std::vector<TorrentFile> subtitles;
+  for (const TorrentFile& file : engine_.Files(hash)) {
+    if (IsVideo(file)) videos.push_back(file.path);
+    if (file.index == video) videoPath = file.path;
+    if (media::SubtitleFormatFromName(file.path) != media::SubtitleFormat::kUnknown) {
+      subtitles.push_back(file);
+      paths.push_back(file.path);
+    }
+  }
+  std::vector<SideSubtitle> matched;
+  for (const media::SubtitleMatch& match : media::SubtitlesForVideo(videoPath, videos, paths))
+    matched.push_back({subtitles[match.position], match.fit});
+  return matched;
 }
 
 void MediaRoutes::Stop() {

@@ -3,10 +3,12 @@
 // probes the chosen file through the piece-waiting reader, points the player at a fragmented
 // MP4 made on the fly when needed, and serves the torrent's subtitles as WebVTT.
 //
-//   GET /convert/HASH/NAME.mp4?start=S   the video from S seconds on, as fragmented MP4
-//                                         (chunked; X-Content-Duration: the film's length)
-//   GET /subs/HASH/list.json             the film's length, whether it is converted, and its
-//                                         subtitles in the order the player lists them
+//   GET /convert/HASH/NAME.mp4?start=S[&audio=N]   the video from S seconds on, as fragmented
+//                                         MP4 with sound track N (chunked; X-Content-Duration:
+//                                         the film's length)
+//   GET /subs/HASH/list.json             the film's length, whether it is converted, its
+//                                         subtitles in the order the player lists them and
+//                                         its sound tracks
 //   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
 //                                         stream started at S; 503 with Retry-After while
 //                                         a track inside the video waits for the download
@@ -22,9 +24,10 @@
 #include <vector>
 
 #include "media/ByteSource.h"
-#include "stream/HttpServer.h"
+#include "media/SubtitleOrder.h"
 #include "stream/LinkResolver.h"
 #include "stream/TorrentEngine.h"
+#include "web/HttpServer.h"
 
 namespace morvane::stream {
 
@@ -43,11 +46,13 @@ class MediaRoutes {
   // refusal with the reason when nothing can play it. Other answers pass unchanged.
   Resolution Decide(Resolution resolved, const std::string& base);
 
-  // Answers /convert/ and /subs/ requests; false when the target is not one of them.
-  bool Answer(const HttpRequest& request, HttpResponder& responder);
+  // Answers /convert/ and /subs/ requests; false when the target is not one of them. The
+  // target comes without the service's key; `keyPath` ("/KEY", or "") goes before the
+  // addresses answered.
+  bool Answer(const HttpRequest& request, HttpResponder& responder, const std::string& keyPath = {});
 
-  // What a stream served as it stands is sent as, when its probe said.
-  std::optional<std::string> MediaType(const std::string& hash) const;
+  // What video `file` of a stream served as it stands is sent as, when its probe said.
+  std::optional<std::string> MediaType(const std::string& hash, int file) const;
 
   // Cancels every conversion; reads blocked in the engine end with its EndReaders.
   void Stop();
@@ -55,14 +60,23 @@ class MediaRoutes {
  private:
   std::shared_ptr<MediaEntry> Probe(const std::string& hash);
   std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
-  // The stream's video as a byte source read by a reader of `kind`; `stop` ends its waits.
-  media::ByteSource SourceOf(const std::string& hash, const std::string& name, PieceReader::Kind kind,
-                             std::function<bool()> stop);
-  void ServeConvert(const std::string& hash, const std::string& query, HttpResponder& responder);
-  void ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder);
+  // Video `video` of the stream as a byte source read by a reader of `kind`; `stop` ends its
+  // waits.
+  media::ByteSource SourceOf(const std::string& hash, int video, const std::string& name,
+                             PieceReader::Kind kind, std::function<bool()> stop);
+  void ServeConvert(const std::string& hash, const std::string& item, const std::string& query,
+                    HttpResponder& responder);
+  void ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                 HttpResponder& responder);
   void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
                      const std::string& query, HttpResponder& responder);
   void ListSubtitles(MediaEntry& entry);
+  // The subtitle files of the torrent that go with video `video` (see SubtitlesForVideo).
+  struct SideSubtitle {
+    TorrentFile file;
+    media::SubtitleFit fit;
+  };
+  std::vector<SideSubtitle> SideSubtitles(const std::string& hash, int video);
   // Once the whole video is in: reads its text tracks in one pass (started by the first
   // asker), waiting for them at most the embedded wait; true once they are read.
   bool AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry);

@@ -22,6 +22,10 @@ constexpr int kMaxWindowPieces = 16;
 // What a probe that reads on from the piece before gets ahead of it.
 constexpr std::int64_t kProbeRunBytes = 256 << 10;
 
+PieceRange FileOf(const ReaderWant& reader, const PieceRange& video) {
+  return reader.file.last >= reader.file.first ? reader.file : video;
+}
+
 bool Held(const std::vector<bool>& have, int piece) {
   return piece >= 0 && static_cast<std::size_t>(piece) < have.size() && have[static_cast<std::size_t>(piece)];
 }
@@ -43,11 +47,12 @@ std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<boo
   std::map<int, PieceWant> wanted;
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
-    if (from < video.first || from > video.last) continue;
+    const PieceRange file = FileOf(reader, video);
+    if (from < file.first || from > file.last) continue;
     int window = reader.window;
     for (const ReaderWant& other : readers)
       if (other.piece > from) window = std::min(window, other.piece - from);
-    for (int i = 0; i < window && from + i <= video.last; ++i) {
+    for (int i = 0; i < window && from + i <= file.last; ++i) {
       const int piece = from + i;
       if (Held(have, piece)) continue;
       const PieceWant mine{piece, i * kDeadlineStepMs, i < kOrderedPieces ? kTopPriority - i : 0};

@@ -44,6 +44,9 @@ struct ReaderWant {
   // where a demuxer asks and jumps (an MP4's index at the end), so that nothing it will not
   // read is queued at the peers ahead of where it jumps.
   int window = 1;
+  // The pieces of the file it reads: the video, or another video of the torrent (read by a
+  // player from before a switch); empty: the video's.
+  PieceRange file;
 };
 
 struct PieceWant {
@@ -55,10 +58,10 @@ struct PieceWant {
 };
 
 // The pieces the readers need: each reader's window from the piece it needs next (held
-// pieces left out), cut where another reader's next piece lies ahead of it, so that reader's
-// pieces keep the nearer deadlines it gave them (a player reading ahead must not push back
-// the index it reads at the end of the file). A piece in two windows keeps the nearer
-// deadline and the higher priority. With `warmEnd` pieces (readers came, the background
+// pieces left out, none past the end of its file), cut where another reader's next piece
+// lies ahead of it, so that reader's pieces keep the nearer deadlines it gave them (a player
+// reading ahead must not push back the index it reads at the end of the file). A piece in
+// two windows keeps the nearer deadline and the higher priority. With `warmEnd` pieces (readers came, the background
 // has not started), also pieces neither held nor in a window, at the lowest priorities and
 // without deadlines: the video's last `warmEnd` pieces while they are missing, where most
 // demuxers look after the head (an MP4's index, Matroska's tags), and the first missing

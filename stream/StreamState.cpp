@@ -9,6 +9,20 @@ namespace lt = libtorrent;
 
 namespace morvane::stream {
 
+namespace {
+
+// What a piece goes back to when its deadline goes: what PiecePriorities gives it. A piece of
+// another video than the one that plays (read from before a switch) is fetched only while
+// a reader wants it.
+lt::download_priority_t PriorityWithoutDeadline(const Stream& stream, int piece) {
+  for (const PieceRange& side : stream.sidePieces)
+    if (piece >= side.first && piece <= side.last) return lt::top_priority;
+  const bool video = piece >= stream.pieces.first && piece <= stream.pieces.last;
+  return stream.background && video ? lt::default_priority : lt::dont_download;
+}
+
+}  // namespace
+
 std::int64_t Stream::MissingBytes() const {
   std::int64_t missing = 0;
   for (int p = pieces.first; p <= pieces.last; ++p) {
@@ -23,21 +37,21 @@ void UpdateWants(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
   std::vector<ReaderWant> readers;
   for (const auto& [id, reader] : stream.readers)
-    readers.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength)
-                                                   : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength)});
+    readers.push_back({reader.piece,
+                       reader.player ? WindowPieces(stream.span.pieceLength)
+                                     : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength),
+                       reader.file});
   // As many pieces of the end as a probe reading on asks for at once.
   const int warmEnd = !stream.background && stream.arrivals > 0 ? ProbeWindowPieces(true, stream.span.pieceLength) : 0;
   const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd);
   PlanChange change = ChangePlan(stream.wanted, planned, readers, stream.have);
   if (restart && !change.restart) change = {true, {}, planned, {}};
-  // Not wanted by a reader, a piece of the video has the background's priority, or none
-  // before it.
-  const lt::download_priority_t base = stream.background ? lt::default_priority : lt::dont_download;
-  // A piece with a deadline but no priority of its own: never 0, which would make
-  // libtorrent drop its deadline.
-  const lt::download_priority_t deadlineBase = stream.background ? lt::default_priority : lt::low_priority;
+  // A piece with a deadline but no priority of its own: what it has anyway, never 0, which
+  // would make libtorrent drop its deadline.
   const auto priorityOf = [&](const PieceWant& want) {
-    return want.priority > 0 ? lt::download_priority_t{static_cast<std::uint8_t>(want.priority)} : deadlineBase;
+    if (want.priority > 0) return lt::download_priority_t{static_cast<std::uint8_t>(want.priority)};
+    const lt::download_priority_t anyway = PriorityWithoutDeadline(stream, want.piece);
+    return anyway == lt::dont_download ? lt::low_priority : anyway;
   };
   const auto give = [&](const PieceWant& want) {
     const lt::piece_index_t piece{want.piece};
@@ -58,12 +72,13 @@ void UpdateWants(Stream& stream, bool restart) {
     std::set<int> kept;
     for (const PieceWant& want : planned) kept.insert(want.piece);
     for (const auto& [piece, want] : stream.wanted)
-      if (!kept.contains(piece)) stream.handle.piece_priority(lt::piece_index_t{piece}, base);
+      if (!kept.contains(piece))
+        stream.handle.piece_priority(lt::piece_index_t{piece}, PriorityWithoutDeadline(stream, piece));
     stream.wanted.clear();
   }
   for (const int piece : change.drop) {
     if (stream.wanted[piece].deadline) stream.handle.reset_piece_deadline(lt::piece_index_t{piece});
-    stream.handle.piece_priority(lt::piece_index_t{piece}, base);
+    stream.handle.piece_priority(lt::piece_index_t{piece}, PriorityWithoutDeadline(stream, piece));
     stream.wanted.erase(piece);
   }
   for (const PieceWant& want : change.add) give(want);

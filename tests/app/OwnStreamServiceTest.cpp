@@ -49,6 +49,17 @@ TEST(OwnStreamServiceTest, SplitsTheResolutionHostSetting) {
   }
 }
 
+TEST(OwnStreamServiceTest, TheSettingMayCarryAKeyedServicesKey) {
+  const std::pair<const char*, ServiceAddress> cases[] = {
+      {"192.168.1.20:47083/0123456789abcdef", {"192.168.1.20:47083", "0123456789abcdef"}},
+      {"192.168.1.20:47083/0123456789abcdef/", {"192.168.1.20:47083", "0123456789abcdef"}},
+      {"127.0.0.1:47083", {"127.0.0.1:47083", ""}},
+      {"[::1]:9000/key-of-sixteen-chars", {"[::1]:9000", "key-of-sixteen-chars"}},
+      {"media.example.org/", {"media.example.org", ""}},
+  };
+  for (const auto& [setting, split] : cases) EXPECT_EQ(SplitServiceAddress(setting), split) << setting;
+}
+
 TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
   const std::pair<const char*, bool> cases[] = {
       {"127.0.0.1", true},    {"127.8.9.10", true},
@@ -90,6 +101,20 @@ TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
             std::string::npos);
   // A second start finds it answering.
   EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+}
+
+TEST(OwnStreamServiceTest, AKeyInTheSettingIsTheOwnServicesKeyToo) {
+  testing::LocalServer closed;
+  closed.Start();
+  const std::string host = closed.host();
+  closed.Stop();
+  const std::string key = "0123456789abcdef0123456789abcdef";
+  EXPECT_EQ(StartOwnResolutionService(host + "/short", Offline()), OwnServiceStart::Failed);
+  ASSERT_EQ(StartOwnResolutionService(host + "/" + key, Offline()), OwnServiceStart::Started);
+  // The program's request as it stands: the addresses answered carry the key as well.
+  EXPECT_NE(FetchPageBytes("http://" + host + "/" + key + "/xml.php?url=ftp://h.example/v.mkv")
+                .find("<file>http://" + host + "/" + key + "/relay/1/v.mkv</file>"),
+            std::string::npos);
 }
 
 TEST(OwnStreamServiceTest, TakesTheAddressOnceWhatAnsweredThereIsGone) {

@@ -1,8 +1,9 @@
 // Subtitle files and Matroska subtitle tracks to WebVTT; the character set found; Chinese
-// subtitles listed first.
+// subtitles listed first; the subtitles of a season pack offered with their own episode.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,56 @@ TEST(SubtitleFileTest, ConvertsToCleanWebVtt) {
   }
   EXPECT_FALSE(ConvertSubtitleFile("not subtitles at all", "a.srt").ok);
   EXPECT_FALSE(ConvertSubtitleFile(std::string("\x00\xff\x10", 3), "a.ass").ok);
+}
+
+// Markup a hostile or broken file repeats without end: each kind once made the work grow with
+// the square of the text (over two minutes for 8 MB), running on after the asker left. The
+// bound is far above the linear work and far below the quadratic.
+TEST(SubtitleFileTest, WorkGrowsLinearlyWithAnyText) {
+  constexpr std::size_t kSize = 8 << 20;
+  const auto repeated = [&](std::string_view piece) {
+    std::string text;
+    text.reserve(kSize + piece.size());
+    while (text.size() < kSize) text += piece;
+    return text;
+  };
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string body;
+  } cases[] = {
+      {"override openers that never close", "a.srt", repeated("{\\")},
+      {"tags that never close", "a.srt", repeated("<")},
+      {"tag openers before one distant close", "a.srt", repeated("<") + ">"},
+      {"line breaks without end", "a.ass", repeated("a\\N")},
+      {"SubStation openers that never close", "a.ass", repeated("{")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool substation = c.name.ends_with(".ass");
+    const std::string file =
+        substation ? "[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default," + c.body + "\n"
+                   : "1\n00:00:01,000 --> 00:00:02,000\nx" + c.body + "\n";
+    const auto started = std::chrono::steady_clock::now();
+    const SubtitleConversion converted = ConvertSubtitleFile(file, c.name);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(converted.ok) << converted.error;
+  }
+}
+
+TEST(SubtitleFileTest, AStoppedOrOversizedConversionFails) {
+  std::string many;
+  for (int i = 0; i < 20000; ++i) many += "1\n00:00:01,000 --> 00:00:02,000\ntext\n\n";
+  int asked = 0;
+  const SubtitleConversion stopped = ConvertSubtitleFile(many, "a.srt", [&] { return ++asked > 3; });
+  EXPECT_FALSE(stopped.ok) << "a cut-short file is no conversion";
+  EXPECT_EQ(stopped.error, "the conversion was stopped");
+  EXPECT_LE(asked, 6) << "it ends soon after being told";
+  EXPECT_TRUE(ConvertSubtitleFile(many, "a.srt", [] { return false; }).ok);
+
+  const SubtitleConversion huge = ConvertSubtitleFile(std::string(kMaxSubtitleFileBytes + 1, 'x'), "a.srt");
+  EXPECT_FALSE(huge.ok);
+  EXPECT_EQ(huge.error, "the subtitle file is too large");
 }
 
 TEST(SubtitleFileTest, CuesFollowAStreamStartedLater) {
@@ -147,6 +198,43 @@ TEST(SubtitleOrderTest, ChineseFirstByTagOrName) {
   EXPECT_EQ(labels, (std::vector<std::string>{"Movie.chs.srt", "Movie.zh-Hans.ass", "简体中文.srt", "Track 3",
                                               "Mandarin", "Movie.sc.srt", "Movie.eng.srt", "English",
                                               "Chinatown.srt", "Chinese-looking name"}));
+}
+
+TEST(SubtitleOrderTest, EachEpisodeGetsItsOwnSubtitlesThenTheSharedOnes) {
+  const std::vector<std::string> videos = {"Show/Show.S01E1.mp4", "Show/Show.S01E2.mp4",
+                                           "Show/Show.S01E10.mp4", "Show/Sample/Show.S01E2.sample.mp4"};
+  const std::vector<std::string> subtitles = {
+      "Show/Show.S01E1.srt",               // 0: E1's by name, not E10's
+      "Show/Show.S01E10.chs.srt",          // 1: E10's by name, not E1's
+      "Show/Subs/Show.S01E2/2_English.srt",  // 2: in a folder named after E2
+      "Show/E02.zh.ass",                   // 3: E2's by its number alone
+      "Show/Fonts and notes.srt",          // 4: nobody's: offered with all
+      "Show/S02E01.srt",                   // 5: an episode the pack does not hold: nobody's
+  };
+  const struct {
+    const char* video;
+    std::vector<std::size_t> own, shared;
+  } cases[] = {
+      {"Show/Show.S01E1.mp4", {0}, {4}},
+      {"Show/Show.S01E2.mp4", {2, 3}, {4}},
+      {"Show/Show.S01E10.mp4", {1}, {4}},
+      // The sample shares E2's number: what E2 has by number alone goes with it too, what
+      // is named after E2 does not.
+      {"Show/Sample/Show.S01E2.sample.mp4", {3}, {4}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> own, shared;
+    for (const SubtitleMatch& m : SubtitlesForVideo(c.video, videos, subtitles))
+      (m.fit == SubtitleFit::kOwn ? own : shared).push_back(m.position);
+    EXPECT_EQ(own, c.own) << c.video;
+    EXPECT_EQ(shared, c.shared) << c.video;
+  }
+  // A film alone in its torrent takes every subtitle, named for it or not, in order.
+  const auto alone = SubtitlesForVideo("Film.mkv", {"Film.mkv"}, {"Other.S01E01.srt", "Film.chs.srt"});
+  ASSERT_EQ(alone.size(), 2u);
+  EXPECT_EQ(alone[0].position, 0u);
+  EXPECT_EQ(alone[1].position, 1u);
+  EXPECT_EQ(alone[0].fit, SubtitleFit::kOwn);
 }
 
 }  // namespace

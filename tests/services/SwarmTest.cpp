@@ -196,12 +196,45 @@ TEST_F(SwarmTest, MagnetDownloadKeepsToTheSeedersUploadCap) {
   EXPECT_GE(took, capped / 2) << "took " << took.count() << " ms";
 }
 
+// The season pack: one torrent of the folder's files under the catalogue's name, seeded
+// from the folder as it is.
+TEST_F(SwarmTest, TheSeasonPackDownloadsWholeFromTheSeeder) {
+  const auto services = StartServices(0);
+  ASSERT_TRUE(services);
+  const Catalogue catalogue = Catalogue::Load(MORVANE_SERVICES_DATA_DIR "/catalogue",
+                                              MORVANE_SERVICES_DATA_DIR "/media", MORVANE_GENERATED_MEDIA_DIR);
+  const CatalogueEntry* pack = nullptr;
+  for (const auto& e : catalogue.entries())
+    if (e.media == "lighthouse-s01") pack = &e;
+  ASSERT_NE(pack, nullptr) << "no season pack: scripts/make-media.sh makes it";
+  const std::vector<std::string> files = PackFiles(pack->mediaPath);
+  ASSERT_EQ(files.size(), 9u);
+  EXPECT_EQ(LargestPackVideo(pack->mediaPath), "The.Lighthouse.S01E01.1080p.mp4");
+
+  httplib::Client publisher("127.0.0.1", services->Port(Service::Publisher));
+  const auto answer = publisher.Get("/torrents/" + pack->hash + ".torrent");
+  ASSERT_TRUE(answer);
+  lt::add_torrent_params params;
+  params.ti = std::make_shared<lt::torrent_info>(
+      lt::span<const char>(answer->body.data(), static_cast<long>(answer->body.size())), lt::from_span);
+  ASSERT_EQ(params.ti->num_files(), static_cast<int>(files.size()));
+  EXPECT_EQ(params.ti->name(), pack->name);
+  testing::ScratchFolder folder;
+  ASSERT_GT(Download(std::move(params), folder.path()).count(), 0);
+  for (const std::string& file : files)
+    EXPECT_TRUE(ReadAll(folder.path() + "/" + pack->name + "/" + file) == ReadAll(pack->mediaPath + "/" + file))
+        << file;
+}
+
 TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
   const std::string hash(40, 'a');
   testing::LocalServer streaming;
-  streaming.server().Get("/status/" + hash, [](const httplib::Request&, httplib::Response& res) {
+  const auto status = [](const httplib::Request&, httplib::Response& res) {
     res.set_content("{\"peers\":1,\"downloadRate\":2048}", "application/json");
-  });
+  };
+  streaming.server().Get("/status/" + hash, status);
+  // A keyed service's addresses begin with its key.
+  streaming.server().Get("/key-of-the-service/status/" + hash, status);
   streaming.Start();
   testing::LocalServer player;
   RouteStreamStatus(player.server());
@@ -216,9 +249,15 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
     std::string service;
     std::string hash;
     int status;
+    std::string key = {};
   };
   const Case cases[] = {
       {streaming.host(), hash, 200},
+      {streaming.host(), hash, 200, "key-of-the-service"},
+      {streaming.host(), hash, 404, "another-key"},
+      {streaming.host(), hash, 400, "../status"},
+      {streaming.host(), hash, 400, "a/b"},
+      {streaming.host(), hash, 400, "a?b"},
       {streaming.host(), std::string(40, 'b'), 404},
       {streaming.host(), std::string(64, 'c'), 404},
       {nobody, hash, 502},
@@ -231,9 +270,10 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
       {streaming.host(), std::string(40, 'g'), 400},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.service + " " + c.hash);
-    const auto answer =
-        client.Get("/stream-status", httplib::Params{{"service", c.service}, {"hash", c.hash}}, {});
+    SCOPED_TRACE(c.service + " " + c.hash + " " + c.key);
+    httplib::Params params{{"service", c.service}, {"hash", c.hash}};
+    if (!c.key.empty()) params.emplace("key", c.key);
+    const auto answer = client.Get("/stream-status", params, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status);
     if (c.status == 200) {

@@ -72,6 +72,11 @@ TEST(PiecePlanTest, ReadersWindowsGetDeadlinesNearestFirstAndTheirFirstPiecesFal
          std::vector<bool> all(100, true);
          return all;
        }(), 1, {}},
+      // Another video of the torrent, pieces 90 to 99, read by a player from before a switch.
+      {"a reader of another video: its window in its own file", {{97, 4, {90, 99}}}, Holding({}), 0,
+       {{97, 0, 7}, {98, 40, 6}, {99, 80, 5}}},
+      {"a reader of another video waits at its own file's start", {{89, 4, {90, 99}}}, Holding({}), 0,
+       {}},
   };
   for (const Case& c : cases) EXPECT_EQ(PlanPieces(kVideo, c.have, c.readers, c.warmEnd), c.planned) << c.what;
 }
