@@ -10,7 +10,8 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
   lt::settings_pack settings;
   settings.set_int(lt::settings_pack::alert_mask,
                    lt::alert_category::status | lt::alert_category::error |
-                       lt::alert_category::storage | lt::alert_category::piece_progress);
+                       lt::alert_category::storage | lt::alert_category::piece_progress |
+                       lt::alert_category::connect);
   settings.set_str(lt::settings_pack::listen_interfaces, options.peerInterfaces);
   settings.set_str(lt::settings_pack::outgoing_interfaces, options.peerOutgoingInterfaces);
   settings.set_bool(lt::settings_pack::enable_dht, options.dht);

@@ -11,6 +11,7 @@
 #include <libtorrent/torrent_status.hpp>
 #include <set>
 
+#include "stream/PeerSockets.h"
 #include "stream/SessionSettings.h"
 #include "stream/StreamState.h"
 #include "stream/TorrentKey.h"
@@ -357,6 +358,12 @@ void TorrentEngine::Handle(lt::alert* alert) {
   // Calls on a handle throw once its torrent is gone, which a removal may do at any time.
   try {
     if (resume_.Handle(alert)) return;
+    if (const auto* connected = lt::alert_cast<lt::peer_connect_alert>(alert)) {
+      // Its requests leave at once (PeerSockets.h).
+      const lt::tcp::endpoint& peer = connected->endpoint;
+      SendPromptlyTo(peer.data(), static_cast<socklen_t>(peer.size()));
+      return;
+    }
     if (const auto* deleted = lt::alert_cast<lt::torrent_deleted_alert>(alert)) {
       // Pieces written before the torrent was refused or evicted: the removal of its files
       // happens after ours, and leaves the folder.
