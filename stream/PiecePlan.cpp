@@ -42,6 +42,11 @@ int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength) {
   return static_cast<int>(std::clamp<std::int64_t>(kProbeRunBytes / pieceLength, 1, kMaxWindowPieces));
 }
 
+bool Focused(const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
+  return std::any_of(readers.begin(), readers.end(),
+                     [&](const ReaderWant& reader) { return reader.jumped && !Held(have, reader.piece); });
+}
+
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
                                   const std::vector<ReaderWant>& readers, int warmEnd) {
   std::map<int, PieceWant> wanted;

@@ -47,7 +47,15 @@ struct ReaderWant {
   // The pieces of the file it reads: the video, or another video of the torrent (read by a
   // player from before a switch); empty: the video's.
   PieceRange file;
+  // A player that has just come or jumped (a seek), not one reading on from the piece before.
+  bool jumped = false;
 };
+
+// Whether some jumped player waits for its piece. Until it is in, the rest of the video
+// waits (PiecePriorities): requests queued to a peer are cancelled when the jump's first
+// deadline is set, but libtorrent goes on to finish the pieces it had begun (the old
+// window's, the background's) between the jump's, each at the swarm's pace.
+bool Focused(const std::vector<ReaderWant>& readers, const std::vector<bool>& have);
 
 struct PieceWant {
   int piece = 0;

@@ -65,7 +65,7 @@ PieceReader::PieceReader(std::shared_ptr<Stream> stream, FileSpan span, Kind kin
   std::lock_guard lock(stream_->mutex);
   id_ = stream_->nextReader++;
   if (kind_ == Kind::kSide) return;
-  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer, false,
+  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer, false, Clock::now(),
                            span_.size > 0 ? PiecesOf(span_, 0, span_.size) : PieceRange{}};
   // A player of the video that plays came for the address handed out; one of another video
   // (from before a switch) did not.
@@ -91,6 +91,7 @@ void PieceReader::MoveTo(int piece) {
   const auto reader = stream_->readers.find(id_);
   if (reader == stream_->readers.end() || reader->second.piece == piece) return;
   reader->second.readingOn = piece == reader->second.piece + 1;
+  if (!reader->second.readingOn) reader->second.jumped = Clock::now();
   reader->second.piece = piece;
   UpdateWants(*stream_);
 }

@@ -11,6 +11,10 @@ namespace morvane::stream {
 
 namespace {
 
+// How long a jumped player holds the background back: a piece no peer has must not stop the
+// rest of the video until the player gives up.
+constexpr auto kFocusLimit = std::chrono::seconds(3);
+
 // What a piece goes back to when its deadline goes: what PiecePriorities gives it. A piece of
 // another video than the one that plays (read from before a switch) is fetched only while
 // a reader wants it.
@@ -18,7 +22,17 @@ lt::download_priority_t PriorityWithoutDeadline(const Stream& stream, int piece)
   for (const PieceRange& side : stream.sidePieces)
     if (piece >= side.first && piece <= side.last) return lt::top_priority;
   const bool video = piece >= stream.pieces.first && piece <= stream.pieces.last;
-  return stream.background && video ? lt::default_priority : lt::dont_download;
+  return stream.background && !stream.focused && video ? lt::default_priority : lt::dont_download;
+}
+
+// Every piece's priority from PiecePriorities. It replaces the priorities readers' pieces
+// were given too: those must be given again.
+void SetPiecePriorities(Stream& stream) {
+  std::vector<lt::download_priority_t> pieces;
+  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces,
+                                     stream.background && !stream.focused))
+    pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
+  stream.handle.prioritize_pieces(pieces);
 }
 
 }  // namespace
@@ -36,11 +50,19 @@ std::int64_t Stream::MissingBytes() const {
 void UpdateWants(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
   std::vector<ReaderWant> readers;
+  const auto now = Clock::now();
   for (const auto& [id, reader] : stream.readers)
     readers.push_back({reader.piece,
                        reader.player ? WindowPieces(stream.span.pieceLength)
                                      : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength),
-                       reader.file});
+                       reader.file,
+                       reader.player && !reader.readingOn && now - reader.jumped < kFocusLimit});
+  const bool focused = stream.background && Focused(readers, stream.have);
+  if (focused != stream.focused) {
+    stream.focused = focused;
+    SetPiecePriorities(stream);
+    restart = true;
+  }
   // As many pieces of the end as a probe reading on asks for at once.
   const int warmEnd = !stream.background && stream.arrivals > 0 ? ProbeWindowPieces(true, stream.span.pieceLength) : 0;
   const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd);
@@ -87,11 +109,7 @@ void UpdateWants(Stream& stream, bool restart) {
 
 void UpdatePriorities(Stream& stream) {
   if (stream.closed || !stream.ready) return;
-  std::vector<lt::download_priority_t> pieces;
-  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces, stream.background))
-    pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
-  stream.handle.prioritize_pieces(pieces);
-  // They replace the priorities the readers' pieces were given too: those are given again.
+  SetPiecePriorities(stream);
   UpdateWants(stream, true);
 }
 

@@ -45,11 +45,14 @@ struct Stream {
   Clock::time_point readySince;
   // The rest of the video is wanted (see PiecePlan.h); before, only the readers' windows.
   bool background = false;
+  // A jumped player waits, and the background is held back meanwhile (Focused, PiecePlan.h).
+  bool focused = false;
 
   struct Reader {
     int piece = 0;        // the piece it needs next
     bool player = true;   // false for the service's own probes, which start nothing
     bool readingOn = false;  // its piece follows the one it read before
+    Clock::time_point jumped;  // when it came or last jumped
     // The pieces of the file it reads: the video's, or another video's of the torrent (a
     // player's read of an episode played before a switch).
     PieceRange file;

@@ -335,6 +335,11 @@ void TorrentEngine::StartOverdueBackground() {
   const auto now = Clock::now();
   for (const auto& stream : AllStreams()) {
     std::lock_guard lock(stream->mutex);
+    try {
+      // A jumped player that waits too long lets the background go on (StreamState.cpp).
+      if (stream->focused) UpdateWants(*stream);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
     if (!stream->ready || stream->background || !stream->readers.empty() ||
         now - stream->readySince < kBackgroundLimit)
       continue;
@@ -392,8 +397,9 @@ void TorrentEngine::Handle(lt::alert* alert) {
         const auto want = stream->wanted.find(index);
         const bool keptWarm = want != stream->wanted.end() && !want->second.deadline;
         if (want != stream->wanted.end()) stream->wanted.erase(want);
-        // The piece that keeps the swarm going before the background: the next one.
-        if (keptWarm) UpdateWants(*stream);
+        // The piece that keeps the swarm going before the background: the next one. A jumped
+        // player's piece: the background goes on.
+        if (keptWarm || stream->focused) UpdateWants(*stream);
       }
       stream->changed.notify_all();
     } else if (lt::alert_cast<lt::metadata_received_alert>(alert) ||

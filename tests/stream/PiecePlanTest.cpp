@@ -81,6 +81,22 @@ TEST(PiecePlanTest, ReadersWindowsGetDeadlinesNearestFirstAndTheirFirstPiecesFal
   for (const Case& c : cases) EXPECT_EQ(PlanPieces(kVideo, c.have, c.readers, c.warmEnd), c.planned) << c.what;
 }
 
+TEST(PiecePlanTest, OnlyAJumpedPlayerWaitingForItsPieceHoldsTheRestBack) {
+  struct Case {
+    const char* what;
+    std::vector<ReaderWant> readers;
+    std::vector<bool> have;
+    bool focused;
+  } cases[] = {
+      {"no reader", {}, Holding({}), false},
+      {"a player that jumped, its piece missing", {{60, 16, {}, true}}, Holding({}), true},
+      {"a player that jumped onto a piece held", {{60, 16, {}, true}}, Holding({60}), false},
+      {"a player reading on, waiting", {{21, 16, {}, false}}, Holding({20}), false},
+      {"one of two jumped and waits", {{21, 16, {}, false}, {60, 16, {}, true}}, Holding({}), true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Focused(c.readers, c.have), c.focused) << c.what;
+}
+
 TEST(PiecePlanTest, AJumpOrAReaderLeavingWhileAnotherWaitsRestartsTheDeadlines) {
   struct Case {
     const char* what;
