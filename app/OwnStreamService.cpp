@@ -15,7 +15,9 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/UserConfig.h"
 #include "platform/Worker.h"
+#include "stream/ServiceSettings.h"
 #include "stream/StreamService.h"
 
 namespace morvane {
@@ -128,6 +130,9 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.dht = own.publicDiscovery;
   options.localPeerDiscovery = own.publicDiscovery;
   if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
+  for (const auto& [name, value] : own.serviceSettings)
+    if (stream::ApplyServiceSetting(options, name, value) == stream::SettingOutcome::kBadValue)
+      std::fprintf(stderr, "morvane: \"%s\" does not fit %s; left as it was\n", value.c_str(), name.c_str());
   auto service = std::make_unique<stream::StreamService>(std::move(options));
   if (!service->Start()) return OwnServiceStart::Failed;
   ownService = service.release();
@@ -148,6 +153,14 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
   }
 }
 
+std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path) {
+  std::map<std::string, std::string> settings;
+  if (const auto file = ReadKeyValueFile(path))
+    for (const auto& [key, value] : file->values)
+      if (stream::IsServiceSetting(key)) settings[key] = value;
+  return settings;
+}
+
 void StopOwnResolutionService() {
   std::lock_guard lock(serviceMutex);
   // Stopping saves what was downloaded, so that the next start plays it at once.
@@ -157,8 +170,9 @@ void StopOwnResolutionService() {
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers) {
   StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
-    switch (StartOwnResolutionServiceOnceFree(host, OwnServiceOptions{trackers, {}, true},
-                                              kWatchInterval)) {
+    const OwnServiceOptions options{trackers, {}, true,
+                                    OwnServiceSettingsIn(UserConfigPath(kUserSettingsFileName))};
+    switch (StartOwnResolutionServiceOnceFree(host, options, kWatchInterval)) {
       case OwnServiceStart::Started:
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
         break;

@@ -5,6 +5,7 @@
 // whatever answers there, for example a morvane-stream on a home server.
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,14 @@ struct OwnServiceOptions {
   // them (tests) the service keeps to the loopback swarm: it listens for peers on
   // 127.0.0.1 only and finds them through trackers.
   bool publicDiscovery = true;
+  // The service's settings by name (stream/ServiceSettings.h: rate limits, seeding), as the
+  // user's settings file gives them; a value that does not fit is left out and said.
+  std::map<std::string, std::string> serviceSettings = {};
 };
+
+// The streaming service's settings among the "key = value" lines of the file at `path`
+// (the user's settings file); nothing when there is no such file.
+std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path);
 
 // Decides and starts, waiting for the outcome. The service lives until the process ends;
 // a second call finds it answering.
@@ -58,6 +66,8 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
 void StopOwnResolutionService();
 
 // The same on a worker, for the program's start-up: the window paints without waiting.
+// The service takes its settings from the user's settings file (OwnServiceSettingsIn of
+// $XDG_CONFIG_HOME/morvane/morvane.conf).
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers);
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/TorrentLifecycle.h"
+
 namespace morvane::stream {
 
 struct StreamOptions {
@@ -36,6 +38,12 @@ struct StreamOptions {
   // The chosen video is probed: what the browser cannot play is converted on the fly, what
   // nothing can read is refused. Off, every video is served as it stands.
   bool convertMedia = true;
+  // Bytes a second for the whole session, peers on this machine included; 0: no limit.
+  std::int64_t maxDownloadRate = 0;
+  std::int64_t maxUploadRate = 0;
+  // When a torrent nobody watches stops downloading, and how long it seeds afterwards
+  // (stream/TorrentLifecycle.h).
+  LifecycleSettings lifecycle;
 };
 
 // $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".

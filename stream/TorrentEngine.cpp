@@ -33,6 +33,39 @@ constexpr auto kRemovalWait = std::chrono::seconds(2);
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
 
+// A reader or a resolution came: the stream downloads again at once if it had stopped.
+void Watched(Stream& stream) {
+  std::lock_guard lock(stream.mutex);
+  try {
+    MarkWatched(stream);
+  } catch (const std::exception&) {  // its torrent removed meanwhile
+  }
+}
+
+// The engine's own wait for pieces outside the readers (a side file, the whole video):
+// the stream counts as read while it lasts.
+class WaitForPieces {
+ public:
+  explicit WaitForPieces(Stream& stream) : stream_(stream) {
+    std::lock_guard lock(stream_.mutex);
+    ++stream_.waits;
+    try {
+      MarkWatched(stream_);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
+  }
+  ~WaitForPieces() {
+    std::lock_guard lock(stream_.mutex);
+    --stream_.waits;
+    stream_.lastWatched = Clock::now();
+  }
+  WaitForPieces(const WaitForPieces&) = delete;
+  WaitForPieces& operator=(const WaitForPieces&) = delete;
+
+ private:
+  Stream& stream_;
+};
+
 void ConnectPeers(const lt::torrent_handle& handle, const std::vector<lt::tcp::endpoint>& peers) {
   for (const lt::tcp::endpoint& peer : peers) {
     try {
@@ -55,6 +88,7 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
   std::error_code ec;
   std::filesystem::create_directories(cache_.root(), ec);
   session_ = std::make_unique<lt::session>(lt::session_params(SessionSettings(options)));
+  LimitLoopbackPeers(*session_, options);
   alertThread_ = std::thread([this] { AlertLoop(); });
   // Called on libtorrent's own thread: it may only wake ours.
   session_->set_alert_notify([this] {
@@ -92,6 +126,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
   if (stream) {
     // A seeder named again may be one that went away and came back.
     ConnectPeers(stream->handle, params.peers);
+    Watched(*stream);
   } else {
     std::string reason;
     stream = Add(std::move(params), hash, reason);
@@ -104,6 +139,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
                            [&] { return stream->ready || stream->failed || stream->closed; });
   if (stream->ready && !stream->closed) {
     stream->awaitingPlayer = true;
+    stream->lastWatched = Clock::now();
     return {Playable{hash, stream->fileName, stream->span.size}, {}};
   }
   if (stream->failed) return {std::nullopt, stream->reason};
@@ -206,7 +242,9 @@ std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, 
     span = stream->span;
   }
   try {
-    return std::make_unique<PieceReader>(stream, span, kind, options_.stallTimeout);
+    auto reader = std::make_unique<PieceReader>(stream, span, kind, options_.stallTimeout);
+    Watched(*stream);
+    return reader;
   } catch (const std::exception&) {  // its torrent removed meanwhile
     return nullptr;
   }
@@ -236,6 +274,7 @@ void TorrentEngine::AlertLoop() {
     const Clock::time_point now = Clock::now();
     if (now >= nextCheck) {
       StartOverdueBackground();
+      KeepLifecycles();
       nextCheck = now + kBackgroundCheck;
     }
     if (periodicSaves && now >= nextSave) {
@@ -269,6 +308,37 @@ void TorrentEngine::StartOverdueBackground() {
       continue;
     try {
       StartBackground(*stream);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
+  }
+}
+
+void TorrentEngine::KeepLifecycles() {
+  const auto now = Clock::now();
+  for (const auto& stream : AllStreams()) {
+    {
+      std::lock_guard lock(stream->mutex);
+      if (!stream->ready || stream->closed) continue;
+    }
+    lt::torrent_status status;
+    try {
+      status = stream->handle.status({});
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+      continue;
+    }
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) continue;
+    stream->rates.Add(now, status.total_payload_download, status.total_payload_upload);
+    TorrentFacts facts;
+    facts.read = !stream->readers.empty() || stream->waits > 0;
+    if (facts.read) stream->lastWatched = now;
+    // Its metadata arriving is part of its resolution.
+    const Clock::time_point watched = std::max(stream->lastWatched, stream->readySince);
+    facts.sinceWatched = std::chrono::duration_cast<std::chrono::milliseconds>(now - watched);
+    facts.ratio = ShareRatio(status.all_time_upload, status.all_time_download, status.total_done);
+    facts.wholeVideo = stream->MissingBytes() == 0;
+    try {
+      CarryState(*stream, DecideState(options_.lifecycle, facts));
     } catch (const std::exception&) {  // its torrent removed meanwhile
     }
   }
@@ -421,6 +491,7 @@ TorrentEngine::ReadEnd TorrentEngine::AwaitWholeVideo(const std::string& hash, s
                                                       const std::function<bool()>& stop) {
   const auto stream = Lookup(hash);
   if (!stream) return ReadEnd::kStopped;
+  const WaitForPieces waiting(*stream);
   const auto deadline = Clock::now() + limit;
   std::unique_lock lock(stream->mutex);
   for (;;) {
@@ -491,6 +562,7 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed || index == stream->file) return std::nullopt;
   }
+  const WaitForPieces waiting(*stream);
   WantSideFile(hash, index);
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(span.size));
@@ -518,10 +590,14 @@ std::optional<StreamSnapshot> TorrentEngine::Snapshot(const std::string& hash) c
   StreamSnapshot snapshot;
   snapshot.hash = hash;
   snapshot.peers = status.num_peers;
-  snapshot.downloadRate = status.download_payload_rate;
-  snapshot.uploadRate = status.upload_payload_rate;
+  snapshot.downloaded = status.all_time_download;
+  snapshot.uploaded = status.all_time_upload;
+  snapshot.ratio = ShareRatio(status.all_time_upload, status.all_time_download, status.total_done);
   std::lock_guard lock(stream->mutex);
   snapshot.ready = stream->ready;
+  snapshot.state = stream->lifecycle;
+  snapshot.downloadRate = stream->rates.DownloadRate();
+  snapshot.uploadRate = stream->rates.UploadRate();
   if (stream->ready) {
     snapshot.name = stream->fileName;
     snapshot.size = stream->span.size;
