@@ -113,6 +113,8 @@ TEST_F(StreamLifecycleTest, AFilmNobodyWatchesStopsDownloadingAndStartsAgainWhen
   EXPECT_TRUE(Eventually([&] { return StatusOf(hashA).Number("bytesVerified") > later.Number("bytesVerified"); }, 10s));
   // ...and so does a reader, once it has gone idle again; every byte is the film's.
   ASSERT_TRUE(Becomes(hashA, "idle")) << StatusOf(hashA).body;
+  EXPECT_TRUE(RawGet(Port(), pathA, RangeHeader(0, 100000)).body == sourceA.substr(0, 100000));
+  EXPECT_EQ(StatusOf(hashA).State(), "watching");
   a->SetUploadLimit(0);
   const RawAnswer whole = RawGet(Port(), pathA);
   EXPECT_EQ(whole.status, 200);
