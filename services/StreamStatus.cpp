@@ -84,9 +84,24 @@ std::string StreamStatusPanel() {
                        '/s \u00b7 buffered ' + share + '%';
     line.dataset.peers = s.peers || 0;
   };
+
+  // Beside the peers line, on the same row: what the service does with the torrent
+  // (watching; idle: nobody watches, nothing downloads; seeding; stopped) and its share
+  // ratio, uploaded over downloaded.
+  const state = document.createElement('span');
+  state.id = 'swarm-state';
+  state.style.cssText = 'font-size:13px;color:#b8c4d8';
+  const row = document.createElement('div');
+  row.style.cssText = 'display:flex;gap:1.5em;align-items:baseline';
+  line.replaceWith(row);
+  row.append(line, state);
+  const showState = s => {
+    state.textContent = s.state ? s.state + ' \u00b7 ratio ' + Number(s.ratio || 0).toFixed(2) : '';
+  };
+
   const poll = () => fetch(ask, {cache: 'no-store'})
       .then(r => r.ok ? r.json() : Promise.reject(r.status))
-      .then(show, () => {})
+      .then(s => { show(s); showState(s); }, () => {})
       .finally(() => setTimeout(poll, 1000));
   poll();
 })();
