@@ -127,12 +127,12 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.port = address->port;
   options.extraTrackers = own.extraTrackers;
   options.cacheDir = own.cacheDir;
-  options.dht = own.publicDiscovery;
-  options.localPeerDiscovery = own.publicDiscovery;
-  if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
   for (const auto& [name, value] : own.serviceSettings)
     if (stream::ApplyServiceSetting(options, name, value) == stream::SettingOutcome::kBadValue)
       std::fprintf(stderr, "morvane: \"%s\" does not fit %s; left as it was\n", value.c_str(), name.c_str());
+  options.dht = own.publicDiscovery;
+  options.localPeerDiscovery = own.publicDiscovery;
+  if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
   auto service = std::make_unique<stream::StreamService>(std::move(options));
   if (!service->Start()) return OwnServiceStart::Failed;
   ownService = service.release();

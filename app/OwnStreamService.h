@@ -45,10 +45,6 @@ struct OwnServiceOptions {
   std::map<std::string, std::string> serviceSettings = {};
 };
 
-// The streaming service's settings among the "key = value" lines of the file at `path`
-// (the user's settings file); nothing when there is no such file.
-std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path);
-
 // Decides and starts, waiting for the outcome. The service lives until the process ends;
 // a second call finds it answering.
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
@@ -70,5 +66,9 @@ void StopOwnResolutionService();
 // $XDG_CONFIG_HOME/morvane/morvane.conf).
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers);
+
+// The streaming service's settings among the "key = value" lines of the file at `path`
+// (the user's settings file); nothing when there is no such file.
+std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path);
 
 }  // namespace morvane

@@ -60,6 +60,22 @@ TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
   for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
 }
 
+TEST(OwnStreamServiceTest, TakesTheServiceSettingsOfTheUsersFile) {
+  const testing::ScratchFolder folder;
+  const std::string path = folder.Write("morvane.conf",
+                                        "# the program's and the service's settings side by side\n"
+                                        "resolution-host = 127.0.0.1:47083\n"
+                                        "max-download = 4M\n"
+                                        "max-upload=500K\n"
+                                        "seed-ratio = not a ratio\n"
+                                        "unknown-thing = 1\n");
+  const std::map<std::string, std::string> expected = {
+      {"max-download", "4M"}, {"max-upload", "500K"}, {"seed-ratio", "not a ratio"}};
+  EXPECT_EQ(OwnServiceSettingsIn(path), expected) << "the service's own keys, values as written";
+  EXPECT_TRUE(OwnServiceSettingsIn(folder.Path("missing.conf")).empty());
+  EXPECT_TRUE(OwnServiceSettingsIn("").empty());
+}
+
 TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
   testing::LocalServer running;
   running.Start();
