@@ -42,7 +42,7 @@ TEST_F(LifecycleConcurrencyTest, ReadersBetweenIdleAndStoppedSpellsEachGetTheirB
   });
   constexpr int kRounds = 3, kReaders = 3;
   constexpr std::int64_t kRead = 100000;
-  std::vector<bool> exact(kRounds * kReaders, false);
+  std::vector<char> exact(kRounds * kReaders, 0);  // not bits: each reader writes its own
   for (int round = 0; round < kRounds; ++round) {
     std::vector<std::thread> readers;
     for (int r = 0; r < kReaders; ++r)
