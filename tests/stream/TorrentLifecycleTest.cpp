@@ -37,13 +37,6 @@ TEST(TorrentLifecycleTest, WatchingFirstThenSeedingUntilTheRatioOrTheTime) {
   for (const Case& c : cases) EXPECT_EQ(DecideState(c.settings, c.facts), c.state) << c.what;
 }
 
-TEST(TorrentLifecycleTest, StatesHaveTheNamesTheStatusShows) {
-  EXPECT_EQ(StateName(TorrentState::kWatching), "watching");
-  EXPECT_EQ(StateName(TorrentState::kIdle), "idle");
-  EXPECT_EQ(StateName(TorrentState::kSeeding), "seeding");
-  EXPECT_EQ(StateName(TorrentState::kStopped), "stopped");
-}
-
 TEST(TorrentLifecycleTest, ShareRatioOwesForWhatItHolds) {
   struct Case {
     const char* what;
