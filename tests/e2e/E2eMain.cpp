@@ -18,7 +18,6 @@
 
 #include "platform/qt/DesignFonts.h"
 #include "tests/e2e/ConvertRoad.h"
-#include "tests/e2e/PlayerStreamState.h"
 #include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/StreamRoad.h"
 #include "tests/e2e/UpdateRoad.h"
@@ -74,8 +73,7 @@ int main(int argc, char** argv) {
   int failed = 0;
   std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
                               morvane::e2e::NewPlayerSwarmLineTest(),
-                              morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest(),
-                              morvane::e2e::NewPlayerStreamStateTest()};
+                              morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest()};
   for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
