@@ -15,8 +15,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/UserConfig.h"
 #include "platform/Worker.h"
+#include "stream/AccessKey.h"
 #include "stream/ServiceSettings.h"
 #include "stream/StreamService.h"
 
@@ -90,6 +90,14 @@ std::optional<HostPort> SplitHostPort(const std::string& hostPort) {
   return out;
 }
 
+ServiceAddress SplitServiceAddress(const std::string& setting) {
+  const auto slash = setting.find('/');
+  if (slash == std::string::npos) return {setting, {}};
+  std::string key = setting.substr(slash + 1);
+  while (key.ends_with('/')) key.pop_back();
+  return {setting.substr(0, slash), key};
+}
+
 bool IsLoopbackHost(const std::string& host) {
   if (host == "localhost" || host == "::1") return true;
   in_addr v4{};
@@ -117,8 +125,10 @@ bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout
 
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& own) {
-  const auto address = SplitHostPort(resolutionHost);
+  const ServiceAddress service = SplitServiceAddress(resolutionHost);
+  const auto address = SplitHostPort(service.hostPort);
   if (!address || !IsLoopbackHost(address->host)) return OwnServiceStart::NotLoopback;
+  if (!service.key.empty() && !stream::IsUsableKey(service.key)) return OwnServiceStart::Failed;
   // Two starts at once must not both find the port free.
   std::lock_guard lock(serviceMutex);
   if (SomethingAnswers(*address, kProbeTimeout)) return OwnServiceStart::AlreadyAnswering;
@@ -133,9 +143,10 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.dht = own.publicDiscovery;
   options.localPeerDiscovery = own.publicDiscovery;
   if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
-  auto service = std::make_unique<stream::StreamService>(std::move(options));
-  if (!service->Start()) return OwnServiceStart::Failed;
-  ownService = service.release();
+  options.accessKey = service.key;
+  auto started = std::make_unique<stream::StreamService>(std::move(options));
+  if (!started->Start()) return OwnServiceStart::Failed;
+  ownService = started.release();
   // The program ends through quick_exit, tests through exit: either way the service stops
   // before the libraries under it are torn down.
   std::at_quick_exit(StopOwnResolutionService);
@@ -153,14 +164,6 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
   }
 }
 
-std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path) {
-  std::map<std::string, std::string> settings;
-  if (const auto file = ReadKeyValueFile(path))
-    for (const auto& [key, value] : file->values)
-      if (stream::IsServiceSetting(key)) settings[key] = value;
-  return settings;
-}
-
 void StopOwnResolutionService() {
   std::lock_guard lock(serviceMutex);
   // Stopping saves what was downloaded, so that the next start plays it at once.
@@ -168,10 +171,11 @@ void StopOwnResolutionService() {
 }
 
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
-                                           std::vector<std::string> extraTrackers) {
-  StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
-    const OwnServiceOptions options{trackers, {}, true,
-                                    OwnServiceSettingsIn(UserConfigPath(kUserSettingsFileName))};
+                                           std::vector<std::string> extraTrackers,
+                                           std::map<std::string, std::string> serviceSettings) {
+  StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers),
+               settings = std::move(serviceSettings)] {
+    const OwnServiceOptions options{trackers, {}, true, settings};
     switch (StartOwnResolutionServiceOnceFree(host, options, kWatchInterval)) {
       case OwnServiceStart::Started:
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());

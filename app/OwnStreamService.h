@@ -21,6 +21,15 @@ struct HostPort {
 // "host", "host:port" or "[v6]:port" as the resolution host setting holds it; nullopt for
 // an empty host or a port that is no number within 1-65535.
 std::optional<HostPort> SplitHostPort(const std::string& hostPort);
+
+// The resolution host setting may carry a keyed service's key as a path:
+// "192.168.1.20:47083/KEY" is the service at "192.168.1.20:47083" and its key "KEY".
+struct ServiceAddress {
+  std::string hostPort;
+  std::string key;  // "" when none
+  bool operator==(const ServiceAddress&) const = default;
+};
+ServiceAddress SplitServiceAddress(const std::string& setting);
 // 127.0.0.0/8, ::1 and "localhost".
 bool IsLoopbackHost(const std::string& host);
 // True when a TCP connection to the address opens within `timeout`.
@@ -30,7 +39,7 @@ enum class OwnServiceStart {
   NotLoopback,       // the setting names another machine: it is used as it is
   AlreadyAnswering,  // something serves the address already: it is used
   Started,           // the program's own service now answers there
-  Failed,            // the address could not be bound
+  Failed,            // the address could not be bound, or the key in the setting is unusable
 };
 
 struct OwnServiceOptions {
@@ -45,7 +54,8 @@ struct OwnServiceOptions {
   std::map<std::string, std::string> serviceSettings = {};
 };
 
-// Decides and starts, waiting for the outcome. The service lives until the process ends;
+// Decides and starts, waiting for the outcome. A key in the setting is the own service's
+// key too, so the addresses the program asks for answer there as well. The service lives until the process ends;
 // a second call finds it answering.
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& options);
@@ -62,13 +72,9 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
 void StopOwnResolutionService();
 
 // The same on a worker, for the program's start-up: the window paints without waiting.
-// The service takes its settings from the user's settings file (OwnServiceSettingsIn of
-// $XDG_CONFIG_HOME/morvane/morvane.conf).
+// `serviceSettings` come from the user's settings file (Settings::streamServiceSettings).
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
-                                           std::vector<std::string> extraTrackers);
-
-// The streaming service's settings among the "key = value" lines of the file at `path`
-// (the user's settings file); nothing when there is no such file.
-std::map<std::string, std::string> OwnServiceSettingsIn(const std::string& path);
+                                           std::vector<std::string> extraTrackers,
+                                           std::map<std::string, std::string> serviceSettings);
 
 }  // namespace morvane

@@ -5,6 +5,7 @@
 #include "platform/ControlNames.h"
 #include "platform/Worker.h"
 #include "web/FetchPage.h"
+#include "web/ResolutionContract.h"
 #include "web/Text.h"
 
 namespace morvane {
@@ -52,7 +53,7 @@ void ResolveLink(Program& program) {
   program.ui.ClearWebCache();
   const std::string link = TrimText(program.ui.Text(kLinkBox));
   std::string page = FetchPage(ResolutionAddress(program.settings, link));
-  std::string address = TextBetween(page, "<file>", "</file>");
+  std::string address = ResolutionFileText(TextBetween(page, "<file>", "</file>"));
   program.texts.Set(ProgramText::ResolvePage, std::move(page));
   program.texts.Set(ProgramText::ResolvedAddress, std::move(address));
   StartWorker([&program] { ShowPlayerPage(program); });

@@ -31,6 +31,37 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// Where `wanted` next occurs at or after a position, for a scan that only moves forward:
+// the place found is kept until the scan passes it, so looking for the closer of every one
+// of a million openers reads the text once, not a million times.
+class NextOccurrence {
+ public:
+  NextOccurrence(std::string_view text, char wanted) : text_(text), wanted_(wanted) {}
+  std::size_t From(std::size_t from) {
+    if (!searched_ || (found_ != std::string_view::npos && found_ < from)) {
+      found_ = text_.find(wanted_, from);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  char wanted_;
+  bool searched_ = false;
+  std::size_t found_ = std::string_view::npos;
+};
+
+// A markup tag longer than this is taken as text: no subtitle tag comes near it, and looking
+// into each would make the work grow with the square of the text.
+constexpr std::size_t kLongestTag = 1024;
+// How many lines (or cues) pass between two questions whether to stop.
+constexpr std::size_t kLinesPerStopCheck = 1024;
+
+bool Stopped(const StopCheck& stop, std::size_t step) {
+  return stop && step % kLinesPerStopCheck == 0 && stop();
+}
+
 // "01:02:03,456", "01:02:03.456", "02:03.456" (WebVTT without hours), "1:02:03.45"
 // (SubStation's hundredths). -1 when it is none of these.
 std::int64_t ParseTime(std::string_view text) {
@@ -97,9 +128,13 @@ std::string TidyLines(std::string_view text) {
     if (!out.empty()) out.push_back('\n');
     out.append(line);
   }
-  std::size_t arrow;
-  while ((arrow = out.find("-->")) != std::string::npos) out.replace(arrow, 3, "--&gt;");
-  return out;
+  if (out.find("-->") == std::string::npos) return out;
+  std::string safe;
+  safe.reserve(out.size());
+  std::size_t from = 0;
+  for (std::size_t arrow; (arrow = out.find("-->", from)) != std::string::npos; from = arrow + 3)
+    safe.append(out, from, arrow - from).append("--&gt;");
+  return safe.append(out, from);
 }
 
 }  // namespace
@@ -114,19 +149,21 @@ SubtitleFormat SubtitleFormatFromName(std::string_view name) {
 
 std::string CleanSubRipText(std::string_view text) {
   std::string out;
+  out.reserve(text.size());
+  NextOccurrence braceClose(text, '}'), tagClose(text, '>'), lineEnd(text, '\n');
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
     if (c == '{' && i + 1 < text.size() && text[i + 1] == '\\') {
-      const std::size_t close = text.find('}', i);
+      const std::size_t close = braceClose.From(i);
       if (close != std::string_view::npos) {
         i = close + 1;
         continue;
       }
     }
     if (c == '<') {
-      const std::size_t close = text.find('>', i);
-      if (close != std::string_view::npos && text.substr(i, close - i).find('\n') == std::string_view::npos) {
+      const std::size_t close = tagClose.From(i);
+      if (close != std::string_view::npos && close - i <= kLongestTag && lineEnd.From(i) > close) {
         const std::string tag = AsciiLower(text.substr(i + 1, close - i - 1));
         if (tag == "i" || tag == "b" || tag == "u" || tag == "/i" || tag == "/b" || tag == "/u") {
           out += '<' + tag + '>';
@@ -151,10 +188,12 @@ std::string CleanSubRipText(std::string_view text) {
 
 std::string CleanSubStationText(std::string_view text) {
   std::string plain;
+  plain.reserve(text.size());
+  NextOccurrence braceClose(text, '}');
   std::size_t i = 0;
   while (i < text.size()) {
     if (text[i] == '{') {
-      const std::size_t close = text.find('}', i);
+      const std::size_t close = braceClose.From(i);
       if (close != std::string_view::npos) {
         i = close + 1;
         continue;
@@ -179,10 +218,12 @@ std::string CleanSubStationText(std::string_view text) {
   return TidyLines(plain);
 }
 
-std::vector<Cue> ParseSubRip(std::string_view text) {
+std::vector<Cue> ParseSubRip(std::string_view text, const StopCheck& stop) {
   std::vector<Cue> cues;
   const auto lines = Lines(text);
+  std::size_t steps = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (Stopped(stop, steps++)) break;
     const std::size_t arrow = lines[i].find("-->");
     if (arrow == std::string_view::npos) continue;
     const std::int64_t start = ParseTime(lines[i].substr(0, arrow));
@@ -205,13 +246,15 @@ std::vector<Cue> ParseSubRip(std::string_view text) {
   return cues;
 }
 
-std::vector<Cue> ParseSubStationAlpha(std::string_view text) {
+std::vector<Cue> ParseSubStationAlpha(std::string_view text, const StopCheck& stop) {
   std::vector<Cue> cues;
+  std::size_t number = 0;
   bool inEvents = false;
   // The [Events] section's own order of fields; the text is always the last and may hold
   // commas of its own.
   int startField = 1, endField = 2, fieldCount = 10;
   for (std::string_view line : Lines(text)) {
+    if (Stopped(stop, number++)) break;
     line = Trim(line);
     if (line.starts_with('[')) {
       inEvents = AsciiLower(line) == "[events]";
@@ -277,14 +320,24 @@ std::vector<Cue> ShiftCues(std::vector<Cue> cues, std::int64_t startMs) {
   return shifted;
 }
 
-SubtitleConversion ConvertSubtitleFile(std::string_view bytes, std::string_view name) {
+SubtitleConversion ConvertSubtitleFile(std::string_view bytes, std::string_view name,
+                                       const StopCheck& stop) {
   SubtitleConversion result;
+  if (bytes.size() > kMaxSubtitleFileBytes) {
+    result.error = "the subtitle file is too large";
+    return result;
+  }
   const std::string text = SubtitleTextToUtf8(bytes);
   SubtitleFormat format = SubtitleFormatFromName(name);
   if (text.find("[Events]") != std::string::npos || text.find("[Script Info]") != std::string::npos)
     format = SubtitleFormat::kSubStationAlpha;
-  const std::vector<Cue> cues =
-      format == SubtitleFormat::kSubStationAlpha ? ParseSubStationAlpha(text) : ParseSubRip(text);
+  const std::vector<Cue> cues = format == SubtitleFormat::kSubStationAlpha
+                                    ? ParseSubStationAlpha(text, stop)
+                                    : ParseSubRip(text, stop);
+  if (stop && stop()) {
+    result.error = "the conversion was stopped";
+    return result;
+  }
   if (cues.empty()) {
     result.error = "no subtitles in the file";
     return result;

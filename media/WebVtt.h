@@ -4,6 +4,7 @@
 // that what reaches the player is always clean WebVTT in UTF-8.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +21,14 @@ enum class SubtitleFormat { kSubRip, kSubStationAlpha, kWebVtt, kUnknown };
 // From the file name's extension (".srt", ".ass", ".ssa", ".vtt"), any case.
 SubtitleFormat SubtitleFormatFromName(std::string_view name);
 
-// The cues of a subtitle file already in UTF-8. Malformed blocks are passed over.
-std::vector<Cue> ParseSubRip(std::string_view text);  // also reads WebVTT's cues
-std::vector<Cue> ParseSubStationAlpha(std::string_view text);
+// Asked now and then by the work below, whose time grows with its input: true ends it (the
+// asker left, the service stops). What was ended is cut short; the caller asks again.
+using StopCheck = std::function<bool()>;
+
+// The cues of a subtitle file already in UTF-8. Malformed blocks are passed over. Time and
+// memory grow linearly with the text.
+std::vector<Cue> ParseSubRip(std::string_view text, const StopCheck& stop = {});  // also reads WebVTT's cues
+std::vector<Cue> ParseSubStationAlpha(std::string_view text, const StopCheck& stop = {});
 
 // The text of a SubRip cue (or a Matroska SubRip packet) with markup reduced to <i>, <b>,
 // <u> and everything else escaped; SubStation's override blocks ("{\an8}") are dropped.
@@ -44,9 +50,13 @@ struct SubtitleConversion {
   std::size_t cueCount = 0;
 };
 
+// No subtitle file is larger: a longer one is refused before any work.
+inline constexpr std::size_t kMaxSubtitleFileBytes = 16 << 20;
+
 // A subtitle file as found in the torrent (bytes in any of the character sets
 // SubtitleTextToUtf8 knows) converted to WebVTT; the name says the format, and the content
-// decides when the name does not.
-SubtitleConversion ConvertSubtitleFile(std::string_view bytes, std::string_view name);
+// decides when the name does not. Stopped, it fails.
+SubtitleConversion ConvertSubtitleFile(std::string_view bytes, std::string_view name,
+                                       const StopCheck& stop = {});
 
 }  // namespace morvane::media

@@ -25,6 +25,8 @@ struct SearchState {
   std::vector<std::string> names;
   std::vector<std::string> hashes;
   std::vector<std::string> sizes;
+  // An indexer's whole magnet links, one for each hash; empty after a site's page.
+  std::vector<std::string> links;
   int rowCounter = 0;
   int pageCounter = 0;
   std::uint64_t generation = 0;  // bumped by every new search when it clears the list

@@ -23,6 +23,11 @@ struct UpdateState {
   // Pause between the countdown texts after the download.
   std::chrono::milliseconds countdownStep{1000};
 
+  // A version check is under way, from the click on the arrow until its question is
+  // answered (after OK, until the update window is gone): a further click then checks
+  // nothing, so that one question is open at a time.
+  std::atomic<bool> checking{false};
+
   // Stands in for the worker's handle: the update worker checks it between reads and
   // before each step of the replacement.
   std::atomic<bool> abortRequested{false};

@@ -48,7 +48,9 @@ KeyValueFile ParseKeyValueText(std::string_view text) {
       file.badLines.push_back(number);
       continue;
     }
-    file.values[std::string(key)] = std::string(Trimmed(line.substr(equals + 1)));
+    const auto [entry, added] = file.values.insert_or_assign(
+        std::string(key), std::string(Trimmed(line.substr(equals + 1))));
+    if (added) file.keys.push_back(entry->first);
   }
   return file;
 }

@@ -28,6 +28,7 @@ std::string UserConfigPath(std::string_view name);
 struct KeyValueFile {
   std::map<std::string, std::string> values;
   std::vector<int> badLines;
+  std::vector<std::string> keys;  // each key once, in the order of its first line
 };
 KeyValueFile ParseKeyValueText(std::string_view text);
 

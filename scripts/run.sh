@@ -60,6 +60,17 @@ bash scripts/make-media.sh build/media
 # Torrent files of the catalogue, to try "上传种子" with.
 build/services/morvane-services --write-torrents build/torrents
 
+# --- The user configuration of the run ---------------------------------------------------
+# Morvane reads its user configuration from a folder of the run, never from the user's own
+# ~/.config/morvane: there the run's indexer file names the services' stand-in Torznab
+# indexer (127.0.0.1:47086), so the site box lists it after the two sites. Written once;
+# edit it to add an indexer of your own.
+config_home=$run_dir/config
+mkdir -p "$config_home/morvane"
+if [ ! -f "$config_home/morvane/indexers.conf" ]; then
+  build/services/morvane-services --write-indexers "$config_home/morvane/indexers.conf"
+fi
+
 # --- The stand-in services ---------------------------------------------------------------
 # Their log goes to this terminal and to build/run/services.log. They are ready once they
 # print their addresses (about a second: the player's certificate is made first); a copy
@@ -108,8 +119,9 @@ morvane_alive() {
   return 1
 }
 
-echo "Morvane: try the keyword 'sintel' or '中国合伙人'; torrents to import are in build/torrents/."
+echo "Morvane: try the keyword 'sintel' or '中国合伙人', on a site or on the stand-in indexer;" \
+  "torrents to import are in build/torrents/."
 status=0
-"$run_dir/morvane" || status=$?
+XDG_CONFIG_HOME=$config_home "$run_dir/morvane" || status=$?
 while morvane_alive; do sleep 1; done
 exit "$status"

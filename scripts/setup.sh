@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   libqt6opengl6-dev libgl-dev
   libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev
+  libexpat1-dev  # reading Torznab indexers' answers
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-noto-cjk

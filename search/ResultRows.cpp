@@ -25,7 +25,7 @@ const std::string& EndOfSearchStatus() {
 }
 
 std::vector<Row> MakeResultRows(const TextList& names, const TextList& hashes,
-                                const TextList& sizes, int rowsBefore) {
+                                const TextList& sizes, int rowsBefore, const TextList& links) {
   std::vector<Row> rows;
   rows.reserve(hashes.size());
   for (std::size_t i = 0; i < hashes.size(); ++i) {
@@ -34,9 +34,13 @@ std::vector<Row> MakeResultRows(const TextList& names, const TextList& hashes,
     row[1].reserve(PlayHint().size() + (i < names.size() ? names[i].size() : 0));
     row[1] = PlayHint();
     if (i < names.size()) row[1] += names[i];
-    row[2].reserve(MagnetPrefix().size() + hashes[i].size());
-    row[2] = MagnetPrefix();
-    row[2] += hashes[i];
+    if (i < links.size() && !links[i].empty()) {
+      row[2] = links[i];
+    } else {
+      row[2].reserve(MagnetPrefix().size() + hashes[i].size());
+      row[2] = MagnetPrefix();
+      row[2] += hashes[i];
+    }
     if (i < sizes.size()) row[3] = sizes[i];
     rows.push_back(std::move(row));
   }
@@ -47,7 +51,8 @@ void AppendResultRows(Program& program, const std::unique_lock<std::mutex>& held
   assert(held.owns_lock() && held.mutex() == &program.search.mutex);
   (void)held;
   SearchState& state = program.search;
-  std::vector<Row> rows = MakeResultRows(state.names, state.hashes, state.sizes, state.rowCounter);
+  std::vector<Row> rows =
+      MakeResultRows(state.names, state.hashes, state.sizes, state.rowCounter, state.links);
   state.rowCounter += static_cast<int>(rows.size());
   if (!rows.empty()) program.ui.AppendRows("超级列表框1", rows);
   program.ui.SetVisible("标签5", false);
@@ -64,6 +69,7 @@ bool PublishPage(Program& program, std::uint64_t generation, std::string page,
   state.names = std::move(fields.names);
   state.hashes = std::move(fields.hashes);
   state.sizes = std::move(fields.sizes);
+  state.links = std::move(fields.links);
   AppendResultRows(program, lock);
   return true;
 }

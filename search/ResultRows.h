@@ -13,9 +13,11 @@ namespace morvane {
 
 // The result list's columns: "ID", "种子名称", "种子连接" (hidden), "种子大小".
 // One row per hash, numbered from rowsBefore + 1. A page whose name or size list is
-// shorter than its hash list leaves those cells empty.
+// shorter than its hash list leaves those cells empty. The link is the magnet link of the
+// hash, or the page's whole link where `links` has one.
 std::vector<Row> MakeResultRows(const TextList& names, const TextList& hashes,
-                                const TextList& sizes, int rowsBefore);
+                                const TextList& sizes, int rowsBefore,
+                                const TextList& links = {});
 
 // The status shown when a page has been listed (GBK).
 const std::string& EndOfSearchStatus();

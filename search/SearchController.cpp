@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Worker.h"
+#include "search/IndexerSearch.h"
 #include "search/ResultRows.h"
 #include "search/SiteScrapers.h"
 #include "web/FetchPage.h"
@@ -35,6 +36,26 @@ NextPage TakeNextPage(Program& program) {
   return {++program.search.pageCounter, program.search.generation};
 }
 
+// The indexer a site box item names, or null for the two sites and any other index.
+const IndexerSource* IndexerAt(const Program& program, int site) {
+  const auto& indexers = program.settings.indexers;
+  if (site < kFirstIndexer || static_cast<std::size_t>(site - kFirstIndexer) >= indexers.size())
+    return nullptr;
+  return &indexers[static_cast<std::size_t>(site - kFirstIndexer)];
+}
+
+// An indexer's page is listed like a site's; what the indexer answered instead of a feed is
+// then told, unless a newer search has replaced the list the page was for.
+void PublishIndexerPage(Program& program, std::uint64_t generation,
+                        const IndexerSource& indexer, IndexerPage page) {
+  const bool listed =
+      PublishPage(program, generation, std::move(page.body), std::move(page.fields));
+  if (listed && !page.error.empty()) {
+    program.ui.ShowMessage(IndexerErrorMessage(indexer, page.error), Gbk("信息："),
+                           MessageButtons::Ok, MessageIcon::None);
+  }
+}
+
 // The page as text: it ends before the first NUL byte.
 std::string PageText(std::string bytes) {
   const auto nul = bytes.find('\0');
@@ -64,7 +85,7 @@ void SearchWorker(Program& program) {
     generation = ++program.search.generation;
     ShowBusyIndicators(program);
     site = program.ui.SelectedIndex("组合框1");
-    if (site == kFirstSite || site == kSecondSite) {
+    if (site == kFirstSite || site == kSecondSite || IndexerAt(program, site) != nullptr) {
       program.search.rowCounter = 0;
       program.search.pageCounter = 1;
     }
@@ -73,6 +94,8 @@ void SearchWorker(Program& program) {
     StartWorker([&program, generation] { FirstSiteSearch(program, generation); });
   } else if (site == kSecondSite) {
     StartWorker([&program, generation] { SecondSiteSearch(program, generation); });
+  } else if (const IndexerSource* indexer = IndexerAt(program, site)) {
+    StartWorker([&program, generation, indexer] { IndexerSearch(program, generation, *indexer); });
   }
 }
 
@@ -98,6 +121,11 @@ void SecondSiteParse(Program& program, std::uint64_t generation, std::string pag
   PublishPage(program, generation, std::move(page), std::move(fields));
 }
 
+void IndexerSearch(Program& program, std::uint64_t generation, const IndexerSource& indexer) {
+  IndexerPage page = FetchIndexerPage(indexer, EncodedKeyword(program), 1);
+  PublishIndexerPage(program, generation, indexer, std::move(page));
+}
+
 void StartLoadMore(Program& program) {
   StartWorker([&program] { LoadMoreWorker(program); });
 }
@@ -109,6 +137,8 @@ void LoadMoreWorker(Program& program) {
     StartWorker([&program] { FirstSiteMore(program); });
   } else if (site == kSecondSite) {
     StartWorker([&program] { SecondSiteMore(program); });
+  } else if (const IndexerSource* indexer = IndexerAt(program, site)) {
+    StartWorker([&program, indexer] { IndexerMore(program, *indexer); });
   }
 }
 
@@ -128,6 +158,13 @@ void SecondSiteMore(Program& program) {
       FetchPageBytes(SecondSiteAddress(program.settings.secondSiteBase, keyword, next.number)));
   ScrapedFields fields = ScrapeSecondSite(page, program.settings.secondSiteBase);
   PublishPage(program, next.generation, std::move(page), std::move(fields));
+}
+
+void IndexerMore(Program& program, const IndexerSource& indexer) {
+  const std::string keyword = EncodedKeyword(program);
+  const NextPage next = TakeNextPage(program);
+  IndexerPage page = FetchIndexerPage(indexer, keyword, next.number);
+  PublishIndexerPage(program, next.generation, indexer, std::move(page));
 }
 
 }  // namespace morvane

@@ -17,8 +17,11 @@ void StartLoadMore(Program& program);  // window thread: starts LoadMoreWorker
 void FirstSiteSearch(Program& program, std::uint64_t generation);   // page 1, first site
 void SecondSiteSearch(Program& program, std::uint64_t generation);  // page 1, second site
 void SecondSiteParse(Program& program, std::uint64_t generation, std::string page);
+// Page 1 of one of the user's indexers (the site box's items after the two sites).
+void IndexerSearch(Program& program, std::uint64_t generation, const IndexerSource& indexer);
 void LoadMoreWorker(Program& program);  // shows the busy indicators, picks the site
 void FirstSiteMore(Program& program);   // the next page of the first site
 void SecondSiteMore(Program& program);  // the next page of the second site
+void IndexerMore(Program& program, const IndexerSource& indexer);  // the next page of an indexer
 
 }  // namespace morvane

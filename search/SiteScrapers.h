@@ -16,10 +16,13 @@ struct ScrapedFields {
   TextList names;
   TextList hashes;
   TextList sizes;
+  // Whole magnet links, one for each hash, where the source gives more than a hash (an
+  // indexer's links carry names and trackers); empty for the sites.
+  TextList links = {};
 };
 
-// 组合框1's items.
-enum SearchSite : int { kFirstSite = 0, kSecondSite = 1 };
+// 组合框1's items. The user's indexers follow the two sites, from kFirstIndexer on.
+enum SearchSite : int { kFirstSite = 0, kSecondSite = 1, kFirstIndexer = 2 };
 
 // The keyword as both sites take it: UTF-8, percent-encoded, only "-", ".", digits and
 // ASCII letters kept.

@@ -5,27 +5,15 @@
 
 #include <filesystem>
 
+#include "web/Text.h"
+
 namespace morvane::services {
 
 namespace {
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string Document(const std::string& title, const std::string& body,
                      const std::string& style = "") {
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Escape(title) +
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + MarkupEscape(title) +
          "</title><style>body{font-family:sans-serif;margin:0;padding:12px;background:#1d2330;"
          "color:#e8e8e8}a{color:#8fc1ff}" +
          style + "</style></head><body>\n" + body + "\n</body></html>\n";
@@ -53,16 +41,16 @@ std::string VideoElement(const std::string& sourceExpression, bool loop) {
 
 std::string FirstSiteResultPage(const std::string& keyword,
                                 const std::vector<const CatalogueEntry*>& results) {
-  std::string body = "<h1>" + Escape(keyword) + "</h1>\n<div class=\"m-list\">\n";
+  std::string body = "<h1>" + MarkupEscape(keyword) + "</h1>\n<div class=\"m-list\">\n";
   for (const CatalogueEntry* e : results) {
     // The line breaks after the title link and inside the file list are part of the layout
     // that the program reads.
     body += "<div class=\"m-item\">\n<p class=\"m-title\"><a href=\"/hash/" + e->hash + "\">" +
-            Escape(e->name) +
+            MarkupEscape(e->name) +
             "</a>\n</p>\n<div class=\"m-files\">\n\n\n\n\n<ul class=\"m-files-ul\">\n\n<li>" +
-            Escape(e->name + std::filesystem::path(e->media).extension().string()) +
-            "\n<span style=\"color:#888;\">" + Escape(e->size) +
-            "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + Escape(e->size) +
+            MarkupEscape(e->name + std::filesystem::path(e->media).extension().string()) +
+            "\n<span style=\"color:#888;\">" + MarkupEscape(e->size) +
+            "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + MarkupEscape(e->size) +
             "&nbsp;&nbsp;文件数:1</p>\n</div>\n";
   }
   if (results.empty()) body += "<p class=\"m-empty\">没有找到相关结果</p>\n";
@@ -72,33 +60,28 @@ std::string FirstSiteResultPage(const std::string& keyword,
 std::string SecondSiteResultPage(const std::string& keyword,
                                  const std::vector<const CatalogueEntry*>& results,
                                  const std::string& base) {
-  std::string body = "<h1>" + Escape(keyword) +
+  std::string body = "<h1>" + MarkupEscape(keyword) +
                      "</h1>\n<table class=\"result\">\n<tr><th>名称</th><th>大小</th>"
                      "<th>操作</th></tr>\n";
   for (const CatalogueEntry* e : results) {
     const std::string detail = base + "/magnet/detail/hash/" + e->hash;
-    body += "<tr>\n<td class=\"name\"><a class=\"btn\" title=\"" + Escape(e->name) +
-            "\" href=\"" + detail + "\">" + Escape(e->name) +
-            "</a></td>\n<td class=\"files-size\">" + Escape(e->size) +
+    body += "<tr>\n<td class=\"name\"><a class=\"btn\" title=\"" + MarkupEscape(e->name) +
+            "\" href=\"" + detail + "\">" + MarkupEscape(e->name) +
+            "</a></td>\n<td class=\"files-size\">" + MarkupEscape(e->size) +
             "</td>\n<td class=\"action\"><a href=\"" + detail + "\">详情</a></td>\n</tr>\n";
   }
   body += "</table>";
   if (results.empty()) body += "\n<p>没有找到相关结果</p>";
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" + Escape(keyword) +
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" + MarkupEscape(keyword) +
          " - BP</title></head><body>\n" + body + "\n</body></html>\n";
 }
 
 std::string DetailPage(const CatalogueEntry& entry, const std::string& publisherBase) {
   const std::string magnet = "magnet:?xt=urn:btih:" + entry.hash;
-  return Document(entry.name, "<h1>" + Escape(entry.name) + "</h1>\n<p>大小: " +
-                                  Escape(entry.size) + "</p>\n<p><a href=\"" + magnet + "\">" +
+  return Document(entry.name, "<h1>" + MarkupEscape(entry.name) + "</h1>\n<p>大小: " +
+                                  MarkupEscape(entry.size) + "</p>\n<p><a href=\"" + magnet + "\">" +
                                   magnet + "</a></p>\n<p><a href=\"" + publisherBase +
                                   "/torrents/" + entry.hash + ".torrent\">下载种子</a></p>");
-}
-
-std::string ResolutionAnswer(const std::string& address) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<video>\n<file>" + address +
-         "</file>\n<type>webm</type>\n</video>\n";
 }
 
 std::string PlayerPage() {
@@ -110,7 +93,7 @@ std::string PlayerPage() {
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {
-  return Document("library", "<p>" + Escape(videoPage) + "</p>\n" +
+  return Document("library", "<p>" + MarkupEscape(videoPage) + "</p>\n" +
                                  VideoElement("'" + media + "'", false));
 }
 

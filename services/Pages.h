@@ -16,7 +16,6 @@ std::string SecondSiteResultPage(const std::string& keyword,
                                  const std::vector<const CatalogueEntry*>& results,
                                  const std::string& base);
 std::string DetailPage(const CatalogueEntry& entry, const std::string& publisherBase);
-std::string ResolutionAnswer(const std::string& address);
 // Plays the address that follows "url=" in its own address.
 std::string PlayerPage();
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media);

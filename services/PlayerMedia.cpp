@@ -37,8 +37,9 @@ void RoutePlayerMedia(httplib::Server& player) {
     const std::string hash = req.get_param_value("hash");
     const std::string item = req.get_param_value("item");
     const std::string start = req.get_param_value("start");
+    const std::string key = req.get_param_value("key");
     if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || !IsSubsItem(item) ||
-        (!start.empty() && !IsSeconds(start))) {
+        (!start.empty() && !IsSeconds(start)) || !IsKeySegment(key)) {
       res.status = 400;
       res.set_content("bad service, hash or item\n", "text/plain");
       return;
@@ -47,8 +48,8 @@ void RoutePlayerMedia(httplib::Server& player) {
     httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
     client.set_connection_timeout(2);
     client.set_read_timeout(kSubtitleTimeoutSeconds);
-    const auto answer =
-        client.Get("/subs/" + hash + "/" + item + (start.empty() ? "" : "?start=" + start));
+    const auto answer = client.Get((key.empty() ? "" : "/" + key) + "/subs/" + hash + "/" + item +
+                                   (start.empty() ? "" : "?start=" + start));
     if (!answer) {
       res.status = 502;
       res.set_content("the streaming service did not answer\n", "text/plain");
@@ -68,12 +69,14 @@ std::string PlayerMediaScript() {
   const v = document.getElementById('player');
   let source;
   try { source = new URL(v.src); } catch (e) { return; }
-  const found = source.pathname.match(/^\/(stream|convert)\/([0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
+  // http://HOST:PORT[/KEY]/stream/HASH/NAME or .../convert/HASH/NAME.mp4
+  const found = source.pathname.match(/^(?:\/([\w.~-]+))?\/(stream|convert)\/([0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
   if (!found) return;
-  const converted = found[1] === 'convert';
+  const converted = found[2] === 'convert';
   const plain = source.origin + source.pathname;
   const ask = (item, start) => '/stream-subs?service=' + encodeURIComponent(source.host) +
-      '&hash=' + found[2] + '&item=' + item + (start > 0 ? '&start=' + start.toFixed(3) : '');
+      '&hash=' + found[3] + '&item=' + item + (start > 0 ? '&start=' + start.toFixed(3) : '') +
+      (found[1] ? '&key=' + found[1] : '');
   // A converted stream begins `offset` seconds into the film: its own duration is the
   // rest of the film.
   let film = 0, offset = 0, restarting = false, subtitles = [];

@@ -18,8 +18,9 @@ namespace morvane::services {
 // The script, placed after the player's video element.
 std::string PlayerMediaScript();
 
-// Serves GET /stream-subs?service=HOST:PORT&hash=HEX&item=ITEM[&start=S]: the answer of
-// http://HOST:PORT/subs/HEX/ITEM[?start=S], where ITEM is "list.json" or "N.vtt".
+// Serves GET /stream-subs?service=HOST:PORT&hash=HEX&item=ITEM[&start=S][&key=KEY]: the
+// answer of http://HOST:PORT[/KEY]/subs/HEX/ITEM[?start=S], where ITEM is "list.json" or
+// "N.vtt".
 void RoutePlayerMedia(httplib::Server& player);
 
 }  // namespace morvane::services

@@ -24,6 +24,7 @@
 #include "services/Tracker.h"
 #include "update/Cipher.h"
 #include "update/UpdateSignature.h"
+#include "web/ResolutionContract.h"
 #include "web/Text.h"
 
 namespace morvane::services {
@@ -240,13 +241,12 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
 void StandInServices::State::SetUpResolution() {
   resolution = std::make_unique<PlainHttpServer>(
       [this](const std::string&, const std::string& target) -> PlainResponse {
-        if (target.rfind("/xml.php?", 0) != 0) return {404, "text/plain", "not found\n"};
         // The link is the raw rest of the query, whatever characters it holds.
-        const auto at = target.find("url=");
-        const std::string link = at == std::string::npos ? "" : target.substr(at + 4);
-        const std::string address = Resolve(link);
+        const auto link = ResolutionLinkOf(target);
+        if (!link) return {404, "text/plain", "not found\n"};
+        const std::string address = Resolve(*link);
         return {200, "text/xml; charset=utf-8",
-                ResolutionAnswer(address.empty() ? "resp: no video for this link" : address)};
+                ResolutionAnswer(address.empty() ? "resp: no video for this link" : address, "webm")};
       },
       [this](const std::string& method, const std::string& target, int status) {
         Log(Service::Resolution, method, target, status);

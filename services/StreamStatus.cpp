@@ -33,11 +33,19 @@ bool IsHexInfoHash(const std::string& hash) {
                      [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
+bool IsKeySegment(const std::string& key) {
+  return key.size() <= 256 && key != "." && key != ".." &&
+         std::all_of(key.begin(), key.end(), [](unsigned char c) {
+           return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~';
+         });
+}
+
 void RouteStreamStatus(httplib::Server& player) {
   player.Get("/stream-status", [](const httplib::Request& req, httplib::Response& res) {
     const std::string service = req.get_param_value("service");
     const std::string hash = req.get_param_value("hash");
-    if (!IsServiceAddress(service) || !IsHexInfoHash(hash)) {
+    const std::string key = req.get_param_value("key");
+    if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || !IsKeySegment(key)) {
       res.status = 400;
       res.set_content("{\"error\":\"bad service or hash\"}", "application/json");
       return;
@@ -46,7 +54,7 @@ void RouteStreamStatus(httplib::Server& player) {
     httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
     client.set_connection_timeout(kStatusTimeoutSeconds);
     client.set_read_timeout(kStatusTimeoutSeconds);
-    const auto answer = client.Get("/status/" + hash);
+    const auto answer = client.Get((key.empty() ? "" : "/" + key) + "/status/" + hash);
     if (!answer) {
       res.status = 502;
       res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
@@ -59,8 +67,9 @@ void RouteStreamStatus(httplib::Server& player) {
 }
 
 std::string StreamStatusPanel() {
-  // The service's status: {"peers", "downloadRate" (bytes a second), "size" (of the video),
-  // "buffered" ([[begin, end], ...] byte ranges of the video held and verified), ...}.
+  // The service's status: {"peers", "downloadRate" and "uploadRate" (bytes a second),
+  // "size" (of the video), "buffered" ([[begin, end], ...] byte ranges of the video held and
+  // verified), "state", "ratio", ...} (stream/StatusJson.h).
   return R"PANEL(<p id="swarm" style="font-size:13px;color:#b8c4d8"></p>
 <script>
 (() => {
@@ -69,19 +78,27 @@ std::string StreamStatusPanel() {
   const at = href.indexOf('url=');
   let source;
   try { source = new URL(at < 0 ? '' : href.substring(at + 4)); } catch (e) { return; }
-  // A streamed video's address: http://HOST:PORT/stream/HASH/NAME.
-  const found = source.protocol === 'http:' &&
-                source.pathname.match(/^\/stream\/([0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
+  // A film the service streams as it is (http://HOST:PORT/stream/HASH/NAME) or converts
+  // (/convert/HASH/NAME.mp4): the same torrent, the same status. A service that asks for
+  // a key has it as the first segment (/KEY/stream/HASH/NAME).
+  const found = source.protocol === 'http:' && source.pathname.match(
+      /^(?:\/(?<key>[\w.~-]+))?\/(?:stream|convert)\/(?<hash>[0-9a-fA-F]{40}|[0-9a-fA-F]{64})\//);
   if (!found) return;
-  const ask = '/stream-status?service=' + encodeURIComponent(source.host) + '&hash=' + found[1];
+  const ask = '/stream-status?service=' + encodeURIComponent(source.host) +
+              '&hash=' + found.groups.hash + (found.groups.key ? '&key=' + found.groups.key : '');
   const bytes = n => n >= 1048576 ? (n / 1048576).toFixed(1) + ' MB'
                    : n >= 1024 ? (n / 1024).toFixed(0) + ' KB' : n + ' B';
   const show = s => {
     let held = 0;
     for (const [from, to] of s.buffered || []) held += to - from;
+    const whole = s.size > 0 && held >= s.size;
     const share = s.size > 0 ? Math.min(100, Math.floor(held * 100 / s.size)) : 0;
-    line.textContent = 'peers ' + (s.peers || 0) + ' \u00b7 ' + bytes(s.downloadRate || 0) +
-                       '/s \u00b7 buffered ' + share + '%';
+    // Once the whole film is in, whatever still flows is others fetching from us; with
+    // nothing flowing there is no rate to tell.
+    const rate = !whole ? 'down ' + bytes(s.downloadRate || 0) + '/s'
+               : s.uploadRate > 0 ? 'up ' + bytes(s.uploadRate) + '/s' : '';
+    line.textContent = ['peers ' + (s.peers || 0), rate, 'buffered ' + share + '%']
+                           .filter(part => part).join(' \u00b7 ');
     line.dataset.peers = s.peers || 0;
   };
 

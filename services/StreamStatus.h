@@ -1,7 +1,9 @@
 #pragma once
-// The swarm line under the player's video: while a video streamed by a resolution service
-// plays, the player page shows that stream's peers, download speed and how much of the file
-// is buffered, read from the service's /status/HASH.
+// The swarm line under the player's video: while a video streamed (or converted) by a
+// resolution service plays, the player page shows that torrent's peers, its download speed
+// (its upload speed once the whole file is in) and how much of the file is buffered, and
+// beside it what the service does with the torrent (watching, idle, seeding, stopped) and
+// its share ratio, read from the service's /status/HASH.
 //
 // The player page is HTTPS and the streaming service plain HTTP (often on loopback, often
 // without cross-origin headers), so the page asks its own service, which relays the one
@@ -18,10 +20,15 @@ namespace morvane::services {
 // The panel's markup and script, placed after the player's video element.
 std::string StreamStatusPanel();
 
-// Serves GET /stream-status?service=HOST:PORT&hash=HEX: the answer of
-// http://HOST:PORT/status/HEX, relayed as it came. Any other host, port or hash form is
-// refused (400), an unreachable service answers 502.
+// Serves GET /stream-status?service=HOST:PORT&hash=HEX[&key=KEY]: the answer of
+// http://HOST:PORT[/KEY]/status/HEX, relayed as it came (a keyed service's addresses begin
+// with its key). Any other host, port, hash or key form is refused (400), an unreachable
+// service answers 502.
 void RouteStreamStatus(httplib::Server& player);
+
+// The key a keyed streaming service's addresses begin with, as the relays pass it on: one
+// path segment of letters, digits, "-", "_", ".", "~"; "" (none) passes too.
+bool IsKeySegment(const std::string& key);
 
 // True for "HOST:PORT" with a plain host name or dotted address and a port.
 bool IsServiceAddress(const std::string& hostPort);

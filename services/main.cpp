@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <string>
 
 #include "platform/Files.h"
+#include "services/Catalogue.h"
+#include "services/StandInIndexer.h"
 #include "services/StandInServices.h"
 #include "update/UpdateSignature.h"
 
@@ -20,13 +23,15 @@ int Usage() {
                "                        [--update-name NAME] [--sign-key FILE]\n"
                "                        [--write-torrents DIR]\n"
                "                        [--extra-media DIR] [--seed-upload-limit BYTES]\n"
-               "                        [--stand-in-resolution]\n"
+               "                        [--stand-in-resolution] [--write-indexers FILE]\n"
                "Ports: publisher N (also the swarm's tracker at /announce), first site N+1,\n"
                "second site N+2, resolution N+3 (only with --stand-in-resolution), player\n"
-               "(HTTPS) N+4, live TV N+5; N defaults to 47080. The catalogue is seeded over\n"
-               "BitTorrent on loopback; --seed-upload-limit caps each torrent's upload.\n"
+               "(HTTPS) N+4, live TV N+5, Torznab indexer N+6; N defaults to 47080. The\n"
+               "catalogue is seeded over BitTorrent on loopback; --seed-upload-limit caps each\n"
+               "torrent's upload.\n"
                "--sign-key: the publisher's private key (as morvane-tool keygen writes it);\n"
-               "the version page then carries the served program's signature.\n");
+               "the version page then carries the served program's signature.\n"
+               "--write-indexers: writes an indexers.conf naming the indexer and exits.\n");
   return 2;
 }
 
@@ -40,6 +45,7 @@ int main(int argc, char** argv) {
   options.log = &std::cout;
   options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
   std::string torrentDir;
+  std::string indexerFile;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     if (flag == "--stand-in-resolution") {
@@ -54,7 +60,7 @@ int main(int argc, char** argv) {
       } catch (...) {
         return Usage();
       }
-      if (options.portBase < 0 || options.portBase > 65535 - 5) return Usage();
+      if (options.portBase < 0 || options.portBase > 65535 - kServiceCount) return Usage();
     } else if (flag == "--catalogue") {
       options.catalogueDir = value;
     } else if (flag == "--media") {
@@ -83,6 +89,8 @@ int main(int argc, char** argv) {
       if (options.seedUploadLimit < 0) return Usage();
     } else if (flag == "--write-torrents") {
       torrentDir = value;
+    } else if (flag == "--write-indexers") {
+      indexerFile = value;
     } else {
       return Usage();
     }
@@ -95,6 +103,15 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+
+  const int indexerPort = options.portBase == 0 ? 0 : options.portBase + kServiceCount;
+  if (!indexerFile.empty()) {
+    if (!morvane::WriteWholeFile(indexerFile, StandInIndexerFile(indexerPort, kStandInIndexerKey))) {
+      std::fprintf(stderr, "morvane-services: cannot write %s\n", indexerFile.c_str());
+      return 1;
+    }
+    return 0;
+  }
 
   StandInServices services(options);
   if (!torrentDir.empty()) {
@@ -112,6 +129,20 @@ int main(int argc, char** argv) {
                  options.catalogueDir.c_str(), options.portBase);
     return 1;
   }
+  const Catalogue indexed =
+      Catalogue::Load(options.catalogueDir, options.mediaDir, options.extraMediaDir,
+                      AnnounceAddress(services.Host(Service::Publisher)));
+  std::mutex indexerLog;
+  StandInIndexer indexer(indexed, kStandInIndexerKey,
+                         AnnounceAddress(services.Host(Service::Publisher)), &std::cout,
+                         &indexerLog);
+  if (!indexer.Start(indexerPort)) {
+    std::fprintf(stderr, "morvane-services: cannot start the indexer on port %d\n", indexerPort);
+    services.Stop();
+    return 1;
+  }
+  std::cout << "morvane-services: Torznab indexer " << indexer.JackettAddress() << " and "
+            << indexer.ProwlarrAddress() << std::endl;
   std::cout << "morvane-services: publisher " << services.Host(Service::Publisher)
             << ", first site " << services.Host(Service::FirstSite) << ", second site "
             << services.Host(Service::SecondSite) << ", resolution "
@@ -126,6 +157,7 @@ int main(int argc, char** argv) {
   int signal = 0;
   sigwait(&stopSignals, &signal);
   std::cout << "morvane-services: stopping" << std::endl;
+  indexer.Stop();
   services.Stop();
   return 0;
 }

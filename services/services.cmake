@@ -5,8 +5,8 @@ if(NOT TARGET PkgConfig::LIBTORRENT)
 endif()
 add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp LoopbackSession.cpp Pages.cpp
                                     PlainHttpServer.cpp PlayerMedia.cpp ReleaseSigning.cpp Seeder.cpp
-                                    SelfSignedCertificate.cpp StandInServices.cpp
-                                    StreamStatus.cpp Tracker.cpp)
+                                    SelfSignedCertificate.cpp StandInIndexer.cpp
+                                    StandInServices.cpp StreamStatus.cpp Tracker.cpp)
 target_link_libraries(morvane_services PUBLIC morvane_update morvane_web morvane_port
                       PkgConfig::HTTPLIB OpenSSL::SSL
                       OpenSSL::Crypto Threads::Threads PRIVATE PkgConfig::LIBTORRENT)

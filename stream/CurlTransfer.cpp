@@ -1,6 +1,7 @@
 #include "stream/CurlTransfer.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <memory>
 
@@ -16,20 +17,47 @@ constexpr long kConnectSeconds = 15;
 
 using Easy = EasyHandle;
 
-Easy MakeEasy(const std::string& address) {
+curl_socket_t OpenChecked(void* user, curlsocktype, curl_sockaddr* address) {
+  const auto* rules = static_cast<const TransferRules*>(user);
+  if (rules->refuseAddress && rules->refuseAddress(&address->addr)) return CURL_SOCKET_BAD;
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int CheckCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* rules = static_cast<const TransferRules*>(user);
+  return rules->cancelled && rules->cancelled() ? 1 : 0;
+}
+
+Easy MakeEasy(const std::string& address, const TransferRules& rules) {
   EnsureCurlReady();
   Easy easy(curl_easy_init());
   if (!easy) return easy;
-  curl_easy_setopt(easy.get(), CURLOPT_URL, address.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-  curl_easy_setopt(easy.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-  curl_easy_setopt(easy.get(), CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_MAXREDIRS, 8L);
-  curl_easy_setopt(easy.get(), CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
-  curl_easy_setopt(easy.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+  CURL* const e = easy.get();
+  curl_easy_setopt(e, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 8L);
+  curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+  if (rules.refuseAddress) {
+    // Every connection, redirects and ftp data connections included, is opened here, to the
+    // address libcurl resolved: checked where it is used, so a name that resolves one way
+    // for a check and another for the connection changes nothing. A proxy would be the
+    // address checked instead of the target's, so none is taken from the environment.
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenChecked);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &rules);
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
+  }
+  if (rules.cancelled) {
+    // libcurl asks at least once a second, also while nothing arrives.
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &rules);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  }
   return easy;
 }
 
@@ -63,21 +91,25 @@ std::size_t Pass(char* data, std::size_t size, std::size_t count, void* user) {
 
 }  // namespace
 
-std::optional<std::string> FetchSmallFile(const std::string& address, std::size_t maxBytes) {
-  Easy easy = MakeEasy(address);
+std::optional<std::string> FetchSmallFile(const std::string& address, std::size_t maxBytes,
+                                          const TransferRules& rules) {
+  Easy easy = MakeEasy(address, rules);
   if (!easy) return std::nullopt;
   Collector collector{{}, maxBytes};
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &collector);
   curl_easy_setopt(easy.get(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
+  // A body that drips a byte now and then passes the stall limit: the whole has a deadline.
+  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(rules.deadline.count()));
   if (curl_easy_perform(easy.get()) != CURLE_OK) return std::nullopt;
   return std::move(collector.body);
 }
 
-std::int64_t RemoteSize(const std::string& address) {
-  Easy easy = MakeEasy(address);
+std::int64_t RemoteSize(const std::string& address, const TransferRules& rules) {
+  Easy easy = MakeEasy(address, rules);
   if (!easy) return -1;
   curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(rules.deadline.count()));
   // For ftp, libcurl hands the size over as header-like text to the body's writer, which
   // would otherwise be standard output.
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION,
@@ -89,9 +121,9 @@ std::int64_t RemoteSize(const std::string& address) {
 }
 
 bool FetchRange(const std::string& address, std::int64_t begin, std::int64_t end,
-                const std::function<bool(const char*, std::size_t)>& sink) {
+                const std::function<bool(const char*, std::size_t)>& sink, const TransferRules& rules) {
   if (end <= begin) return true;
-  Easy easy = MakeEasy(address);
+  Easy easy = MakeEasy(address, rules);
   if (!easy) return false;
   Relay relay{&sink, end - begin};
   const std::string range = std::to_string(begin) + "-" + std::to_string(end - 1);

@@ -9,7 +9,10 @@ namespace morvane::stream {
 namespace {
 
 bool ReadNumber(std::string_view text, std::int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
+  // Digits only: from_chars would take a sign, and "bytes=--5" would become the last -5 bytes.
+  if (text.empty() || text.size() > 18 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= '0' && c <= '9'; }))
+    return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size();
 }

@@ -1,15 +1,17 @@
 #include "stream/LinkResolver.h"
 
-#include <filesystem>
-#include <fstream>
+#include <cctype>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/magnet_uri.hpp>
 #include <libtorrent/torrent_info.hpp>
 #include <memory>
 
-#include "stream/CurlTransfer.h"
+#include "platform/Files.h"
 #include "stream/Links.h"
 #include "stream/TorrentEngine.h"
+#include "web/InsideAddress.h"
+#include "web/ResolutionContract.h"
+#include "web/Text.h"
 
 namespace lt = libtorrent;
 
@@ -17,17 +19,9 @@ namespace morvane::stream {
 
 namespace {
 
-Resolution Refuse(std::string reason) { return {{}, std::move(reason)}; }
+constexpr char kNoLocalFiles[] = "local files are not opened for callers on the network";
 
-std::optional<std::string> ReadLocalFile(const std::string& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec || size > kMaxTorrentFileBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  std::string data(size, '\0');
-  if (!in.read(data.data(), static_cast<std::streamsize>(size))) return std::nullopt;
-  return data;
-}
+Resolution Refuse(std::string reason) { return {{}, std::move(reason)}; }
 
 std::string LastSegment(const std::string& address) {
   std::string path = address.substr(0, address.find_first_of("?#"));
@@ -39,13 +33,13 @@ std::string LastSegment(const std::string& address) {
 Resolution Play(lt::add_torrent_params params, const std::string& base, TorrentEngine& engine) {
   const TorrentEngine::Opened opened = engine.Open(std::move(params));
   if (!opened.playable) return Refuse(opened.reason);
-  return {base + "/stream/" + opened.playable->hash + "/" + PercentEncode(opened.playable->fileName),
+  return {base + "/stream/" + opened.playable->hash + "/" + AddressSegment(opened.playable->fileName),
           {}};
 }
 
-Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::string& base,
-                           TorrentEngine& engine) {
-  if (!data) return Refuse("the .torrent file cannot be read");
+Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::string& unread,
+                           const std::string& base, TorrentEngine& engine) {
+  if (!data) return Refuse(unread);
   lt::error_code ec;
   auto info = std::make_shared<lt::torrent_info>(lt::span<char const>(data->data(), static_cast<std::ptrdiff_t>(data->size())),
                                                  ec, lt::from_span);
@@ -73,36 +67,36 @@ std::optional<std::string> RelayTable::Get(int id) const {
   return std::nullopt;
 }
 
-std::string PercentEncode(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += digits[u >> 4];
-      out += digits[u & 15];
-    }
-  }
-  return out;
+std::string AddressSegment(std::string_view name) {
+  return PercentEscape(name, [](unsigned char c) {
+    return !(std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~');
+  });
 }
 
-Resolution ResolveLink(const std::string& link, const std::string& base, TorrentEngine& engine,
+TransferRules Caller::Rules() const {
+  TransferRules rules;
+  if (stranger) rules.refuseAddress = [](const sockaddr* address) { return IsInsideAddress(address); };
+  rules.cancelled = cancelled;
+  return rules;
+}
+
+Resolution ResolveLink(const std::string& link, const Caller& caller, TorrentEngine& engine,
                        RelayTable& relays) {
   // The program sends the link as it is; a browser or a script may escape it whole
   // ("magnet%3A%3Fxt=..."), which shows in an escape before the scheme's colon.
   const auto colon = link.find(':');
   const auto escape = link.find('%');
-  const Link classified =
-      ClassifyLink(escape != std::string::npos && escape < colon ? PercentDecode(link) : link);
+  const std::string plain = escape != std::string::npos && escape < colon ? PercentDecode(link) : link;
+  // Nothing local is opened for a stranger, and whatever the path, the answer is the same.
+  if (caller.stranger && NamesLocalFile(plain)) return Refuse(kNoLocalFiles);
+  const Link classified = ClassifyLink(plain);
+  const std::string& base = caller.base;
   switch (classified.kind) {
     case LinkKind::kMedia:
       return {classified.address, {}};
     case LinkKind::kFtp:
       return {base + "/relay/" + std::to_string(relays.Add(classified.address)) + "/" +
-                  PercentEncode(LastSegment(classified.address)),
+                  AddressSegment(LastSegment(classified.address)),
               {}};
     case LinkKind::kMagnet: {
       lt::error_code ec;
@@ -111,9 +105,14 @@ Resolution ResolveLink(const std::string& link, const std::string& base, Torrent
       return Play(std::move(params), base, engine);
     }
     case LinkKind::kTorrentAddress:
-      return PlayTorrentFile(FetchSmallFile(classified.address, kMaxTorrentFileBytes), base, engine);
+      // One answer for every failure to fetch: whether a port is open, closed or off limits
+      // is not told.
+      return PlayTorrentFile(FetchSmallFile(classified.address, kMaxTorrentFileBytes, caller.Rules()),
+                             "the .torrent address cannot be fetched", base, engine);
     case LinkKind::kTorrentFile:
-      return PlayTorrentFile(ReadLocalFile(classified.address), base, engine);
+      if (caller.stranger) return Refuse(kNoLocalFiles);  // one inside a thunder link
+      return PlayTorrentFile(ReadWholeFile(classified.address, kMaxTorrentFileBytes), "the .torrent file cannot be read",
+                             base, engine);
     case LinkKind::kUnsupported:
       break;
   }
@@ -121,9 +120,8 @@ Resolution ResolveLink(const std::string& link, const std::string& base, Torrent
 }
 
 std::string ResolutionAnswer(const Resolution& resolution) {
-  const std::string file =
-      resolution.address.empty() ? "resp: " + resolution.reason : resolution.address;
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<video>\n<file>" + file + "</file>\n</video>\n";
+  return morvane::ResolutionAnswer(resolution.address.empty() ? "resp: " + resolution.reason
+                                                              : resolution.address);
 }
 
 }  // namespace morvane::stream

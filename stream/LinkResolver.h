@@ -3,10 +3,14 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "stream/CurlTransfer.h"
 
 namespace morvane::stream {
 
@@ -31,17 +35,28 @@ struct Resolution {
   std::string reason;
 };
 
+// Who asks, and what the service may do on their behalf.
+struct Caller {
+  std::string base;  // "http://HOST:PORT" (and "/KEY" when keyed) of this service
+  // A service bound beyond loopback is asked by strangers: it opens no local file for them
+  // and fetches nothing from an inside address (web/InsideAddress.h).
+  bool stranger = false;
+  std::function<bool()> cancelled;  // the asker left or the service stops
+
+  TransferRules Rules() const;
+};
+
 // A .torrent file larger than this is refused (libtorrent's own limit is 10 MB).
 inline constexpr std::size_t kMaxTorrentFileBytes = 10 << 20;
 
-// `base` is "http://HOST:PORT" of this service as the client reached it.
-Resolution ResolveLink(const std::string& link, const std::string& base, TorrentEngine& engine,
+Resolution ResolveLink(const std::string& link, const Caller& caller, TorrentEngine& engine,
                        RelayTable& relays);
 
 // The answer body of the resolution contract.
 std::string ResolutionAnswer(const Resolution& resolution);
 
-// Percent-escapes everything but unreserved characters.
-std::string PercentEncode(const std::string& text);
+// A file name as one segment of an address the service answers: everything but letters,
+// digits and "-", "_", ".", "~" percent-escaped.
+std::string AddressSegment(std::string_view name);
 
 }  // namespace morvane::stream

@@ -38,6 +38,10 @@ int HexValue(char c) {
   return -1;
 }
 
+bool HoldsControlBytes(std::string_view text) {
+  return text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos;
+}
+
 Link Unsupported(std::string reason) { return {LinkKind::kUnsupported, {}, std::move(reason)}; }
 
 Link ClassifyPlain(const std::string& link) {
@@ -47,7 +51,12 @@ Link ClassifyPlain(const std::string& link) {
   if (StartsWithNoCase(link, "ftp://")) return {LinkKind::kFtp, link, {}};
   if (StartsWithNoCase(link, "ed2k://")) return Unsupported("ed2k links cannot be streamed");
   std::string path = link;
-  if (StartsWithNoCase(link, "file://")) path = PercentDecode(link.substr(7));
+  if (StartsWithNoCase(link, "file://")) {
+    // Checked once decoded: "%00" would otherwise end the path the system opens before the
+    // ".torrent" that was checked.
+    path = PercentDecode(link.substr(7));
+    if (HoldsControlBytes(path)) return Unsupported("the link holds control characters");
+  }
   if (path.starts_with("/")) {
     if (NamesTorrentFile(path)) return {LinkKind::kTorrentFile, path, {}};
     return Unsupported("a local file that is not a .torrent file");
@@ -98,10 +107,13 @@ std::optional<std::string> DecodeThunder(const std::string& link) {
   return decoded.substr(2, decoded.size() - 4);
 }
 
+bool NamesLocalFile(const std::string& link) {
+  return link.starts_with("/") || StartsWithNoCase(link, "file:");
+}
+
 Link ClassifyLink(const std::string& link) {
   if (link.size() > kMaxLinkLength) return Unsupported("the link is too long");
-  if (link.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos)
-    return Unsupported("the link holds control characters");
+  if (HoldsControlBytes(link)) return Unsupported("the link holds control characters");
   if (StartsWithNoCase(link, "thunder://")) {
     const auto inner = DecodeThunder(link);
     if (!inner) return Unsupported("a thunder link that does not decode");

@@ -26,6 +26,9 @@ inline constexpr std::size_t kMaxLinkLength = 16 * 1024;
 
 Link ClassifyLink(const std::string& link);
 
+// True for a local path or a file:// address, whatever it names.
+bool NamesLocalFile(const std::string& link);
+
 // thunder://BASE64 where BASE64 encodes "AA" + address + "ZZ"; nothing when it does not.
 std::optional<std::string> DecodeThunder(const std::string& link);
 

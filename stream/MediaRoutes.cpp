@@ -72,24 +72,11 @@ std::string LastPart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SendChunk(HttpResponder& responder, const char* data, std::size_t size) {
-  if (size == 0) return true;
-  char line[24];
-  const int n = std::snprintf(line, sizeof line, "%zx\r\n", size);
-  return responder.SendBody(line, static_cast<std::size_t>(n)) && responder.SendBody(data, size) &&
-         responder.SendBody("\r\n", 2);
-}
-
 void SendText(HttpResponder& responder, int status, const std::string& type, const std::string& body,
               const HttpHeaders& extra = {}) {
-  // The player page that reads these comes from another origin.
-  HttpHeaders head{{"Content-Type", type},
-                   {"Content-Length", std::to_string(body.size())},
-                   {"Access-Control-Allow-Origin", "*"},
-                   {"Cache-Control", "no-store"}};
-  head.insert(head.end(), extra.begin(), extra.end());
-  if (!responder.SendHead(status, head) || responder.headOnly()) return;
-  responder.SendBody(body.data(), body.size());
+  HttpHeaders headers = NoStoreHeaders();
+  headers.insert(headers.end(), extra.begin(), extra.end());
+  responder.Send(status, type, body, headers);
 }
 
 }  // namespace
@@ -183,7 +170,7 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
     default: {
       std::string name = entry->fileName;
       if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-      return {base + "/convert/" + hash + "/" + PercentEncode(name) + ".mp4", {}};
+      return {base + "/convert/" + hash + "/" + AddressSegment(name) + ".mp4", {}};
     }
   }
 }
@@ -195,7 +182,8 @@ std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const
   return entry->info.mimeType;
 }
 
-bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
+bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
+                         const std::string& keyPath) {
   const std::string& target = request.target;
   const bool convert = target.starts_with("/convert/");
   if (!convert && !target.starts_with("/subs/")) return false;
@@ -214,7 +202,7 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder) {
   if (!entry) {
     SendText(responder, 404, "text/plain", "no such stream\n");
   } else if (item == "list.json") {
-    ServeList(entry, responder);
+    ServeList(entry, keyPath, responder);
   } else {
     ServeSubtitle(entry, item, query, responder);
   }
@@ -228,15 +216,13 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
     responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
     return;
   }
-  HttpHeaders head{{"Content-Type", "video/mp4"},
-                         {"Transfer-Encoding", "chunked"},
-                         {"Accept-Ranges", "none"},
-                         {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
-                         {"Cache-Control", "no-store"},
-                         {"Access-Control-Allow-Origin", "*"},
-                         {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}};
+  HttpHeaders head = NoStoreHeaders();
+  head.insert(head.end(), {{"Content-Type", "video/mp4"},
+                           {"Accept-Ranges", "none"},
+                           {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
+                           {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}});
   if (responder.headOnly()) {
-    responder.SendHead(200, head);
+    responder.StartChunks(200, head);
     return;
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
@@ -251,7 +237,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   options.onStart = [&](const media::ConvertStart& start) {
     // Where in the film the output begins: the key frame at or before the time asked for.
     head.emplace_back("X-Start-Seconds", Seconds(std::max(0.0, start.startSeconds)));
-    headSent = responder.SendHead(200, head);
+    headSent = responder.StartChunks(200, head);
   };
   media::Converter converter(source, options);
   {
@@ -265,7 +251,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   }
   if (stopping_) converter.Cancel();
   const media::ConvertResult result = converter.Run([&](const char* data, std::size_t size) {
-    return headSent && !conversion->stop.load() && SendChunk(responder, data, size);
+    return headSent && !conversion->stop.load() && responder.SendChunk(data, size);
   });
   {
     std::lock_guard lock(entry->mutex);
@@ -273,7 +259,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
     if (entry->conversion == conversion) entry->conversion.reset();
   }
   if (result.ok) {
-    responder.SendBody("0\r\n\r\n", 5);
+    responder.EndChunks();
   } else if (!headSent && !responder.headSent()) {
     responder.Send(500, "text/plain", "resp: " + result.error + "\n");
   }
@@ -317,7 +303,8 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
   entry.listed = true;
 }
 
-void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder) {
+void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                            HttpResponder& responder) {
   ListSubtitles(*entry);
   const bool converted = entry->info.decision != media::Decision::kPlayable &&
                          entry->info.decision != media::Decision::kUnplayable;
@@ -329,7 +316,7 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, HttpRespon
     for (std::size_t i = 0; i < entry->subtitles.size(); ++i) {
       const Subtitle& s = entry->subtitles[i];
       json += (i ? ",{" : "{") + std::string("\"src\":") +
-              JsonText("/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
+              JsonText(keyPath + "/subs/" + entry->hash + "/" + std::to_string(i) + ".vtt") +
               ",\"label\":" + JsonText(s.choice.label) +
               ",\"language\":" + JsonText(s.choice.language) +
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
@@ -355,11 +342,11 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   std::string vtt = wanted.webVtt;
   if (vtt.empty()) {
-    const auto gone = [&responder] { return responder.ClientGone(); };
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
     media::SubtitleConversion made;
     if (wanted.file >= 0) {
       const auto bytes = engine_.ReadSideFile(entry->hash, wanted.file, kMaxSubtitleBytes, gone);
-      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name);
+      if (bytes) made = media::ConvertSubtitleFile(*bytes, wanted.name, gone);
       else made.error = "the subtitle file did not arrive";
     } else {
       // Its cues are spread through the whole file: it is read once the download is done.
@@ -396,9 +383,12 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   // On the time line of a converted stream that starts later in the film.
   const double start = SecondsIn(query, "start");
-  if (start > 0)
-    vtt = media::WriteWebVtt(
-        media::ShiftCues(media::ParseSubRip(vtt), static_cast<std::int64_t>(std::llround(start * 1000))));
+  if (start > 0) {
+    const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
+    const std::vector<media::Cue> cues = media::ParseSubRip(vtt, gone);
+    if (gone()) return;
+    vtt = media::WriteWebVtt(media::ShiftCues(cues, static_cast<std::int64_t>(std::llround(start * 1000))));
+  }
   SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
 }
 

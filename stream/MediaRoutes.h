@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "media/ByteSource.h"
-#include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
 #include "stream/TorrentEngine.h"
+#include "web/HttpServer.h"
 
 namespace morvane::stream {
 
@@ -43,8 +43,10 @@ class MediaRoutes {
   // refusal with the reason when nothing can play it. Other answers pass unchanged.
   Resolution Decide(Resolution resolved, const std::string& base);
 
-  // Answers /convert/ and /subs/ requests; false when the target is not one of them.
-  bool Answer(const HttpRequest& request, HttpResponder& responder);
+  // Answers /convert/ and /subs/ requests; false when the target is not one of them. The
+  // target comes without the service's key; `keyPath` ("/KEY", or "") goes before the
+  // addresses answered.
+  bool Answer(const HttpRequest& request, HttpResponder& responder, const std::string& keyPath = {});
 
   // What a stream served as it stands is sent as, when its probe said.
   std::optional<std::string> MediaType(const std::string& hash) const;
@@ -59,7 +61,8 @@ class MediaRoutes {
   media::ByteSource SourceOf(const std::string& hash, const std::string& name, PieceReader::Kind kind,
                              std::function<bool()> stop);
   void ServeConvert(const std::string& hash, const std::string& query, HttpResponder& responder);
-  void ServeList(const std::shared_ptr<MediaEntry>& entry, HttpResponder& responder);
+  void ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
+                 HttpResponder& responder);
   void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
                      const std::string& query, HttpResponder& responder);
   void ListSubtitles(MediaEntry& entry);

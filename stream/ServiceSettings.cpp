@@ -96,6 +96,12 @@ const Setting* Find(std::string_view name) {
 
 bool IsServiceSetting(std::string_view name) { return Find(name) != nullptr; }
 
+std::vector<std::string_view> ServiceSettingNames() {
+  std::vector<std::string_view> names;
+  for (const Setting& setting : kSettings) names.push_back(setting.name);
+  return names;
+}
+
 SettingOutcome ApplyServiceSetting(StreamOptions& options, std::string_view name, std::string_view value) {
   const Setting* setting = Find(name);
   return setting ? setting->apply(options, value) : SettingOutcome::kUnknown;

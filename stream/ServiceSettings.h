@@ -14,6 +14,7 @@
 // seed-ratio or seed-time of 0 means no seeding once the film is no longer watched.
 
 #include <string_view>
+#include <vector>
 
 #include "stream/StreamOptions.h"
 
@@ -26,6 +27,7 @@ enum class SettingOutcome {
 };
 
 bool IsServiceSetting(std::string_view name);
+std::vector<std::string_view> ServiceSettingNames();
 SettingOutcome ApplyServiceSetting(StreamOptions& options, std::string_view name, std::string_view value);
 
 }  // namespace morvane::stream

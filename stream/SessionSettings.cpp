@@ -15,6 +15,7 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
                    lt::alert_category::status | lt::alert_category::error |
                        lt::alert_category::storage | lt::alert_category::piece_progress);
   settings.set_str(lt::settings_pack::listen_interfaces, options.peerInterfaces);
+  settings.set_str(lt::settings_pack::outgoing_interfaces, options.peerOutgoingInterfaces);
   settings.set_bool(lt::settings_pack::enable_dht, options.dht);
   std::string nodes;
   for (const std::string& node : options.dhtBootstrapNodes) nodes += (nodes.empty() ? "" : ",") + node;

@@ -39,11 +39,16 @@ struct StreamOptions {
   std::chrono::milliseconds embeddedSubtitleWait{5000};
   // Where the BitTorrent session listens for peers (libtorrent's listen_interfaces).
   std::string peerInterfaces = "0.0.0.0:0,[::]:0";
+  // Where it connects to peers from (libtorrent's outgoing_interfaces); "": any interface.
+  std::string peerOutgoingInterfaces;
   // Readers of the HTTP server (connections answered at once).
   int httpReaders = 16;
   // The chosen video is probed: what the browser cannot play is converted on the fly, what
   // nothing can read is refused. Off, every video is served as it stands.
   bool convertMedia = true;
+  // The access key (stream/AccessKey.h). Bound beyond loopback the service answers nobody
+  // without it, and does not start without one; on loopback a request may carry it.
+  std::string accessKey;
 };
 
 // $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".

@@ -1,34 +1,65 @@
 #include "stream/StreamService.h"
 
+#include <atomic>
 #include <charconv>
 
+#include "stream/AccessKey.h"
 #include "stream/CurlTransfer.h"
 #include "stream/HttpRange.h"
-#include "stream/HttpServer.h"
 #include "stream/LinkResolver.h"
 #include "stream/MediaRoutes.h"
 #include "stream/StatusJson.h"
 #include "stream/TorrentEngine.h"
 #include "stream/VideoFiles.h"
+#include "web/HttpServer.h"
+#include "web/ResolutionContract.h"
 
 namespace morvane::stream {
 
 namespace {
 
+// The server's pools of workers (web/HttpServer.h).
+enum Pool : std::size_t {
+  kQuick,  // status, stop, refusals: answered at once
+  kBytes,  // the video's bytes (streams, ftp relays, conversions), each as long as its player reads
+  kSlow,   // resolutions (metadata waits, .torrent fetches) and subtitles
+};
+constexpr int kQuickWorkers = 4;
+constexpr std::size_t kQuickQueue = 256;
+constexpr std::size_t kBytesQueue = 64;
+// Eight torrents nobody seeds hold their workers for the metadata time-out; the others wait.
+constexpr int kSlowWorkers = 8;
+constexpr std::size_t kSlowQueue = 32;
+// A client's share of the bytes and slow workers: a browser opens at most six connections to
+// a host, and a player page asks for a few subtitles beside a resolution, so one player
+// never meets the cap, while no one client holds every worker: three in four of them.
+std::size_t ShareOf(int workers) { return static_cast<std::size_t>(workers - workers / 4); }
+
+HttpLimits Limits(const StreamOptions& options) {
+  HttpLimits limits;
+  const int bytesWorkers = std::max(2, options.httpReaders);
+  limits.pools = {
+      {kQuickWorkers, kQuickQueue, 0},
+      {bytesWorkers, kBytesQueue, ShareOf(bytesWorkers)},
+      {kSlowWorkers, kSlowQueue, ShareOf(kSlowWorkers)},
+  };
+  // Long links get a "resp" answer rather than a bare refusal of the request.
+  limits.maxHead = 1 << 20;
+  return limits;
+}
+
 // "/stream/HASH/NAME" -> "HASH" for prefix "/stream/".
-std::string Segment(const std::string& target, std::string_view prefix) {
-  std::string rest = target.substr(prefix.size());
+std::string Segment(const std::string& path, std::string_view prefix) {
+  std::string rest = path.substr(prefix.size());
   rest = rest.substr(0, rest.find_first_of("/?#"));
   return rest;
 }
 
-bool PlainHost(const std::string& host) {
-  if (host.empty() || host.size() > 255) return false;
-  for (const char c : host)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != ':' &&
-        c != '[' && c != ']')
-      return false;
-  return true;
+// An Origin header of a page served from loopback ("http://127.0.0.1:47084").
+bool IsLoopbackOrigin(std::string_view origin) {
+  for (const std::string_view scheme : {"http://", "https://"})
+    if (origin.starts_with(scheme)) return IsLoopbackHostHeader(origin.substr(scheme.size()));
+  return false;
 }
 
 // Headers of an answer over bytes [range.begin, range.end) of a body of `size` bytes.
@@ -60,72 +91,87 @@ bool SendRangeHead(HttpResponder& responder, const std::string& rangeHeader,
 }  // namespace
 
 struct StreamService::Impl {
+  // A request once its key is taken off.
+  struct Call {
+    const HttpRequest& request;
+    std::string path;  // the target without the key's segment
+    bool keyed = false;
+    std::string base;  // what the addresses answered to it begin with: "http://HOST:PORT[/KEY]"
+  };
+  using Serve = void (Impl::*)(const Call&, HttpResponder&);
+  struct Route {
+    std::string_view prefix;
+    std::string_view method;  // "GET" takes HEAD as well
+    Pool pool;
+    Serve serve;
+  };
+  // The first route whose prefix the path starts with answers it.
+  static const Route kRoutes[];
+
   explicit Impl(const StreamOptions& options)
       : options(options),
         engine(options),
-        server([this](const HttpRequest& request, HttpResponder& responder) {
-          Answer(request, responder);
-        }, Limits(options)) {}
+        server([this](const HttpRequest& request, HttpResponder& responder) { Answer(request, responder); },
+               Limits(options), [this](const HttpRequest& request) { return Choose(request); }) {}
 
-  static HttpLimits Limits(const StreamOptions& options) {
-    HttpLimits limits;
-    limits.readers = std::max(2, options.httpReaders);
-    // Long links get a "resp" answer rather than a bare refusal of the request.
-    limits.maxHead = 1 << 20;
-    return limits;
+  Call Admit(const HttpRequest& request) const {
+    Call call{request, {}, false, {}};
+    call.keyed = CarriesKey(request.target, request.authorization, options.accessKey, call.path);
+    // Built from the address the client reached, never from its Host header.
+    const std::string reached = request.local.empty()
+                                    ? options.bindAddress + ":" + std::to_string(server.Port())
+                                    : request.local;
+    call.base = "http://" + reached + (call.keyed ? "/" + options.accessKey : "");
+    return call;
   }
 
-  std::string Base(const HttpRequest& request) const {
-    if (PlainHost(request.host)) return "http://" + request.host;
-    std::string address = options.bindAddress;
-    if (address == "0.0.0.0") address = "127.0.0.1";
-    if (address == "::") address = "::1";
-    if (address.find(':') != std::string::npos) address = "[" + address + "]";
-    return "http://" + address + ":" + std::to_string(server.Port());
+  static const Route* Find(const std::string& path);
+
+  static bool Fits(const Route& route, const std::string& method) {
+    return method == route.method || (route.method == "GET" && method == "HEAD");
+  }
+
+  std::size_t Choose(const HttpRequest& request) const {
+    const Call call = Admit(request);
+    if (strangers && !call.keyed) return kQuick;
+    const Route* route = Find(call.path);
+    return route && Fits(*route, request.method) ? route->pool : kQuick;
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
-    if (request.method != "GET" && request.method != "HEAD") {
-      responder.Send(405, "text/plain", "only GET and HEAD\n");
+    const Call call = Admit(request);
+    if (strangers && !call.keyed) {
+      responder.Send(401, "text/plain", "resp: this service needs its key\n", {{"WWW-Authenticate", "Bearer"}});
       return;
     }
-    const std::string& target = request.target;
-    if (target.starts_with("/xml.php?")) {
-      // The link is the raw rest of the query, "?" and "&" included.
-      const auto at = target.find("url=");
-      const std::string link = at == std::string::npos ? "" : target.substr(at + 4);
-      Resolution resolution = ResolveLink(link, Base(request), engine, relays);
-      if (options.convertMedia) resolution = media.Decide(std::move(resolution), Base(request));
-      responder.Send(200, "text/xml; charset=utf-8", ResolutionAnswer(resolution));
-    } else if (target.starts_with("/stream/")) {
-      const std::string hash = Segment(target, "/stream/");
-      const std::string rest = target.substr(8 + hash.size());  // "/NAME", "?…" or ""
-      const std::string name = rest.starts_with("/") ? rest.substr(1) : std::string();
-      ServeStream(hash, name, request, responder);
-    } else if (target.starts_with("/status/")) {
-      // The player page that shows it comes from another origin.
-      const auto json = StatusJsonOf(engine, Segment(target, "/status/"));
-      const std::string body = json ? *json + "\n" : "{\"error\":\"no such stream\"}\n";
-      responder.SendHead(json ? 200 : 404, {{"Content-Type", "application/json"},
-                                            {"Content-Length", std::to_string(body.size())},
-                                            {"Access-Control-Allow-Origin", "*"},
-                                            {"Cache-Control", "no-store"}});
-      responder.SendBody(body.data(), body.size());
-    } else if (target.starts_with("/stop/")) {
-      if (engine.Close(Segment(target, "/stop/")))
-        responder.Send(200, "text/plain", "stopped\n");
-      else
-        responder.Send(404, "text/plain", "no such stream\n");
-    } else if (target.starts_with("/relay/")) {
-      ServeRelay(Segment(target, "/relay/"), request, responder);
-    } else if (media.Answer(request, responder)) {
-    } else {
+    // What the service answers is readable by a page of another origin only for those who
+    // hold the key; on loopback a page on the web gets nothing out of it.
+    if (call.keyed) responder.AddToEveryHead(CrossOriginHeaders());
+    const Route* route = Find(call.path);
+    if (!route) {
       responder.Send(404, "text/plain", "not found\n");
+    } else if (!Fits(*route, request.method)) {
+      const std::string allowed = route->method == "GET" ? "GET, HEAD" : std::string(route->method);
+      responder.Send(405, "text/plain", "only " + allowed + "\n", {{"Allow", allowed}});
+    } else {
+      (this->*route->serve)(call, responder);
     }
   }
 
-  void ServeStream(const std::string& hash, const std::string& name, const HttpRequest& request,
-                   HttpResponder& responder) {
+  void ServeResolution(const Call& call, HttpResponder& responder) {
+    // The link is the raw rest of the query, "?" and "&" included.
+    const std::string link = ResolutionLinkOf(call.path).value_or("");
+    const Caller caller{call.base, strangers,
+                        [this, &responder] { return stopping.load() || responder.ClientGone(); }};
+    Resolution resolution = ResolveLink(link, caller, engine, relays);
+    if (options.convertMedia) resolution = media.Decide(std::move(resolution), call.base);
+    responder.Send(200, "text/xml; charset=utf-8", ResolutionAnswer(resolution));
+  }
+
+  void ServeStream(const Call& call, HttpResponder& responder) {
+    const std::string hash = Segment(call.path, "/stream/");
+    const std::string rest = call.path.substr(8 + hash.size());  // "/NAME", "?…" or ""
+    const std::string name = rest.starts_with("/") ? rest.substr(1) : std::string();
     const auto playable = engine.Find(hash);
     if (!playable || !NamesFile(name, playable->fileName)) {
       responder.Send(404, "text/plain", "no such stream\n");
@@ -134,7 +180,7 @@ struct StreamService::Impl {
     ByteRange range;
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
     const std::string type = media.MediaType(hash).value_or(MediaTypeOf(playable->fileName));
-    if (!SendRangeHead(responder, request.range, type, playable->size, range) ||
+    if (!SendRangeHead(responder, call.request.range, type, playable->size, range) ||
         responder.headOnly())
       return;
     engine.Read(
@@ -143,7 +189,27 @@ struct StreamService::Impl {
         [&responder] { return responder.ClientGone(); });
   }
 
-  void ServeRelay(const std::string& idText, const HttpRequest& request, HttpResponder& responder) {
+  void ServeStatus(const Call& call, HttpResponder& responder) {
+    const auto json = StatusJsonOf(engine, Segment(call.path, "/status/"));
+    responder.Send(json ? 200 : 404, "application/json",
+                   json ? *json + "\n" : "{\"error\":\"no such stream\"}\n", NoStoreHeaders());
+  }
+
+  void ServeStop(const Call& call, HttpResponder& responder) {
+    // A page on the web can make a browser post a form to loopback; the browser says whose
+    // page it is.
+    if (!strangers && !call.request.origin.empty() && !IsLoopbackOrigin(call.request.origin)) {
+      responder.Send(403, "text/plain", "not from a page of another site\n");
+      return;
+    }
+    if (engine.Close(Segment(call.path, "/stop/")))
+      responder.Send(200, "text/plain", "stopped\n");
+    else
+      responder.Send(404, "text/plain", "no such stream\n");
+  }
+
+  void ServeRelay(const Call& call, HttpResponder& responder) {
+    const std::string idText = Segment(call.path, "/relay/");
     int id = 0;
     const auto [end, error] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
     const auto address = error == std::errc() && end == idText.data() + idText.size()
@@ -153,25 +219,54 @@ struct StreamService::Impl {
       responder.Send(404, "text/plain", "no such relay\n");
       return;
     }
-    const std::int64_t size = RemoteSize(*address);
+    const Caller caller{call.base, strangers,
+                        [this, &responder] { return stopping.load() || responder.ClientGone(); }};
+    const TransferRules rules = caller.Rules();
+    const std::int64_t size = RemoteSize(*address, rules);
     if (size < 0) {
       responder.Send(502, "text/plain", "the ftp server does not answer\n");
       return;
     }
     ByteRange range;
-    if (!SendRangeHead(responder, request.range, MediaTypeOf(*address), size, range) ||
+    if (!SendRangeHead(responder, call.request.range, MediaTypeOf(*address), size, range) ||
         responder.headOnly())
       return;
     FetchRange(*address, range.begin, range.end,
-               [&responder](const char* data, std::size_t n) { return responder.SendBody(data, n); });
+               [&responder](const char* data, std::size_t n) { return responder.SendBody(data, n); },
+               rules);
+  }
+
+  void ServeMedia(const Call& call, HttpResponder& responder) {
+    HttpRequest routed = call.request;
+    routed.target = call.path;
+    media.Answer(routed, responder, call.keyed ? "/" + options.accessKey : std::string());
   }
 
   StreamOptions options;
+  std::atomic<bool> stopping{false};
+  // Bound beyond loopback: every request needs the key, nothing local is opened for a caller.
+  bool strangers = false;
   RelayTable relays;
   TorrentEngine engine;
   MediaRoutes media{engine, options.embeddedSubtitleWait};
   HttpServer server;
 };
+
+const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
+    {"/xml.php?", "GET", kSlow, &Impl::ServeResolution},
+    {"/stream/", "GET", kBytes, &Impl::ServeStream},
+    {"/status/", "GET", kQuick, &Impl::ServeStatus},
+    {"/stop/", "POST", kQuick, &Impl::ServeStop},
+    {"/relay/", "GET", kBytes, &Impl::ServeRelay},
+    {"/convert/", "GET", kBytes, &Impl::ServeMedia},
+    {"/subs/", "GET", kSlow, &Impl::ServeMedia},
+};
+
+const StreamService::Impl::Route* StreamService::Impl::Find(const std::string& path) {
+  for (const Route& route : kRoutes)
+    if (path.starts_with(route.prefix)) return &route;
+  return nullptr;
+}
 
 StreamService::StreamService(StreamOptions options) : options_(std::move(options)) {}
 
@@ -179,8 +274,12 @@ StreamService::~StreamService() { Stop(); }
 
 bool StreamService::Start() {
   if (impl_) return true;
+  if (!options_.accessKey.empty() && !IsUsableKey(options_.accessKey)) return false;
   auto impl = std::make_unique<Impl>(options_);
-  if (!impl->server.Start(options_.bindAddress, options_.port)) return false;
+  if (!impl->server.Bind(options_.bindAddress, options_.port)) return false;
+  impl->strangers = !impl->server.BoundToLoopback();
+  if (impl->strangers && options_.accessKey.empty()) return false;
+  if (!impl->server.Start()) return false;
   impl_ = std::move(impl);
   return true;
 }
@@ -189,8 +288,9 @@ int StreamService::Port() const { return impl_ ? impl_->server.Port() : 0; }
 
 void StreamService::Stop() {
   if (!impl_) return;
+  impl_->stopping = true;  // fetches made for callers end
   impl_->media.Stop();
-  impl_->engine.EndReaders();  // readers waiting for pieces return at once
+  impl_->engine.EndReaders();  // readers waiting for pieces and metadata return at once
   impl_->server.Stop();
   impl_->engine.Shutdown();
   impl_.reset();

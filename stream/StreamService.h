@@ -7,9 +7,15 @@
 //   GET  /xml.php?url=LINK   resolve LINK (sent unencoded, read from the raw request target)
 //   GET  /stream/HASH/NAME   the torrent's video (HEAD too; one Range)
 //   GET  /status/HASH        JSON: peers, download rate, bytes verified, buffered ranges
-//   GET  /stop/HASH          stop downloading a stream (its files stay cached)
+//   POST /stop/HASH          stop downloading a stream (its files stay cached)
 //   GET  /relay/ID/NAME      an ftp media address relayed with Range
 //   GET  /convert/..., /subs/...  converted streams and subtitles (stream/MediaRoutes.h)
+//
+// Bound beyond loopback it answers only requests that carry its access key
+// (stream/AccessKey.h): "/KEY/xml.php?url=...", "/KEY/stream/...", or any route with
+// "Authorization: Bearer KEY"; the addresses it answers then begin with "/KEY" as well.
+// Bytes, slow work (resolutions, subtitles) and quick answers have separate workers (see
+// web/HttpServer.h), so neither a swarm nobody seeds nor a slow client holds up the others.
 
 #include <chrono>
 #include <cstdint>
@@ -28,7 +34,9 @@ class StreamService {
   StreamService(const StreamService&) = delete;
   StreamService& operator=(const StreamService&) = delete;
 
-  bool Start();       // binds and starts serving; false when the address cannot be bound
+  // Binds and starts serving; false when the address cannot be bound, or it is beyond
+  // loopback and the options carry no usable key.
+  bool Start();
   int Port() const;   // the bound port
   void Stop();        // clean shutdown in under 2 s
 

@@ -15,6 +15,7 @@
 #include "tools/Commands.h"
 #include "web/CurlSession.h"
 #include "web/FetchPage.h"
+#include "web/ResolutionContract.h"
 
 namespace morvane::tool {
 namespace {
@@ -64,7 +65,7 @@ std::string AddressIn(const std::string& answer) {
   const auto start = answer.find("<file>");
   const auto end = answer.find("</file>");
   if (start == std::string::npos || end == std::string::npos || end < start) return {};
-  return answer.substr(start + 6, end - start - 6);
+  return ResolutionFileText(answer.substr(start + 6, end - start - 6));
 }
 
 int RunStream(const Arguments& args) {

@@ -1,5 +1,7 @@
 #include "update/VersionCheck.h"
 
+#include <atomic>
+
 #include "update/Cipher.h"
 #include "update/SelfReplacement.h"
 #include "web/FetchPage.h"
@@ -18,6 +20,12 @@ std::string TakeBetween(std::string_view text, std::string_view start, std::stri
 }
 
 void CheckVersion(Program& program) {
+  if (program.update.checking.exchange(true)) return;
+  struct CheckEnds {
+    std::atomic<bool>& checking;
+    ~CheckEnds() { checking = false; }
+  } ends{program.update.checking};
+
   const std::string running = program.ui.Text("透明标签2");
   // Read on every check, before the comparison, whatever its outcome.
   const std::string page = FetchPage(DecipherText(program.settings.versionPageStored, ""));

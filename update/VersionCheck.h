@@ -8,7 +8,8 @@
 
 namespace morvane {
 
-void CheckVersion(Program& program);  // worker
+// Worker. A check started while another is still asking returns at once.
+void CheckVersion(Program& program);
 // The text between the first start marker and the end marker after it, case-sensitive,
 // not trimmed.
 std::string TakeBetween(std::string_view text, std::string_view start, std::string_view end);

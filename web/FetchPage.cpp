@@ -311,7 +311,7 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
   if (ownCookies) MergeCookies(*options.cookies, facts.newCookies);
   if (options.redirectTarget) *options.redirectTarget = facts.redirectTarget;
 
-  if (facts.movedPermanently) {
+  if (facts.movedPermanently && !options.asReceived) {
     if (repeats >= kMostMovedRepeats) return {};
     const std::string movedAddress = facts.redirectTarget + parts.path;
     // An answer that came over HTTPS is never repeated in plain HTTP: the path, the query
@@ -328,7 +328,8 @@ std::string Fetch(const std::string& address, const FetchOptions& options, int r
     return Fetch(movedAddress, repeat, repeats + 1, due);
   }
 
-  if (NamesUtf8(reception.body, rawHeaders)) return Utf8ToLocal(reception.body);
+  if (!options.asReceived && NamesUtf8(reception.body, rawHeaders))
+    return Utf8ToLocal(reception.body);
   return std::move(reception.body);
 }
 

@@ -22,6 +22,11 @@ struct FetchOptions {
   std::optional<std::string> proxy;       // host:port; given makes HTTP go through it
   std::string* rawHeaders = nullptr;      // out
   std::chrono::milliseconds deadline{0};  // whole-request limit for this call; 0: the process-wide one
+  // The answer as the server sent it: the body's bytes without the UTF-8 conversion, and a
+  // 301 left to the caller (redirectTarget, rawHeaders) instead of repeated by the routine.
+  // For readers of formats that name their own encoding (XML) and of redirects to other
+  // schemes (a download link answered with a magnet link).
+  bool asReceived = false;
 };
 
 // Result text in GBK, ending before the body's first NUL byte.

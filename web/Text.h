@@ -83,6 +83,10 @@ std::string PercentEscape(std::string_view bytes, EscapeByte escape) {
 // first.
 std::string PercentEncode(std::string_view text, bool keepUnreserved, bool viaUtf8);
 
+// Text made safe inside HTML or XML, between tags and in a quoted attribute: "&", "<", ">"
+// and '"' become entities.
+std::string MarkupEscape(std::string_view text);
+
 // A link as the player service takes it: PercentEncode(link, true, false) with "%5F" put
 // back to "_".
 std::string EncodePlayerLink(std::string_view link);

@@ -19,6 +19,21 @@ std::string Encode(std::string_view bytes, bool keepUnreserved, bool keepUndersc
 
 }  // namespace
 
+std::string MarkupEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string PercentEncode(std::string_view text, bool keepUnreserved, bool viaUtf8) {
   if (viaUtf8) return Encode(LocalToUtf8(text), keepUnreserved, false);
   return Encode(text, keepUnreserved, false);

@@ -1,5 +1,7 @@
 #include "app/window/FormControls.h"
 
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -36,6 +38,30 @@ void CaptionLabel::paintEvent(QPaintEvent* event) {
   for (int i = 0; i < lines.size(); ++i)
     p.drawText(QRect(0, i * lineStep_, width(), lineStep_), horizontal | Qt::AlignVCenter,
                lines[i]);
+}
+
+FittingLabel::FittingLabel(QWidget* parent) : QLabel(parent) {
+  // Measured as plain text: a speed is never markup.
+  setTextFormat(Qt::PlainText);
+}
+
+QFont FittingLabel::FittedFont() const {
+  QFont fitted = font();
+  const qreal room = contentsRect().width() - 2 * margin();
+  int pixels = fitted.pixelSize() > 0 ? fitted.pixelSize() : QFontInfo(fitted).pixelSize();
+  while (pixels > 1 && QFontMetricsF(fitted).horizontalAdvance(text()) > room)
+    fitted.setPixelSize(--pixels);
+  return fitted;
+}
+
+void FittingLabel::paintEvent(QPaintEvent* event) {
+  const QFont fitted = FittedFont();
+  if (fitted == font()) return QLabel::paintEvent(event);
+  QPainter p(this);
+  p.setFont(fitted);
+  style()->drawItemText(&p, contentsRect().adjusted(margin(), margin(), -margin(), -margin()),
+                        static_cast<int>(QStyle::visualAlignment(layoutDirection(), alignment())),
+                        palette(), isEnabled(), text(), foregroundRole());
 }
 
 ReportList::ReportList(QWidget* parent) : QTreeWidget(parent) {

@@ -38,6 +38,21 @@ class TransparentLabel : public CaptionLabel {
   void mousePressEvent(QMouseEvent* event) override;
 };
 
+// A one-line caption that always shows its whole text in its designed place: a text that
+// would run past the label's right edge is drawn in a smaller size of the label's font.
+// The update window's speed grows longer with the speed, and its place is narrow.
+class FittingLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit FittingLabel(QWidget* parent = nullptr);
+  // The font the text is drawn in: the label's own when the text fits, else the largest
+  // smaller pixel size in which it does.
+  QFont FittedFont() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
 // A report list: whole-row selection, one text per column. A right click first selects the
 // row under the mouse (when there is one), then raises rightClicked; a double click
 // anywhere raises doubleClicked.

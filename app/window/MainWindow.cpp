@@ -1,6 +1,7 @@
 #include "app/window/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -104,7 +105,7 @@ MainWindow::MainWindow(const Settings& settings, QWidget* parent) : QWidget(pare
   tabs->tabBar()->hide();
   tabs->setDocumentMode(true);
   tabs->addTab(BuildPlaybackPage(settings), QStringLiteral("在线云播"));
-  tabs->addTab(BuildSearchPage(), QStringLiteral("搜索种子"));
+  tabs->addTab(BuildSearchPage(settings), QStringLiteral("搜索种子"));
   tabs->addTab(BuildLibraryPage(), QStringLiteral("高清影库"));
   tabs->addTab(BuildLiveTvPage(), QStringLiteral("电视直播"));
   tabs->setCurrentIndex(0);
@@ -186,7 +187,7 @@ QWidget* MainWindow::BuildPlaybackPage(const Settings& settings) {
   return page;
 }
 
-QWidget* MainWindow::BuildSearchPage() {
+QWidget* MainWindow::BuildSearchPage(const Settings& settings) {
   QWidget* page = NewPage();
   auto* panel = Place<QWidget>(page, "图片框1", 0, 23, 960, 533);
   EditBox(panel, "编辑框_种子关键字", 152, 10, 344, 27,
@@ -194,8 +195,12 @@ QWidget* MainWindow::BuildSearchPage() {
 
   auto* sites = Place<QComboBox>(panel, "组合框1", 504, 10, 144, 27);
   sites->addItems({QStringLiteral("BT搜索(推荐)"), QStringLiteral("BP搜索(推荐)")});
+  // The user's indexers follow the two sites; their names may be longer than the box.
+  for (const IndexerSource& indexer : settings.indexers) sites->addItem(ToQt(indexer.name));
   sites->setCurrentIndex(0);
   sites->setFont(DesignFont(Typeface::Song, 13, true));
+  if (!settings.indexers.empty())
+    sites->view()->setMinimumWidth(sites->view()->sizeHintForColumn(0) + 8);
 
   Button(panel, "超级按钮5", 656, 10, 64, 27, QStringLiteral("搜索"));
   Button(panel, "超级按钮6", 736, 10, 72, 27, QStringLiteral("随机播放"));

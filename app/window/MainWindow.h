@@ -48,7 +48,7 @@ class MainWindow : public QWidget {
  private:
   void BuildTitleAndStatus(const Settings& settings);
   QWidget* BuildPlaybackPage(const Settings& settings);
-  QWidget* BuildSearchPage();
+  QWidget* BuildSearchPage(const Settings& settings);
   QWidget* BuildLibraryPage();
   QWidget* BuildLiveTvPage();
   void BuildMenus();

@@ -20,8 +20,10 @@
 #include "platform/Files.h"
 #include "platform/Program.h"
 #include "platform/Settings.h"
+#include "platform/UserConfig.h"
 #include "platform/qt/DesignFonts.h"
 #include "platform/qt/QtControls.h"
+#include "search/IndexerFile.h"
 #include "update/RemoteTexts.h"
 #include "web/FetchPage.h"
 
@@ -37,7 +39,19 @@ void FreeGlobals() {
   std::vector<std::string>().swap(globals->search.names);
   std::vector<std::string>().swap(globals->search.hashes);
   std::vector<std::string>().swap(globals->search.sizes);
+  std::vector<std::string>().swap(globals->search.links);
   std::string().swap(globals->search.currentPage);
+}
+
+// The user's Torznab indexers join the site box; a line that names none is told on the
+// terminal, without its address or key.
+morvane::Settings WithUserIndexers(morvane::Settings settings) {
+  const std::string path = morvane::UserConfigPath(morvane::kIndexerFileName);
+  morvane::IndexerFile file = morvane::ReadIndexerFile(path);
+  for (const std::string& problem : file.problems)
+    std::fprintf(stderr, "morvane: %s: %s\n", path.c_str(), problem.c_str());
+  settings.indexers = std::move(file.indexers);
+  return settings;
 }
 
 // The history file and the update's files live beside the program.
@@ -63,10 +77,15 @@ int main(int argc, char** argv) {
   // Workers may still run when the loop ends, so the port and the state they reach stay
   // alive until the process is gone: neither is ever destroyed.
   auto* ui = new QtControls;
-  auto* program = new Program(*ui, BuildSettings());
+  // The build's settings, with what the user's settings file changes and the user's indexers.
+  Settings settings = BuildSettings();
+  for (const std::string& line : ApplyUserSettings(settings, UserConfigPath(kUserSettingsFileName)))
+    std::fprintf(stderr, "morvane: %s\n", line.c_str());
+  auto* program = new Program(*ui, WithUserIndexers(std::move(settings)));
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
-  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
+  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers(),
+                                        program->settings.streamServiceSettings);
   // The process ends through quick_exit (here and in EndProgram): ordinary static
   // destruction would pull the toolkit away from workers that are still running.
   std::at_quick_exit(FreeGlobals);

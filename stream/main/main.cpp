@@ -1,7 +1,9 @@
 // morvane-stream: the streaming resolution service on its own, for instance on a home
 // server that Morvane's resolution host setting then names. Runs until SIGINT or SIGTERM.
 
+#include <arpa/inet.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <charconv>
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include <string>
 
 #include "platform/Settings.h"
+#include "stream/AccessKey.h"
+#include "stream/PeerInterface.h"
 #include "stream/ServiceSettings.h"
 #include "stream/StreamService.h"
 
@@ -19,8 +23,14 @@ constexpr char kUsage[] =
     "\n"
     "Resolves links (\"/xml.php?url=LINK\") and streams torrent videos over HTTP.\n"
     "\n"
-    "  --listen ADDRESS     address to serve on (default 127.0.0.1; 0.0.0.0 for every one)\n"
+    "  --listen ADDRESS     address to serve on (default 127.0.0.1; 0.0.0.0 for every one);\n"
+    "                       beyond loopback every request needs the service's key\n"
     "  --port PORT          port to serve on (default 47083; 0 picks a free one)\n"
+    "  --token-file FILE    the file of the key (default $XDG_CONFIG_HOME/morvane/stream-token);\n"
+    "                       when it is missing a random key is written there and printed\n"
+    "  --peer-interface NAME|ADDRESS\n"
+    "                       reach peers and take their connections only through this\n"
+    "                       interface or address (e.g. a VPN's wg0); default: every one\n"
     "  --cache-dir DIR      cache folder (default $XDG_CACHE_HOME/morvane/stream)\n"
     "  --cache-cap SIZE     cache size cap, e.g. 10G, 500M (default 10G)\n"
     "  --keep-free SIZE     space left free on the cache's disk, e.g. 1G (default 64M)\n"
@@ -63,6 +73,13 @@ bool ParseSize(std::string text, std::uint64_t& bytes) {
   return true;
 }
 
+bool IsLoopbackAddress(const std::string& address) {
+  in_addr v4{};
+  in6_addr v6{};
+  if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  return ::inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
 int Fail(const char* message, const std::string& detail) {
   std::fprintf(stderr, "morvane-stream: %s%s\n%s", message, detail.c_str(), kUsage);
   return 2;
@@ -75,6 +92,7 @@ int main(int argc, char** argv) {
   StreamOptions options;
   options.port = 47083;
   bool defaultTrackers = true;
+  std::string tokenFile;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -93,6 +111,11 @@ int main(int argc, char** argv) {
       if (!value(text) || !ParseNumber(text, number) || number > 65535)
         return Fail("bad port: ", text);
       options.port = static_cast<int>(number);
+    } else if (arg == "--token-file") {
+      if (!value(tokenFile) || tokenFile.empty()) return Fail("--token-file needs a file", "");
+    } else if (arg == "--peer-interface") {
+      if (!value(text) || !morvane::stream::UsePeerInterface(text, options))
+        return Fail("not an interface name or address: ", text);
     } else if (arg == "--cache-dir") {
       if (!value(options.cacheDir)) return Fail("--cache-dir needs a folder", "");
     } else if (arg == "--cache-cap") {
@@ -126,6 +149,30 @@ int main(int argc, char** argv) {
   if (defaultTrackers)
     for (const std::string& tracker : morvane::BuildExtraTrackers())
       options.extraTrackers.push_back(tracker);
+
+  // Beyond loopback the service answers only requests with its key; on loopback a key file
+  // named on the command line is taken too, so keyed addresses work there as well.
+  if (!IsLoopbackAddress(options.bindAddress) || !tokenFile.empty()) {
+    const std::string path = tokenFile.empty() ? morvane::stream::DefaultKeyFile() : tokenFile;
+    const morvane::stream::KeyFile key = morvane::stream::LoadOrMakeKey(path);
+    if (key.key.empty()) {
+      std::fprintf(stderr, "morvane-stream: %s\n", key.error.c_str());
+      return 1;
+    }
+    options.accessKey = key.key;
+    if (key.made)
+      std::printf("morvane-stream: a new key, kept in %s: %s\n"
+                  "morvane-stream: Morvane reaches this service with the resolution host HOST:PORT/%s\n",
+                  path.c_str(), key.key.c_str(), key.key.c_str());
+  }
+
+  // Every client costs a descriptor while its request comes, and a torrent some more: a
+  // server takes what the system allows, not the shell's default of 1,024.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // The signals are taken synchronously, so the stop runs on the main thread.
   sigset_t signals;

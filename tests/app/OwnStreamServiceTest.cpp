@@ -7,6 +7,8 @@
 
 #include <future>
 
+#include "platform/Settings.h"
+#include "stream/ServiceSettings.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/LocalServer.h"
 #include "web/FetchPage.h"
@@ -49,6 +51,17 @@ TEST(OwnStreamServiceTest, SplitsTheResolutionHostSetting) {
   }
 }
 
+TEST(OwnStreamServiceTest, TheSettingMayCarryAKeyedServicesKey) {
+  const std::pair<const char*, ServiceAddress> cases[] = {
+      {"192.168.1.20:47083/0123456789abcdef", {"192.168.1.20:47083", "0123456789abcdef"}},
+      {"192.168.1.20:47083/0123456789abcdef/", {"192.168.1.20:47083", "0123456789abcdef"}},
+      {"127.0.0.1:47083", {"127.0.0.1:47083", ""}},
+      {"[::1]:9000/key-of-sixteen-chars", {"[::1]:9000", "key-of-sixteen-chars"}},
+      {"media.example.org/", {"media.example.org", ""}},
+  };
+  for (const auto& [setting, split] : cases) EXPECT_EQ(SplitServiceAddress(setting), split) << setting;
+}
+
 TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
   const std::pair<const char*, bool> cases[] = {
       {"127.0.0.1", true},    {"127.8.9.10", true},
@@ -60,20 +73,16 @@ TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
   for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
 }
 
-TEST(OwnStreamServiceTest, TakesTheServiceSettingsOfTheUsersFile) {
+TEST(OwnStreamServiceTest, TheUsersSettingsFileCarriesEveryServiceSetting) {
+  // The file is read a floor below the service, which knows the names on its own.
   const testing::ScratchFolder folder;
-  const std::string path = folder.Write("morvane.conf",
-                                        "# the program's and the service's settings side by side\n"
-                                        "resolution-host = 127.0.0.1:47083\n"
-                                        "max-download = 4M\n"
-                                        "max-upload=500K\n"
-                                        "seed-ratio = not a ratio\n"
-                                        "unknown-thing = 1\n");
-  const std::map<std::string, std::string> expected = {
-      {"max-download", "4M"}, {"max-upload", "500K"}, {"seed-ratio", "not a ratio"}};
-  EXPECT_EQ(OwnServiceSettingsIn(path), expected) << "the service's own keys, values as written";
-  EXPECT_TRUE(OwnServiceSettingsIn(folder.Path("missing.conf")).empty());
-  EXPECT_TRUE(OwnServiceSettingsIn("").empty());
+  std::string text = "resolution-host = 127.0.0.1:47083\n";
+  for (const std::string_view name : stream::ServiceSettingNames()) text += std::string(name) + " = 7\n";
+  Settings settings;
+  EXPECT_TRUE(ApplyUserSettings(settings, folder.Write("morvane.conf", text)).empty());
+  EXPECT_EQ(settings.streamServiceSettings.size(), stream::ServiceSettingNames().size());
+  for (const std::string_view name : stream::ServiceSettingNames())
+    EXPECT_EQ(settings.streamServiceSettings[std::string(name)], "7") << name;
 }
 
 TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
@@ -106,6 +115,20 @@ TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
             std::string::npos);
   // A second start finds it answering.
   EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+}
+
+TEST(OwnStreamServiceTest, AKeyInTheSettingIsTheOwnServicesKeyToo) {
+  testing::LocalServer closed;
+  closed.Start();
+  const std::string host = closed.host();
+  closed.Stop();
+  const std::string key = "0123456789abcdef0123456789abcdef";
+  EXPECT_EQ(StartOwnResolutionService(host + "/short", Offline()), OwnServiceStart::Failed);
+  ASSERT_EQ(StartOwnResolutionService(host + "/" + key, Offline()), OwnServiceStart::Started);
+  // The program's request as it stands: the addresses answered carry the key as well.
+  EXPECT_NE(FetchPageBytes("http://" + host + "/" + key + "/xml.php?url=ftp://h.example/v.mkv")
+                .find("<file>http://" + host + "/" + key + "/relay/1/v.mkv</file>"),
+            std::string::npos);
 }
 
 TEST(OwnStreamServiceTest, TakesTheAddressOnceWhatAnsweredThereIsGone) {

@@ -18,6 +18,7 @@
 
 #include "platform/qt/DesignFonts.h"
 #include "tests/e2e/ConvertRoad.h"
+#include "tests/e2e/IndexerRoad.h"
 #include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/StreamRoad.h"
 #include "tests/e2e/UpdateRoad.h"
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
   int failed = 0;
   std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
                               morvane::e2e::NewPlayerSwarmLineTest(),
-                              morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest()};
+                              morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest(),
+                              morvane::e2e::NewIndexerRoadTest()};
   for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;

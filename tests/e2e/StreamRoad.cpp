@@ -16,6 +16,7 @@
 #include "app/OwnStreamService.h"
 #include "services/Catalogue.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/StreamRoad.h"
 
 namespace morvane::e2e {
@@ -111,8 +112,7 @@ class StreamRoadTest : public QObject {
     // The swarm line reads the service's status of this very download. On loopback the
     // whole video may be in before the first poll, and a seeder drops a peer that has
     // everything: the peer count may be 0 by then, the buffered share is not.
-    const QRegularExpression swarmLine(
-        QStringLiteral("^peers \\d+ \u00b7 [0-9.]+ (B|KB|MB)/s \u00b7 buffered [1-9][0-9]*%$"));
+    const QRegularExpression swarmLine = SwarmLineForm();
     QTRY_VERIFY_WITH_TIMEOUT(
         swarmLine
             .match(RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,56 @@ TEST(SubtitleFileTest, ConvertsToCleanWebVtt) {
   }
   EXPECT_FALSE(ConvertSubtitleFile("not subtitles at all", "a.srt").ok);
   EXPECT_FALSE(ConvertSubtitleFile(std::string("\x00\xff\x10", 3), "a.ass").ok);
+}
+
+// Markup a hostile or broken file repeats without end: each kind once made the work grow with
+// the square of the text (over two minutes for 8 MB), running on after the asker left. The
+// bound is far above the linear work and far below the quadratic.
+TEST(SubtitleFileTest, WorkGrowsLinearlyWithAnyText) {
+  constexpr std::size_t kSize = 8 << 20;
+  const auto repeated = [&](std::string_view piece) {
+    std::string text;
+    text.reserve(kSize + piece.size());
+    while (text.size() < kSize) text += piece;
+    return text;
+  };
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string body;
+  } cases[] = {
+      {"override openers that never close", "a.srt", repeated("{\\")},
+      {"tags that never close", "a.srt", repeated("<")},
+      {"tag openers before one distant close", "a.srt", repeated("<") + ">"},
+      {"line breaks without end", "a.ass", repeated("a\\N")},
+      {"SubStation openers that never close", "a.ass", repeated("{")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool substation = c.name.ends_with(".ass");
+    const std::string file =
+        substation ? "[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default," + c.body + "\n"
+                   : "1\n00:00:01,000 --> 00:00:02,000\nx" + c.body + "\n";
+    const auto started = std::chrono::steady_clock::now();
+    const SubtitleConversion converted = ConvertSubtitleFile(file, c.name);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(converted.ok) << converted.error;
+  }
+}
+
+TEST(SubtitleFileTest, AStoppedOrOversizedConversionFails) {
+  std::string many;
+  for (int i = 0; i < 20000; ++i) many += "1\n00:00:01,000 --> 00:00:02,000\ntext\n\n";
+  int asked = 0;
+  const SubtitleConversion stopped = ConvertSubtitleFile(many, "a.srt", [&] { return ++asked > 3; });
+  EXPECT_FALSE(stopped.ok) << "a cut-short file is no conversion";
+  EXPECT_EQ(stopped.error, "the conversion was stopped");
+  EXPECT_LE(asked, 6) << "it ends soon after being told";
+  EXPECT_TRUE(ConvertSubtitleFile(many, "a.srt", [] { return false; }).ok);
+
+  const SubtitleConversion huge = ConvertSubtitleFile(std::string(kMaxSubtitleFileBytes + 1, 'x'), "a.srt");
+  EXPECT_FALSE(huge.ok);
+  EXPECT_EQ(huge.error, "the subtitle file is too large");
 }
 
 TEST(SubtitleFileTest, CuesFollowAStreamStartedLater) {

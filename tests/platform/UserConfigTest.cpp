@@ -61,6 +61,8 @@ TEST(UserConfig, KeyValueLines) {
   EXPECT_EQ(file.values.at("url"), "http://a/?x=1&y=2");  // only the first '=' splits
   EXPECT_EQ(file.values.size(), 3u);
   EXPECT_EQ(file.badLines, (std::vector<int>{4, 5}));
+  // A repeated key keeps the place of its first line.
+  EXPECT_EQ(file.keys, (std::vector<std::string>{"resolution-host", "empty", "url"}));
 }
 
 TEST(UserConfig, MissingOrOversizedFileGivesNothing) {

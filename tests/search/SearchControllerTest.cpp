@@ -10,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "platform/ControlNames.h"
 #include "search/ResultRows.h"
@@ -345,6 +346,159 @@ TEST_F(SearchRoad, OverlappingSearchesAndLoadMoresKeepTheListWhole) {
   EXPECT_TRUE(listedAndEnded(Expected("last", {1})));
   StartLoadMore(w.program);
   EXPECT_TRUE(listedAndEnded(Expected("last", {1, 2})));
+}
+
+// ---- The user's indexers in the site box, after the two sites ---------------------------
+
+constexpr char kIndexerKey[] = "TheIndexerKey1234";
+
+// Three indexers on one local server: /good/api answers feeds of 20 items for any offset,
+// /prowlarr/api refuses the key with 401, /jackett/api with Jackett's <error>.
+class Indexers {
+ public:
+  Indexers() {
+    auto& s = server_.server();
+    s.Get("/good/api", [this](const httplib::Request& req, httplib::Response& res) {
+      Arrived(req);
+      const int offset = std::atoi(req.get_param_value("offset").c_str());
+      const std::string keyword = req.get_param_value("q");
+      std::vector<long long> sizes(kResultsPerPage, 1536);
+      res.set_content(keyword == "none" ? testing::TorznabFeedOf({}, {})
+                                        : testing::TorznabFeedOf(Results(keyword, offset), sizes),
+                      "application/rss+xml; charset=utf-8");
+    });
+    s.Get("/prowlarr/api", [this](const httplib::Request& req, httplib::Response& res) {
+      Arrived(req);
+      res.status = 401;
+    });
+    s.Get("/jackett/api", [this](const httplib::Request& req, httplib::Response& res) {
+      Arrived(req);
+      res.set_content("<error code=\"100\" description=\"Invalid API Key\" />", "text/xml");
+    });
+    server_.Start();
+  }
+  ~Indexers() { server_.Stop(); }
+  std::vector<IndexerSource> Sources() const {
+    return {{Gbk("好索引"), server_.base() + "/good/api", kIndexerKey},
+            {"Prowlarr", server_.base() + "/prowlarr/api", kIndexerKey},
+            {"Jackett", server_.base() + "/jackett/api", kIndexerKey}};
+  }
+  std::vector<std::string> Requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+  // The results of the page at `offset`: those of the sites' page offset / 20 + 1.
+  static std::vector<testing::SiteResult> Results(const std::string& keyword, int offset) {
+    return testing::NumberedResults(Tag(keyword), offset / kResultsPerPage + 1, kResultsPerPage);
+  }
+
+ private:
+  void Arrived(const httplib::Request& req) {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(req.target);
+  }
+  testing::LocalServer server_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+struct IndexerWorld {
+  Indexers indexers;
+  testing::RecordingControls ui;
+  Program program{ui, [this] {
+                    Settings s;
+                    s.indexers = indexers.Sources();
+                    return s;
+                  }()};
+};
+
+class IndexerRoad : public ::testing::Test {
+ protected:
+  IndexerWorld& w = *[] {
+    static auto* worlds = new std::vector<std::unique_ptr<IndexerWorld>>;
+    return worlds->emplace_back(std::make_unique<IndexerWorld>()).get();
+  }();
+
+  int Finished() {
+    int n = 0;
+    for (const auto& c : w.ui.Calls()) n += c.starts_with("SetText 种子结果标签 ");
+    return n;
+  }
+  void Click(void (*routine)(Program&)) {
+    const int before = Finished();
+    routine(w.program);
+    ASSERT_TRUE(w.ui.WaitUntil([&] { return Finished() > before; }));
+  }
+  static std::vector<Row> Expected(const std::string& keyword, std::vector<int> pages) {
+    std::vector<Row> rows;
+    for (int page : pages) {
+      for (const auto& r : Indexers::Results(keyword, (page - 1) * kResultsPerPage)) {
+        rows.push_back({std::to_string(rows.size() + 1), Gbk("【双击播放】" + r.name),
+                        "magnet:?xt=urn:btih:" + r.hash + "&dn=" +
+                            PercentEncode(r.name, true, false) +
+                            "&tr=udp%3a%2f%2ftracker.example%3a1337%2fannounce"
+                            "&tr=http%3a%2f%2ftracker.example%2fannounce",
+                        "1.5 KB"});
+      }
+    }
+    return rows;
+  }
+};
+
+TEST_F(IndexerRoad, PagesOfAnIndexerListLikeASitesAndAskForTheirOffsets) {
+  w.ui.SetText("编辑框_种子关键字", Gbk("中国"));
+  w.ui.SetSelectedIndex("组合框1", kFirstIndexer);
+  Click(StartSearch);
+  EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1}));
+  Click(StartLoadMore);
+  Click(StartLoadMore);
+  EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1, 2, 3}));
+  Click(StartSearch);
+  EXPECT_EQ(w.ui.Rows(kResults), Expected("中国", {1}));
+  EXPECT_TRUE(w.ui.Messages().empty());
+
+  const std::string query = "/good/api?t=search&q=%E4%B8%AD%E5%9B%BD&limit=20&offset=";
+  const std::string key = std::string("&apikey=") + kIndexerKey;
+  EXPECT_EQ(w.indexers.Requests(),
+            (std::vector<std::string>{query + "0" + key, query + "20" + key, query + "40" + key,
+                                      query + "0" + key}));
+}
+
+TEST_F(IndexerRoad, AnIndexersErrorIsToldWithItsNameAndWithoutItsKey) {
+  const struct {
+    int site;
+    const char* message;
+  } cases[] = {
+      {kFirstIndexer + 1, "索引器“Prowlarr”出错：HTTP 401 Unauthorized"},
+      {kFirstIndexer + 2, "索引器“Jackett”出错：error 100: Invalid API Key"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    w.ui.SetText("编辑框_种子关键字", "x");
+    w.ui.SetSelectedIndex("组合框1", c.site);
+    const std::size_t before = w.ui.Messages().size();
+    Click(StartSearch);
+    ASSERT_TRUE(w.ui.WaitUntil([&] { return w.ui.Messages().size() > before; }));
+    const testing::ShownMessage shown = w.ui.Messages().back();
+    EXPECT_EQ(LocalToUtf8(shown.text), c.message);
+    EXPECT_EQ(LocalToUtf8(shown.caption), "信息：");
+    EXPECT_TRUE(w.ui.Rows(kResults).empty());
+    EXPECT_FALSE(w.ui.Visible("标签5"));
+    EXPECT_EQ(w.ui.Text("种子结果标签"), EndOfSearchStatus());
+    for (const std::string& call : w.ui.Calls())
+      EXPECT_EQ(call.find(kIndexerKey), std::string::npos) << call;
+  }
+}
+
+TEST_F(IndexerRoad, AnItemPastTheIndexersStartsNothing) {
+  w.ui.SetText("编辑框_种子关键字", "x");
+  w.ui.SetSelectedIndex("组合框1", kFirstIndexer + 3);
+  const std::size_t before = w.indexers.Requests().size();
+  SearchWorker(w.program);
+  StartLoadMore(w.program);
+  ASSERT_TRUE(w.ui.WaitUntil([&] { return w.ui.Visible("标签5"); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(w.indexers.Requests().size(), before);
 }
 
 }  // namespace

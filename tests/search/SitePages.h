@@ -86,6 +86,47 @@ inline std::vector<SiteResult> NumberedResults(std::string_view tag, int page, i
   return results;
 }
 
+// A Torznab feed of the results in the shape Jackett writes for a public site: each item with
+// its download link (which carries the key), size, categories, a magneturl with trackers, the
+// infohash and the swarm's numbers. `sizes` are the items' sizes in bytes.
+inline std::string TorznabFeedOf(const std::vector<SiteResult>& results,
+                                 const std::vector<long long>& sizes) {
+  std::string feed =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
+      "xmlns:atom=\"http://www.w3.org/2005/Atom\" "
+      "xmlns:torznab=\"http://torznab.com/schemas/2015/feed\">\n<channel>\n"
+      "<atom:link href=\"http://127.0.0.1:9117/\" rel=\"self\" type=\"application/rss+xml\" />\n"
+      "<title>AggregateSearch</title>\n<description>AggregateSearch</description>\n"
+      "<link>http://127.0.0.1:9117/</link>\n<language>en-US</language>\n"
+      "<category>search</category>\n";
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const SiteResult& r = results[i];
+    const std::string size = std::to_string(i < sizes.size() ? sizes[i] : 0);
+    const std::string link = "http://127.0.0.1:9117/dl/site/?jackett_apikey=0123456789abcdef&amp;"
+                             "path=Q2ZESjhBR0xW&amp;file=" + r.hash;
+    feed += "<item>\n<title>" + r.name + "</title>\n<guid>https://site.example/torrent/" +
+            r.hash + "</guid>\n<jackettindexer id=\"site\">Site</jackettindexer>\n"
+            "<type>public</type>\n<comments>https://site.example/torrent/" + r.hash +
+            "</comments>\n<pubDate>Wed, 01 May 2024 12:00:00 +0800</pubDate>\n<size>" + size +
+            "</size>\n<description>" + r.name + "</description>\n<link>" + link +
+            "</link>\n<category>2000</category>\n<category>100001</category>\n"
+            "<enclosure url=\"" + link + "\" length=\"" + size +
+            "\" type=\"application/x-bittorrent\" />\n"
+            "<torznab:attr name=\"category\" value=\"2000\" />\n"
+            "<torznab:attr name=\"category\" value=\"100001\" />\n"
+            "<torznab:attr name=\"seeders\" value=\"" + std::to_string(1000 - i) + "\" />\n"
+            "<torznab:attr name=\"peers\" value=\"" + std::to_string(1200 - i) + "\" />\n"
+            "<torznab:attr name=\"infohash\" value=\"" + r.hash + "\" />\n"
+            "<torznab:attr name=\"magneturl\" value=\"magnet:?xt=urn:btih:" + r.hash +
+            "&amp;dn=" + PercentEncode(r.name, true, false) +
+            "&amp;tr=udp%3a%2f%2ftracker.example%3a1337%2fannounce"
+            "&amp;tr=http%3a%2f%2ftracker.example%2fannounce\" />\n"
+            "<torznab:attr name=\"downloadvolumefactor\" value=\"0\" />\n"
+            "<torznab:attr name=\"uploadvolumefactor\" value=\"1\" />\n</item>\n";
+  }
+  return feed + "</channel>\n</rss>\n";
+}
+
 // A large GBK result page for benchmarks: `count` results with realistic names, spread
 // evenly over `size` bytes with description blocks between them, the way a real result page
 // mixes markup, GBK text and links.

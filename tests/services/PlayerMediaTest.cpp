@@ -16,7 +16,7 @@ namespace {
 TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
   const std::string hash(40, 'a');
   testing::LocalServer streaming;
-  streaming.server().Get(R"(/subs/a+/(list\.json|\d+\.vtt))",
+  streaming.server().Get(R"((/[\w.~-]+)?/subs/a+/(list\.json|\d+\.vtt))",
                          [](const httplib::Request& req, httplib::Response& res) {
                            // A track not ready yet: the page is told when to ask again.
                            if (req.path.ends_with("/7.vtt")) {
@@ -37,8 +37,13 @@ TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
     std::string item, start;
     int status;
     std::string reached;  // the target the service saw
+    std::string key = {};
   };
   const Case cases[] = {
+      {"list.json", "", 200, "/service-key/subs/" + hash + "/list.json", "service-key"},
+      {"3.vtt", "2", 200, "/service-key/subs/" + hash + "/3.vtt?start=2", "service-key"},
+      {"list.json", "", 400, "", "../x"},
+      {"list.json", "", 400, "", "a/b"},
       {"list.json", "", 200, "/subs/" + hash + "/list.json"},
       {"0.vtt", "", 200, "/subs/" + hash + "/0.vtt"},
       {"12.vtt", "61.5", 200, "/subs/" + hash + "/12.vtt?start=61.5"},
@@ -52,9 +57,10 @@ TEST(PlayerMediaTest, RelaysOnlyTheSubtitleListAndNumberedSubtitles) {
       {"0.vtt", "-1", 400, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.item + " " + c.start);
+    SCOPED_TRACE(c.item + " " + c.start + " " + c.key);
     httplib::Params params{{"service", streaming.host()}, {"hash", hash}, {"item", c.item}};
     if (!c.start.empty()) params.emplace("start", c.start);
+    if (!c.key.empty()) params.emplace("key", c.key);
     const auto answer = client.Get("/stream-subs", params, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status);

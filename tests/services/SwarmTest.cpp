@@ -199,9 +199,12 @@ TEST_F(SwarmTest, MagnetDownloadKeepsToTheSeedersUploadCap) {
 TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
   const std::string hash(40, 'a');
   testing::LocalServer streaming;
-  streaming.server().Get("/status/" + hash, [](const httplib::Request&, httplib::Response& res) {
+  const auto status = [](const httplib::Request&, httplib::Response& res) {
     res.set_content("{\"peers\":1,\"downloadRate\":2048}", "application/json");
-  });
+  };
+  streaming.server().Get("/status/" + hash, status);
+  // A keyed service's addresses begin with its key.
+  streaming.server().Get("/key-of-the-service/status/" + hash, status);
   streaming.Start();
   testing::LocalServer player;
   RouteStreamStatus(player.server());
@@ -216,9 +219,15 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
     std::string service;
     std::string hash;
     int status;
+    std::string key = {};
   };
   const Case cases[] = {
       {streaming.host(), hash, 200},
+      {streaming.host(), hash, 200, "key-of-the-service"},
+      {streaming.host(), hash, 404, "another-key"},
+      {streaming.host(), hash, 400, "../status"},
+      {streaming.host(), hash, 400, "a/b"},
+      {streaming.host(), hash, 400, "a?b"},
       {streaming.host(), std::string(40, 'b'), 404},
       {streaming.host(), std::string(64, 'c'), 404},
       {nobody, hash, 502},
@@ -231,9 +240,10 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
       {streaming.host(), std::string(40, 'g'), 400},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.service + " " + c.hash);
-    const auto answer =
-        client.Get("/stream-status", httplib::Params{{"service", c.service}, {"hash", c.hash}}, {});
+    SCOPED_TRACE(c.service + " " + c.hash + " " + c.key);
+    httplib::Params params{{"service", c.service}, {"hash", c.hash}};
+    if (!c.key.empty()) params.emplace("key", c.key);
+    const auto answer = client.Get("/stream-status", params, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status);
     if (c.status == 200) {

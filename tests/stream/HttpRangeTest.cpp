@@ -29,6 +29,14 @@ TEST(HttpRangeTest, ReadsOneRangeOfABody) {
       {"items=0-1", 1000, RangeResult::kWhole, 0, 1000},
       {"bytes=99999999999999999999-", 1000, RangeResult::kWhole, 0, 1000},
       {"bytes=4294967296-4294967299", 5ll << 30, RangeResult::kPartial, 4294967296, 4294967300},
+      // Signs are no digits: none of these is a range, so the body is whole.
+      {"bytes=--5", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=-+5", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=+5-9", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=-5-9", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=5--9", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=5- 9", 1000, RangeResult::kWhole, 0, 1000},
+      {"bytes=-", 1000, RangeResult::kWhole, 0, 1000},
   };
   for (const Case& c : cases) {
     ByteRange range;

@@ -57,6 +57,10 @@ TEST(LinksTest, EveryKindOfLinkIsRecognised) {
       {"/etc/passwd", LinkKind::kUnsupported, ""},
       {"gopher://h/", LinkKind::kUnsupported, ""},
       {"http://h/\r\nX: y", LinkKind::kUnsupported, ""},
+      // A NUL that appears once decoded would end the path before the checked ".torrent".
+      {"file:///etc/shadow%00.torrent", LinkKind::kUnsupported, ""},
+      {"file:///etc/x%0a.torrent", LinkKind::kUnsupported, ""},
+      {"file:///etc/x%0D.torrent", LinkKind::kUnsupported, ""},
       {"magnet:?" + std::string(kMaxLinkLength, 'x'), LinkKind::kUnsupported, ""},
   };
   for (const Case& c : cases) {

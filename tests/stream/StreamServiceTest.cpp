@@ -149,7 +149,7 @@ TEST_F(StreamServiceTest, AnswersEveryKindOfLink) {
       {"magnet with a bad hash", "magnet:?xt=urn:btih:xyz", "resp: a magnet link that does not parse"},
       {"broken .torrent file", broken.string(), "resp: a broken .torrent file"},
       {"missing .torrent file", (Root() / "none.torrent").string(), "resp: the .torrent file cannot be read"},
-      {"unreachable .torrent address", web.base() + "/missing.torrent", "resp: the .torrent file cannot be read"},
+      {"unreachable .torrent address", web.base() + "/missing.torrent", "resp: the .torrent address cannot be fetched"},
       {"a torrent without video", textTorrent.string(), "resp: the torrent holds no video"},
   };
   for (const Case& c : cases) {
@@ -212,8 +212,8 @@ TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
   EXPECT_NE(status.body.find("\"buffered\":[[0," + std::to_string(kMovieSize) + "]]"), std::string::npos)
       << status.body;
   EXPECT_NE(status.body.find("\"peers\":"), std::string::npos);
-  EXPECT_EQ(status.Header("Access-Control-Allow-Origin"), "*");
-  EXPECT_EQ(RawGet(Port(), "/stop/" + hash).status, 200);
+  EXPECT_EQ(status.Header("Access-Control-Allow-Origin"), "");  // only with the key
+  EXPECT_EQ(RawRequest(Port(), "POST", "/stop/" + hash).status, 200);
   EXPECT_EQ(RawGet(Port(), path).status, 404);
   EXPECT_EQ(RawGet(Port(), "/status/" + hash).status, 404);
   // Played again at once with the swarm gone, it plays from what the cache holds.
@@ -398,7 +398,7 @@ TEST_F(StreamServiceTest, AStopFollowedAtOnceByANewResolutionOfTheSameLinkPlaysO
   ASSERT_TRUE(RawGet(Port(), path, RangeHeader(0, 1000)).body == source.substr(0, 1000));
   // Whole in the cache first, so that the new stream needs no peer.
   ASSERT_TRUE(Eventually([&] { return BytesVerified(Port(), seeder->InfoHashHex()) == (2 << 20); }));
-  ASSERT_EQ(RawGet(Port(), "/stop/" + seeder->InfoHashHex()).status, 200);
+  ASSERT_EQ(RawRequest(Port(), "POST", "/stop/" + seeder->InfoHashHex()).status, 200);
   // The stopped torrent is still leaving the session (its resume data being saved): the new
   // stream must not be that one, nor be taken away with it.
   ASSERT_EQ(Base() + path, Resolve(seeder->MagnetLink()));

@@ -13,10 +13,20 @@
 
 namespace morvane::testing {
 
-// A socket connected to 127.0.0.1:port, or -1.
-inline int ConnectLoopback(int port) {
+// A socket connected to 127.0.0.1:port, or -1. `from`, when given, is the loopback address
+// the connection comes from ("127.0.0.2"): another client, as a server counts them.
+inline int ConnectLoopback(int port, const char* from = nullptr) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  if (from != nullptr) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &source.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -31,8 +41,9 @@ inline int ConnectLoopback(int port) {
 // Sends `request` and reads until the server closes or `timeout` passes; what came back
 // ("" when nothing did).
 inline std::string RawExchange(int port, const std::string& request,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  const int fd = ConnectLoopback(port);
+                               std::chrono::milliseconds timeout = std::chrono::seconds(5),
+                               const char* from = nullptr) {
+  const int fd = ConnectLoopback(port, from);
   if (fd < 0) return "";
   std::size_t sent = 0;
   while (sent < request.size()) {

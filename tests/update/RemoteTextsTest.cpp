@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -21,6 +20,7 @@
 #include "search/SearchController.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/RecordingControls.h"
+#include "tests/support/ScratchFolder.h"
 #include "update/Cipher.h"
 #include "web/Text.h"
 
@@ -97,29 +97,25 @@ class RemoteTextsTest : public ::testing::Test {
     });
   }
 
+  // The history load that start-up hands the information page, from this test's folder.
+  ProgramStep LoadHistoryHere() const {
+    return [this](Program& program) { LoadHistoryFrom(program, folder_.path()); };
+  }
+  std::string HistoryFile() const { return HistoryFilePath(folder_.path()); }
+
   PageServer publisher_;
   PageServer resolver_;
   PageServer site_;
   Settings settings_;
+  // Stands in for the program's directory, where the history file lives: tests that run at
+  // the same time each have their own.
+  testing::ScratchFolder folder_;
 };
 
 // ---- information page ---------------------------------------------------------------------
 
-// The history file beside the test program, present while one test runs.
-class HistoryFileBeside {
- public:
-  explicit HistoryFileBeside(const std::string& content)
-      : path_(HistoryFilePath(ProgramDirectory())) {
-    EXPECT_TRUE(WriteWholeFile(path_, content));
-  }
-  ~HistoryFileBeside() { std::remove(path_.c_str()); }
-
- private:
-  std::string path_;
-};
-
 TEST_F(RemoteTextsTest, InformationPage) {
-  const HistoryFileBeside history("first\r\nsecond\r\n");
+  ASSERT_TRUE(WriteWholeFile(HistoryFile(), "first\r\nsecond\r\n"));
   const std::string stored = EncipherText(kPlayerPrefix, "");
   const std::string goodPage = "lj" + stored + "lj<p>" + Gbk("最新版本1：") + "v4.2.0</p>";
   struct Case {
@@ -146,7 +142,7 @@ TEST_F(RemoteTextsTest, InformationPage) {
     publisher_.Serve("/info.html", c.page);
     RecordingControls ui;
     Program program(ui, settings_);
-    LoadInfoPage(program, LoadHistory);
+    LoadInfoPage(program, LoadHistoryHere());
 
     EXPECT_EQ(program.texts.Get(ProgramText::PlayerPagePrefix), c.prefix);
     EXPECT_EQ(program.texts.Get(ProgramText::InformationPage), c.page);
@@ -172,20 +168,20 @@ TEST_F(RemoteTextsTest, InformationPage) {
 TEST_F(RemoteTextsTest, HistorySurvivesAnUnreachablePublisher) {
   std::string lines;
   for (int i = 1; i <= 50; ++i) lines += "magnet:?xt=urn:btih:" + std::to_string(i) + "\r\n";
-  const HistoryFileBeside history(lines);
+  ASSERT_TRUE(WriteWholeFile(HistoryFile(), lines));
   Settings unreachable = settings_;
   unreachable.infoPageStored = EncipherText("http://127.0.0.1:9/info.html", "");
   RecordingControls ui;
   Program program(ui, unreachable);
-  LoadInfoPage(program, LoadHistory);
+  LoadInfoPage(program, LoadHistoryHere());
   ASSERT_EQ(ui.Messages().size(), 1u);
   EXPECT_EQ(ui.Messages()[0].text, Gbk("网络连接失败"));
   ASSERT_TRUE(WaitForHistoryRows(ui, 50));
 
   ui.SetText("编辑框1", "played");
   RecordHistory(program);
-  SaveHistory(program);
-  EXPECT_EQ(ReadWholeFile(HistoryFilePath(ProgramDirectory())), "played\r\n" + lines);
+  SaveHistoryIn(program, folder_.path());
+  EXPECT_EQ(ReadWholeFile(HistoryFile()), "played\r\n" + lines);
 }
 
 // ---- random link ----------------------------------------------------------------------------
@@ -310,7 +306,7 @@ TEST_F(RemoteTextsTest, TricklingPublisherIsGivenUpAfterTenSeconds) {
     std::function<void(Program&)> read;
     bool message;  // "网络连接失败"
   } cases[] = {
-      {"information page", [](Program& p) { LoadInfoPage(p, LoadHistory); }, true},
+      {"information page", [this](Program& p) { LoadInfoPage(p, LoadHistoryHere()); }, true},
       {"link list", [](Program& p) { PlayRandomLink(p, StartPlayback); }, false},
       {"keyword list", [](Program& p) { SearchRandomKeyword(p, SearchWorker); }, false},
   };

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace morvane {
@@ -54,11 +59,26 @@ TEST(Sha256, MatchesTheStandardVectorsWhateverThePieces) {
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
-// A download that fails leaves the hasher unfinished, maybe with every slot waiting.
+// A download that fails leaves the hasher unfinished: with nothing added, with a slot half
+// filled, or with every slot waiting for its thread. Dropping it must end that thread and
+// return, or the failed update hangs instead of saying why.
 TEST(Sha256, AnUnfinishedBackgroundHasherEndsQuietly) {
-  const std::string block(1 << 20, 'x');
-  BackgroundSha256 hasher;
-  for (int i = 0; i < 4; ++i) hasher.Add(block.data(), block.size());
+  static const std::string block(1 << 20, 'x');
+  for (const std::size_t added : {std::size_t{0}, std::size_t{1000}, 8 * block.size()}) {
+    SCOPED_TRACE(added);
+    auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> dropped = ended->get_future();
+    // Detached, so that a hasher that never ends fails the test rather than holding it.
+    std::thread([added, ended] {
+      {
+        BackgroundSha256 hasher;
+        for (std::size_t at = 0; at < added; at += block.size())
+          hasher.Add(block.data(), std::min(block.size(), added - at));
+      }
+      ended->set_value();
+    }).detach();
+    ASSERT_EQ(dropped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  }
 }
 
 TEST(Base64, DecodesOnlyCanonicalPaddedText) {

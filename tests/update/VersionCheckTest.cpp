@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,14 +44,15 @@ TEST(TakeBetween, CutsTheFieldOutAsItStands) {
 // One check through the recording port against a local version page. The objects live
 // until the end of the test program: an update worker started by the check may still be
 // finishing when the test is over.
-struct Check {
-  RecordingControls ui;
+template <class Ui = RecordingControls>
+struct CheckWith {
+  Ui ui;
   LocalServer server;
   std::atomic<int> pageReads{0};
   std::unique_ptr<Program> program;
   testing::ScratchFolder scratch{MORVANE_SCRATCH_ROOT};
 
-  Check(const std::string& latest, const std::string& page) {
+  CheckWith(const std::string& latest, const std::string& page) {
     server.server().Get("/version.html",
                         [this, page](const httplib::Request&, httplib::Response& res) {
                           ++pageReads;
@@ -67,13 +71,42 @@ struct Check {
     ui.SetText("透明标签2", Gbk("v4.1.7"));
     ui.SetText("透明标签6", Gbk(latest));
   }
-  static Check& Make(const std::string& latest, const std::string& page) {
+  static CheckWith& Make(const std::string& latest, const std::string& page) {
     // Never destroyed, not even at exit, where a detached worker may still be ending.
-    static auto* kept = new std::vector<std::unique_ptr<Check>>;
-    kept->push_back(std::make_unique<Check>(latest, page));
+    static auto* kept = new std::vector<std::unique_ptr<CheckWith>>;
+    kept->push_back(std::make_unique<CheckWith>(latest, page));
     return *kept->back();
   }
   std::vector<std::string> Calls() const { return ui.Calls(); }
+};
+using Check = CheckWith<>;
+
+// A port whose message boxes stay open until the test answers them, as for a user who has
+// not clicked yet. An unanswered box gives up after a while, so that a test of a fault
+// ends instead of hanging.
+class AnsweredLater : public RecordingControls {
+ public:
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
+                            MessageButtons buttons, MessageIcon icon) override {
+    RecordingControls::ShowMessage(text, caption, buttons, icon);
+    std::unique_lock lock(gate_);
+    if (answered_.wait_for(lock, std::chrono::seconds(20), [&] { return answers_ > 0; }))
+      --answers_;
+    return MessageAnswer::Cancel;
+  }
+  // Closes one open box (with Cancel, which for an OK box is the same).
+  void AnswerOne() {
+    {
+      std::lock_guard lock(gate_);
+      ++answers_;
+    }
+    answered_.notify_all();
+  }
+
+ private:
+  std::mutex gate_;
+  std::condition_variable answered_;
+  int answers_ = 0;
 };
 
 const char* kPage = "<p>1：v4.1.8</p><p>2：{base}/files/new</p><p>3：morvane-next</p>";
@@ -152,6 +185,30 @@ TEST(CheckVersion, OkHidesTheMainWindowAndOpensTheUpdateWindow) {
   EXPECT_EQ(c.ui.EndedWith(), std::vector<int>{0});
   // The failed download left nothing behind.
   EXPECT_TRUE(c.scratch.Names().empty());
+}
+
+// A click on the arrow while the box of an earlier click is still open checks nothing: no
+// second box, no second read of the version page. Once the box is answered, a click asks
+// again.
+TEST(CheckVersion, OneQuestionAtATime) {
+  for (const char* latest : {"v4.1.8", "v4.1.7"}) {
+    SCOPED_TRACE(latest);
+    auto& c = CheckWith<AnsweredLater>::Make(latest, kPage);
+    std::thread first([&] { CheckVersion(*c.program); });
+    ASSERT_TRUE(c.ui.WaitUntil([&] { return c.ui.Messages().size() == 1; }));
+    CheckVersion(*c.program);
+    EXPECT_EQ(c.ui.Messages().size(), 1u);
+    EXPECT_EQ(c.pageReads, 1);
+    c.ui.AnswerOne();
+    first.join();
+
+    std::thread again([&] { CheckVersion(*c.program); });
+    EXPECT_TRUE(c.ui.WaitUntil([&] { return c.ui.Messages().size() == 2; }));
+    c.ui.AnswerOne();
+    again.join();
+    EXPECT_EQ(c.pageReads, 2);
+    EXPECT_TRUE(c.ui.MainWindowVisible());
+  }
 }
 
 }  // namespace

@@ -405,6 +405,24 @@ TEST_F(FetchPageTest, OnlyAnHttp11Answer301IsRepeated) {
   }
 }
 
+TEST_F(FetchPageTest, AsReceivedKeepsTheBodyAndLeavesA301ToTheCaller) {
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?><t>\xE4\xB8\xAD</t>";
+  const std::string magnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567";
+  RawServer server([&](const std::string& request) {
+    if (RequestPath(request) == "/feed")
+      return RawReply{RawAnswer("HTTP/1.1 200 OK", "Content-Type: text/xml; charset=utf-8\r\n",
+                                utf8)};
+    return RawReply{RawAnswer("HTTP/1.1 301 Moved Permanently", "Location: " + magnet + "\r\n",
+                              "")};
+  });
+  EXPECT_EQ(FetchPageBytes(server.base() + "/feed", {.asReceived = true}), utf8);
+  std::string target;
+  FetchPageBytes(server.base() + "/link",
+                 {.redirectTarget = &target, .noAutomaticRedirect = true, .asReceived = true});
+  EXPECT_EQ(target, magnet);
+  EXPECT_EQ(server.requests().size(), 2u);  // the 301 was not repeated
+}
+
 TEST_F(FetchPageTest, LoopOf301EndsAfterTenRepeats) {
   RawServer server([](const std::string& request) {
     return RawReply{RawAnswer("HTTP/1.1 301 Moved Permanently",

@@ -28,6 +28,16 @@ TEST(PercentEncode, EscapesEveryByteButTheUnreservedOnes) {
     EXPECT_EQ(PercentEncode(c.text, c.keepUnreserved, c.viaUtf8), c.expected) << c.text;
 }
 
+// Names of the stand-in pages and feeds come from the catalogue and the keyword: an
+// escaped entity must not be escaped into a different one, nor a quote end an attribute.
+TEST(MarkupEscape, MakesTextSafeBetweenTagsAndInQuotedAttributes) {
+  EXPECT_EQ(MarkupEscape(R"(<a href="x">Tom & Jerry</a>)"),
+            "&lt;a href=&quot;x&quot;&gt;Tom &amp; Jerry&lt;/a&gt;");
+  EXPECT_EQ(MarkupEscape("&amp;"), "&amp;amp;");
+  EXPECT_EQ(MarkupEscape("中国合伙人 'single'"), "中国合伙人 'single'");
+  EXPECT_EQ(MarkupEscape(""), "");
+}
+
 TEST(EncodePlayerLink, KeepsUnderscores) {
   const std::pair<std::string, std::string> cases[] = {
       {"a_b c", "a_b%20c"},

@@ -150,6 +150,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(f->ui.Address("电视直播浏览框"), std::string());
   }
 
+  // The user's indexers follow the two designed sites, in the file's order.
+  void indexersFollowTheTwoSites() {
+    Settings settings;
+    settings.indexers = {{"Jackett", "http://j/api", "k"}, {Gbk("中文索引"), "http://p/api", "k"}};
+    MainWindow window(settings);
+    auto* sites = window.Control<QComboBox>("组合框1");
+    QCOMPARE(sites->count(), 4);
+    QCOMPARE(sites->itemText(0), QStringLiteral("BT搜索(推荐)"));
+    QCOMPARE(sites->itemText(1), QStringLiteral("BP搜索(推荐)"));
+    QCOMPARE(sites->itemText(2), QStringLiteral("Jackett"));
+    QCOMPARE(sites->itemText(3), QStringLiteral("中文索引"));
+    QCOMPARE(sites->currentIndex(), 0);
+    QCOMPARE(sites->size(), QSize(144, 27));
+  }
+
   // The link column is there for the program to read but takes no room.
   void reportListColumns() {
     auto* results = Window().Control<ReportList>("超级列表框1");

@@ -10,6 +10,7 @@ QObject* NewQtControlsTest();
 QObject* NewFirstPaintTest();
 QObject* NewPlaybackWindowTest();
 QObject* NewSearchWindowTest();
+QObject* NewUpdateWindowTest();
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
   app.setFont(morvane::DefaultFont());
   int failed = 0;
   for (QObject* test : {NewMainWindowTest(), NewQtControlsTest(), NewPlaybackWindowTest(),
-                         NewSearchWindowTest(), NewFirstPaintTest()}) {
+                         NewSearchWindowTest(), NewFirstPaintTest(), NewUpdateWindowTest()}) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }
