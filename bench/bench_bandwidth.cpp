@@ -1,6 +1,6 @@
 // Who gets the line: the streaming service's rate limits and its idle torrents, on a
-// loopback swarm of two in-process seeders, each of a 120 MiB film, whose uploads count the
-// service's downloads. Three parts, each against a reference measured in the same run:
+// loopback swarm of two in-process seeders, each of a 120 MiB film (64 KiB pieces). Three
+// parts, each against a reference measured in the same run:
 //
 //   idle     How a torrent nobody watches best stops downloading, on a plain libtorrent
 //            session with the service's settings, its seeder held to 1 MiB/s: paused;
@@ -9,12 +9,13 @@
 //            still downloaded in the idle time after its first second (want 0), peers kept
 //            after 12 s of idling, and, when a reader comes back for a piece at 60 %, the
 //            time to that piece and the bytes of the next 2 s against the 2 s before idling.
-//   limits   --max-download 2M with two films played at once, 4M with one, --max-upload 1M
-//            to a leecher that has only the service as a peer: bytes in consecutive 5 s
-//            windows, against the limit (want within 10 %); without limits for reference.
+//   limits   --max-download 2M with two films played at once, 4M with one (the bytes the
+//            service downloaded by its own count), --max-upload 1M to a leecher that has only
+//            the service as a peer (the bytes it received): consecutive 5 s windows, against
+//            the limit (want within 10 %); without limits for reference.
 //   handoff  --max-download 2M, films A and B played at once; A's player leaves, and once A
-//            turns idle, B's rate in each second after (want >= 90 % of the limit within
-//            5 s); for reference the same with A never idling.
+//            turns idle, B's rate as its status says (over the last two seconds) each second
+//            after (want >= 90 % of the limit within 5 s); for reference A never idling.
 //
 // Usage: bench_bandwidth [idle|limits|handoff]... [--repeat N] (default: all, 3 repeats).
 
@@ -308,15 +309,14 @@ void StopService(Service& s) {
   fs::remove_all(s.cache, ec);
 }
 
-// Bytes a second the seeders sent, the service being their only peer, over `windows`
-// consecutive windows after `settle` to let the rates find their level: the payload the
-// limit holds, counted as it goes (verified bytes move by whole pieces, and lag by what is
-// in flight).
-std::vector<double> SentRates(const std::vector<const morvane::testing::Seeder*>& seeders, Clock::duration settle,
-                              Clock::duration window, int windows) {
+// Bytes a second the service downloaded of the streams (the payload the limit holds, by
+// its own count), over `windows` consecutive windows after `settle` to let the rates find
+// their level.
+std::vector<double> DownloadRates(int port, const std::vector<std::string>& hashes, Clock::duration settle,
+                                  Clock::duration window, int windows) {
   const auto total = [&] {
     double sum = 0;
-    for (const auto* seeder : seeders) sum += static_cast<double>(seeder->Uploaded());
+    for (const std::string& hash : hashes) sum += StatusOf(port, hash).Number("downloaded");
     return sum;
   };
   std::this_thread::sleep_for(settle);
@@ -337,7 +337,8 @@ std::vector<double> SentRates(const std::vector<const morvane::testing::Seeder*>
 // Bytes a second the service uploads to a leecher that knows no other peer (no tracker,
 // no peer exchange), over consecutive 5 s windows; the film is played whole first.
 std::vector<double> UploadRates(Films& films, const std::vector<std::pair<std::string, std::string>>& settings,
-                                const std::string& name, Clock::duration window, int windows) {
+                                const std::string& name, Clock::duration settle, Clock::duration window,
+                                int windows) {
   Service s = StartService(films, name, settings);
   const std::string path = morvane::bench::ResolvePath(s.Port(), films.b->MagnetLink());
   if (morvane::testing::RawGet(s.Port(), path).body.size() != static_cast<std::size_t>(kFilmBytes)) std::abort();
@@ -363,7 +364,7 @@ std::vector<double> UploadRates(Films& films, const std::vector<std::pair<std::s
   while (received() == 0 && Clock::now() - start < 10s) std::this_thread::sleep_for(20ms);
   // The limiter lets out quota saved while nothing flowed at once: the windows start once
   // the rate has found its level, as for the downloads.
-  std::this_thread::sleep_for(3s);
+  std::this_thread::sleep_for(settle);
   std::vector<double> rates;
   double before = received();
   auto from = Clock::now();
@@ -402,7 +403,7 @@ void RunLimits(Films& films, int repeats) {
       Service s = StartService(films, "limit2", {{"max-download", "2M"}});
       Player a(s.Port(), morvane::bench::ResolvePath(s.Port(), films.a->MagnetLink()));
       Player b(s.Port(), morvane::bench::ResolvePath(s.Port(), films.b->MagnetLink()));
-      add(download2, SentRates({films.a.get(), films.b.get()}, 3s, 5s, kWindows));
+      add(download2, DownloadRates(s.Port(), {films.a->InfoHashHex(), films.b->InfoHashHex()}, 3s, 5s, kWindows));
       a.Stop();
       b.Stop();
       StopService(s);
@@ -410,7 +411,7 @@ void RunLimits(Films& films, int repeats) {
     {
       Service s = StartService(films, "limit4", {{"max-download", "4M"}});
       Player a(s.Port(), morvane::bench::ResolvePath(s.Port(), films.a->MagnetLink()));
-      add(download4, SentRates({films.a.get()}, 3s, 5s, kWindows));
+      add(download4, DownloadRates(s.Port(), {films.a->InfoHashHex()}, 3s, 5s, kWindows));
       a.Stop();
       StopService(s);
     }
@@ -418,14 +419,15 @@ void RunLimits(Films& films, int repeats) {
       Service s = StartService(films, "free", {});
       Player a(s.Port(), morvane::bench::ResolvePath(s.Port(), films.a->MagnetLink()));
       Player b(s.Port(), morvane::bench::ResolvePath(s.Port(), films.b->MagnetLink()));
-      // Unheld, loopback fetches the films in seconds: one short window.
-      add(downloadFree, SentRates({films.a.get(), films.b.get()}, 500ms, 1s, 1));
+      // Unheld, loopback fetches the films in a few seconds: one short window.
+      add(downloadFree, DownloadRates(s.Port(), {films.a->InfoHashHex(), films.b->InfoHashHex()}, 0s, 1s, 1));
       a.Stop();
       b.Stop();
       StopService(s);
     }
-    add(upload1, UploadRates(films, {{"max-upload", "1M"}}, "up1", 5s, kWindows));
-    add(uploadFree, UploadRates(films, {}, "upfree", 1s, 1));
+    add(upload1, UploadRates(films, {{"max-upload", "1M"}}, "up1", 3s, 5s, kWindows));
+    // Unheld, the leecher has the film in a few seconds: its first second.
+    add(uploadFree, UploadRates(films, {}, "upfree", 0s, 1s, 1));
   }
   for (const Figure* f : {&download2, &download4, &downloadFree, &upload1, &uploadFree}) {
     double sum = 0;
@@ -438,6 +440,9 @@ void RunLimits(Films& films, int repeats) {
       std::printf("  %.3f of the limit; windows %.3f-%.3f, %d of %zu within 10 %%", mean / f->limit,
                   *std::min_element(f->rates.begin(), f->rates.end()) / f->limit,
                   *std::max_element(f->rates.begin(), f->rates.end()) / f->limit, within, f->rates.size());
+    } else {
+      std::printf("  runs:");
+      for (const double rate : f->rates) std::printf(" %.1f", rate / kMiB);
     }
     std::printf("\n");
   }
@@ -447,20 +452,20 @@ void RunLimits(Films& films, int repeats) {
 // handoff
 
 struct Handoff {
-  std::vector<double> perSecond;  // B's rate in each second after A turned idle, MiB/s
-  double before = 0;              // B's rate in the 3 s before A's player left, MiB/s
+  std::vector<double> perSecond;  // B's rate as its status says, each second after A turned idle, MiB/s
+  double before = 0;              // B's rate when A's player left, MiB/s
   double turnedIdle = -1;         // seconds from A's player leaving to A's idle state
 };
 
 Handoff MeasureHandoff(Films& films, bool idling, int run) {
   Service s = StartService(films, "handoff-" + std::to_string(run),
                            {{"max-download", "2M"}, {"idle-after", idling ? "10s" : "24h"}});
-  const std::string hashA = films.a->InfoHashHex();
+  const std::string hashA = films.a->InfoHashHex(), hashB = films.b->InfoHashHex();
   auto a = std::make_unique<Player>(s.Port(), morvane::bench::ResolvePath(s.Port(), films.a->MagnetLink()));
   Player b(s.Port(), morvane::bench::ResolvePath(s.Port(), films.b->MagnetLink()));
   std::this_thread::sleep_for(5s);
   Handoff h;
-  h.before = SentRates({films.b.get()}, 0s, 3s, 1).front() / kMiB;
+  h.before = StatusOf(s.Port(), hashB).Number("downloadRate") / kMiB;
   a.reset();
   const auto left = Clock::now();
   // Without idling, A "turns idle" where it would have: the same time after its player left.
@@ -470,12 +475,9 @@ Handoff MeasureHandoff(Films& films, bool idling, int run) {
   }
   const auto idle = Clock::now();
   h.turnedIdle = Seconds(idle - left);
-  double last = static_cast<double>(films.b->Uploaded());
   for (int second = 1; second <= 8; ++second) {
     std::this_thread::sleep_until(idle + std::chrono::seconds(second));
-    const double now = static_cast<double>(films.b->Uploaded());
-    h.perSecond.push_back((now - last) / kMiB);
-    last = now;
+    h.perSecond.push_back(StatusOf(s.Port(), hashB).Number("downloadRate") / kMiB);
   }
   StopService(s);
   return h;
@@ -492,13 +494,14 @@ void RunHandoff(Films& films, int repeats) {
     std::printf("%s\n", what);
     for (const Handoff& h : runs) {
       std::printf("  before %.2f MiB/s, idle after %.1f s; then each second:", h.before, h.turnedIdle);
+      // The status's rate spans the last two seconds: it lags the line by about one.
       int reached = 0;
       for (std::size_t i = 0; i < h.perSecond.size(); ++i) {
         std::printf(" %.2f", h.perSecond[i]);
         if (!reached && h.perSecond[i] >= 0.9 * 2) reached = static_cast<int>(i) + 1;
       }
       if (reached)
-        std::printf("   >= 90 %% of the limit in second %d%s\n", reached, reached <= 5 ? "" : " (late)");
+        std::printf("   >= 90 %% of the limit by second %d%s\n", reached, reached <= 5 ? "" : " (late)");
       else
         std::printf("   never >= 90 %% of the limit\n");
     }
