@@ -161,6 +161,14 @@ VideoPlan Conversion::PlanVideo() {
 void Conversion::Run(const ByteSink& sink, ConvertResult& result) {
   video_ = ChooseVideoStream(format_);
   audio_ = ChooseAudioStream(format_);
+  if (options_.audioStream >= 0) {
+    const auto wanted = static_cast<unsigned>(options_.audioStream);
+    const AVCodecParameters* p = wanted < format_.nb_streams ? format_.streams[wanted]->codecpar : nullptr;
+    if (p == nullptr || p->codec_type != AVMEDIA_TYPE_AUDIO || avcodec_find_decoder(p->codec_id) == nullptr)
+      throw MediaError("the file has no audio stream " + std::to_string(options_.audioStream) +
+                       " that can be played");
+    audio_ = options_.audioStream;
+  }
   if (video_ < 0 && audio_ < 0) throw MediaError("no video or audio stream");
   for (unsigned i = 0; i < format_.nb_streams; ++i)
     if (static_cast<int>(i) != video_ && static_cast<int>(i) != audio_)

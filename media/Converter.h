@@ -37,6 +37,9 @@ struct ConvertOptions {
   int maxHeight = 720;         // a re-encoded picture has at most this many lines
   double speedTarget = 1.25;   // a re-encoding must run this much faster than playback
   VideoPlan videoPlan;         // with a size, used as it is instead of measuring (benchmarks)
+  // The container's index of the sound to play (a film's other language); -1: the default
+  // track. A stream that is no sound the converter can decode fails the conversion.
+  int audioStream = -1;
   std::function<void(const ConvertStart&)> onStart;  // called once, before the first byte
 };
 

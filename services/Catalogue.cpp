@@ -46,16 +46,77 @@ std::string Hex(std::string_view bytes) {
   return out;
 }
 
-}  // namespace
+constexpr std::size_t kPieceLength = 16384;
 
-std::string MakeInfo(const std::string& name, const std::string& content) {
-  constexpr std::size_t kPieceLength = 16384;
+std::string Pieces(std::string_view content) {
   std::string pieces;
   for (std::size_t at = 0; at < content.size(); at += kPieceLength)
-    pieces += Sha1(std::string_view(content).substr(at, kPieceLength));
+    pieces += Sha1(content.substr(at, kPieceLength));
+  return pieces;
+}
+
+bool IsVideoFile(const std::string& path) {
+  const std::string extension = LowerAscii(std::filesystem::path(path).extension().string());
+  for (const char* video : {".mp4", ".mkv", ".webm", ".avi", ".mov", ".ts", ".m4v"})
+    if (extension == video) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> PackFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.empty() && name[0] == '.') {
+      if (it->is_directory(ec)) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file(ec))
+      files.push_back(std::filesystem::relative(it->path(), folder, ec).generic_string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string MakePackInfo(const std::string& name, const std::string& folder,
+                         const std::vector<std::string>& files) {
+  std::string content, list;
+  for (const std::string& file : files) {
+    const std::string bytes = ReadFile(folder + "/" + file);
+    content += bytes;
+    std::string path;
+    for (std::size_t at = 0; at <= file.size();) {
+      const std::size_t slash = std::min(file.find('/', at), file.size());
+      path += ByteString(std::string_view(file).substr(at, slash - at));
+      at = slash + 1;
+    }
+    list += "d6:lengthi" + std::to_string(bytes.size()) + "e4:pathl" + path + "ee";
+  }
+  // Pieces run on from one file into the next, as in most packs.
+  return "d5:filesl" + list + "e4:name" + ByteString(name) + "12:piece lengthi" +
+         std::to_string(kPieceLength) + "e6:pieces" + ByteString(Pieces(content)) + "e";
+}
+
+std::string LargestPackVideo(const std::string& folder) {
+  std::string largest;
+  std::uintmax_t most = 0;
+  for (const std::string& file : PackFiles(folder)) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(folder + "/" + file, ec);
+    if (!ec && IsVideoFile(file) && size > most) {
+      most = size;
+      largest = file;
+    }
+  }
+  return largest;
+}
+
+std::string MakeInfo(const std::string& name, const std::string& content) {
   // Keys in byte order, as a canonical encoding requires.
   return "d6:lengthi" + std::to_string(content.size()) + "e4:name" + ByteString(name) +
-         "12:piece lengthi" + std::to_string(kPieceLength) + "e6:pieces" + ByteString(pieces) +
+         "12:piece lengthi" + std::to_string(kPieceLength) + "e6:pieces" + ByteString(Pieces(content)) +
          "e";
 }
 
@@ -84,7 +145,8 @@ Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir,
   const auto findMedia = [&](const std::string& file) -> std::string {
     if (file.empty() || file.find('/') != std::string::npos) return "";
     for (const std::string& folder : {mediaDir, extraMediaDir})
-      if (!folder.empty() && std::filesystem::is_regular_file(folder + "/" + file))
+      if (!folder.empty() && (std::filesystem::is_regular_file(folder + "/" + file) ||
+                              std::filesystem::is_directory(folder + "/" + file)))
         return folder + "/" + file;
     return "";
   };
@@ -99,6 +161,15 @@ Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir,
     if (fields.size() < 3) continue;
     CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}, {}, findMedia(fields[1])};
     if (entry.mediaPath.empty()) continue;
+    if (std::filesystem::is_directory(entry.mediaPath)) {
+      const std::vector<std::string> files = PackFiles(entry.mediaPath);
+      if (files.empty()) continue;
+      entry.info = MakePackInfo(entry.name, entry.mediaPath, files);
+      entry.hash = InfoHash(entry.info);
+      entry.torrent = TorrentWithInfo(entry.info, announce);
+      catalogue.entries_.push_back(std::move(entry));
+      continue;
+    }
     auto [it, fresh] = media.try_emplace(entry.media);
     if (fresh) it->second = ReadFile(entry.mediaPath);
     // The file inside the torrent keeps the video's extension, so a player can tell its type.

@@ -1,6 +1,10 @@
 #include "services/Pages.h"
 
+#include "services/PlayerEpisodes.h"
+#include "services/PlayerFilm.h"
 #include "services/PlayerMedia.h"
+#include "services/PlayerResume.h"
+#include "services/PlayerTracks.h"
 #include "services/StreamStatus.h"
 
 #include <filesystem>
@@ -51,7 +55,9 @@ std::string FirstSiteResultPage(const std::string& keyword,
             MarkupEscape(e->name + std::filesystem::path(e->media).extension().string()) +
             "\n<span style=\"color:#888;\">" + MarkupEscape(e->size) +
             "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + MarkupEscape(e->size) +
-            "&nbsp;&nbsp;文件数:1</p>\n</div>\n";
+            "&nbsp;&nbsp;文件数:" +
+            std::to_string(std::filesystem::is_directory(e->mediaPath) ? PackFiles(e->mediaPath).size() : 1) +
+            "</p>\n</div>\n";
   }
   if (results.empty()) body += "<p class=\"m-empty\">没有找到相关结果</p>\n";
   return Document(keyword + " - BT", body + "</div>");
@@ -89,7 +95,11 @@ std::string PlayerPage() {
                   VideoElement("(() => { const h = location.href; const i = h.indexOf('url=');"
                                " return i < 0 ? '' : h.substring(i + 4); })()",
                                false) +
-                      "\n" + StreamStatusPanel() + "\n" + PlayerMediaScript());
+                      "\n" + StreamStatusPanel() + "\n" + PlayerMediaScript() + "\n" +
+                      PlayerFilmScript() + "\n" +
+                      PlayerEpisodesScript() + "\n" +
+                      PlayerResumeScript() + "\n" +
+                      PlayerTracksScript());
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {

@@ -108,13 +108,19 @@ std::string PlayerMediaScript() {
   fetch(ask('list.json', 0)).then(r => r.json()).then(list => {
     film = list.duration || 0;
     subtitles = list.subtitles || [];
+    // A conversion restarted before the film's length was known (the page was asked to go
+    // on from a time) begins where the length says.
+    if (converted && film > 0 && isFinite(v.duration)) offset = Math.max(0, film - v.duration);
     showTracks();
   }).catch(() => {});
   if (!converted) return;
+  // The sound track chosen (a film in several languages) stays when the conversion restarts.
+  let audio = /^\d+$/.test(source.searchParams.get('audio')) ? 'audio=' + source.searchParams.get('audio') + '&' : '';
+  window.setFilmAudio = n => { audio = Number.isInteger(n) && n >= 0 ? 'audio=' + n + '&' : ''; };
   // Restarts the conversion at film time `t`.
   window.seekFilm = t => {
     restarting = true;
-    v.src = plain + '?start=' + Math.max(0, t).toFixed(2);
+    v.src = plain + '?' + audio + 'start=' + Math.max(0, t).toFixed(2);
     v.play().catch(() => {});
   };
   v.addEventListener('loadedmetadata', () => {

@@ -81,8 +81,15 @@ bool Seeder::Start(const std::vector<CatalogueEntry>& entries, int uploadLimit) 
     torrent.ti = std::move(info);
     const std::filesystem::path media(entry.mediaPath);
     torrent.save_path = media.parent_path().string();
-    // Many torrents name one sample video under names of their own.
-    torrent.renamed_files[lt::file_index_t{0}] = media.filename().string();
+    if (std::filesystem::is_directory(media)) {
+      // A season pack: its files are the folder's, which the torrent lists by its own name.
+      const std::vector<std::string> files = PackFiles(entry.mediaPath);
+      for (std::size_t i = 0; i < files.size(); ++i)
+        torrent.renamed_files[lt::file_index_t{static_cast<int>(i)}] = media.filename().string() + "/" + files[i];
+    } else {
+      // Many torrents name one sample video under names of their own.
+      torrent.renamed_files[lt::file_index_t{0}] = media.filename().string();
+    }
     // Seed mode trusts the files and checks each piece the first time it is asked for.
     torrent.flags = lt::torrent_flags::seed_mode;
     torrent.upload_limit = uploadLimit > 0 ? uploadLimit : -1;

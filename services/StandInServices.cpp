@@ -19,7 +19,9 @@
 #include "services/ReleaseSigning.h"
 #include "services/Seeder.h"
 #include "services/SelfSignedCertificate.h"
+#include "services/PlayerEpisodes.h"
 #include "services/PlayerMedia.h"
+#include "services/PlayerResume.h"
 #include "services/StreamStatus.h"
 #include "services/Tracker.h"
 #include "update/Cipher.h"
@@ -226,6 +228,10 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
   const std::string lower = LowerAscii(link);
   if (lower.rfind(kMagnet, 0) == 0) {
     const CatalogueEntry* e = catalogue.FindByHash(lower.substr(kMagnet.size(), 40));
+    if (e && std::filesystem::is_directory(e->mediaPath)) {  // a season pack: its largest video
+      const std::string video = LargestPackVideo(e->mediaPath);
+      return video.empty() ? "" : playerMedia(e->media + "/" + video);
+    }
     return e ? playerMedia(e->media) : "";
   }
   if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) {
@@ -260,6 +266,8 @@ void StandInServices::State::SetUpPlayer() {
   });
   RouteStreamStatus(s);
   RoutePlayerMedia(s);
+  RoutePlayerEpisodes(s);
+  RoutePlayerResume(s);
   s.Get("/api/play.jsp", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_content(LibraryPlayerPage(req.get_param_value("url"), "/media/lantern.webm"),
                     "text/html; charset=utf-8");

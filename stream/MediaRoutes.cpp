@@ -16,6 +16,8 @@
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
 #include "stream/JsonText.h"
+#include "stream/Links.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -61,6 +63,28 @@ double SecondsIn(const std::string& query, const std::string& key) {
   return 0;
 }
 
+// The value of `key` in a query as a whole number: -1 when absent, -2 when it is no number.
+int IndexIn(const std::string& query, const std::string& key) {
+  for (std::size_t at = 0; at < query.size();) {
+    const std::size_t end = std::min(query.find('&', at), query.size());
+    if (query.compare(at, key.size() + 1, key + "=") == 0) {
+      const char* first = query.data() + at + key.size() + 1;
+      int value = -1;
+      const auto [stop, error] = std::from_chars(first, query.data() + end, value);
+      return error == std::errc() && stop == query.data() + end && value >= 0 ? value : -2;
+    }
+    at = end + 1;
+  }
+  return -1;
+}
+
+// What a converted stream's address calls the video: its name without the extension.
+std::string ConvertedName(const std::string& fileName) {
+  std::string name = fileName;
+  if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+  return name + ".mp4";
+}
+
 std::string Seconds(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", value);
@@ -83,6 +107,7 @@ void SendText(HttpResponder& responder, int status, const std::string& type, con
 
 struct MediaEntry {
   std::string hash;
+  int file = -1;  // the video's index in the torrent
   std::string fileName;
   std::int64_t size = 0;
   media::MediaInfo info;
@@ -106,10 +131,10 @@ MediaRoutes::~MediaRoutes() {
   for (InsideReader& worker : insideReaders_) worker.thread.join();
 }
 
-media::ByteSource MediaRoutes::SourceOf(const std::string& hash, const std::string& name,
+media::ByteSource MediaRoutes::SourceOf(const std::string& hash, int video, const std::string& name,
                                         PieceReader::Kind kind, std::function<bool()> stop) {
   // The reader lives as long as the source and its copies: as long as the media input.
-  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind);
+  std::shared_ptr<PieceReader> reader = engine_.OpenReader(hash, kind, video);
   media::ByteSource source;
   source.name = name;
   if (!reader) return source;  // an empty source: nothing to read
@@ -133,16 +158,19 @@ std::shared_ptr<MediaEntry> MediaRoutes::Probe(const std::string& hash) {
   const auto playable = engine_.Find(hash);
   if (!playable) return nullptr;
   // A refusal is not kept: the reads may have failed for a reason that passes (a stall).
-  if (auto known = Known(hash); known && known->fileName == playable->fileName &&
+  if (auto known = Known(hash); known && known->file == playable->file &&
                                 known->info.decision != media::Decision::kUnplayable)
     return known;
   auto entry = std::make_shared<MediaEntry>();
   entry->hash = hash;
+  entry->file = playable->file;
   entry->fileName = playable->fileName;
   entry->size = playable->size;
   const auto deadline = std::chrono::steady_clock::now() + kProbeLimit;
   const auto late = [deadline] { return std::chrono::steady_clock::now() > deadline; };
-  entry->info = media::ProbeMedia(SourceOf(hash, playable->fileName, PieceReader::Kind::kProbe, late), &stopping_);
+  entry->info = media::ProbeMedia(
+      SourceOf(hash, playable->file, playable->fileName, PieceReader::Kind::kProbe, late),
+      &stopping_);
   if (entry->info.decision == media::Decision::kUnplayable && late())
     entry->info.reason = "the start and end of the video did not arrive within " +
                          std::to_string(kProbeLimit.count()) + " s";
@@ -158,26 +186,24 @@ Resolution MediaRoutes::Decide(Resolution resolved, const std::string& base) {
   const std::string hash = rest.substr(0, rest.find('/'));
   const auto entry = Probe(hash);
   if (!entry) return {{}, "the stream ended before its video could be read"};
-  // Subtitle files are wanted at once, ahead of the video, so the player finds them ready.
-  for (const auto& side : engine_.SideFiles(hash))
-    if (media::SubtitleFormatFromName(side.path) != media::SubtitleFormat::kUnknown)
-      engine_.WantSideFile(hash, side.index);
+  // Subtitle files are wanted at once, ahead of the video, so the player finds them ready
+  // (a season pack's, only those of this episode).
+  for (const SideSubtitle& side : SideSubtitles(hash, entry->file))
+    engine_.WantSideFile(hash, side.file.index);
   switch (entry->info.decision) {
     case media::Decision::kPlayable:
       return resolved;
     case media::Decision::kUnplayable:
       return {{}, entry->info.reason};
-    default: {
-      std::string name = entry->fileName;
-      if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-      return {base + "/convert/" + hash + "/" + AddressSegment(name) + ".mp4", {}};
-    }
+    default:
+      return {base + "/convert/" + hash + "/" + AddressSegment(ConvertedName(entry->fileName)), {}};
   }
 }
 
-std::optional<std::string> MediaRoutes::MediaType(const std::string& hash) const {
+std::optional<std::string> MediaRoutes::MediaType(const std::string& hash, int file) const {
   const auto entry = Known(hash);
-  if (!entry || entry->info.decision != media::Decision::kPlayable || entry->info.mimeType.empty())
+  if (!entry || entry->file != file || entry->info.decision != media::Decision::kPlayable ||
+      entry->info.mimeType.empty())
     return std::nullopt;
   return entry->info.mimeType;
 }
@@ -195,7 +221,7 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
   const std::string hash = rest.substr(0, slash);
   const std::string item = slash == std::string::npos ? "" : rest.substr(slash + 1);
   if (convert) {
-    ServeConvert(hash, query, responder);
+    ServeConvert(hash, item, query, responder);
     return true;
   }
   const auto entry = Probe(hash);
@@ -209,11 +235,26 @@ bool MediaRoutes::Answer(const HttpRequest& request, HttpResponder& responder,
   return true;
 }
 
-void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query,
-                               HttpResponder& responder) {
+void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
+                               const std::string& query, HttpResponder& responder) {
   const auto entry = Probe(hash);
   if (!entry || entry->info.decision == media::Decision::kUnplayable) {
     responder.Send(404, "text/plain", entry ? "resp: " + entry->info.reason + "\n" : "no such stream\n");
+    return;
+  }
+  // The address of another video of the torrent (one played before a switch) converts
+  // nothing: it would be this video under that one's name.
+  if (PercentDecode(item) != ConvertedName(entry->fileName)) {
+    responder.Send(404, "text/plain", "not the video this stream plays\n");
+    return;
+  }
+  // The sound in another language, when the film has one.
+  const int audio = IndexIn(query, "audio");
+  if (audio != -1 &&
+      std::none_of(entry->info.streams.begin(), entry->info.streams.end(), [audio](const auto& s) {
+        return s.index == audio && s.kind == media::StreamKind::kAudio;
+      })) {
+    responder.Send(404, "text/plain", "no such audio track\n");
     return;
   }
   HttpHeaders head = NoStoreHeaders();
@@ -227,12 +268,12 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& query
   }
   // x264 takes both cores: a newer request for the same video (a seek) ends this one.
   auto conversion = std::make_shared<Conversion>();
-  const media::ByteSource source = SourceOf(hash, entry->fileName, PieceReader::Kind::kPlayer,
-                                            [conversion, &responder] {
-                                              return conversion->stop.load() || responder.ClientGone();
-                                            });
+  const media::ByteSource source = SourceOf(
+      hash, entry->file, entry->fileName, PieceReader::Kind::kPlayer,
+      [conversion, &responder] { return conversion->stop.load() || responder.ClientGone(); });
   media::ConvertOptions options;
   options.startSeconds = SecondsIn(query, "start");
+  options.audioStream = audio;
   bool headSent = false;
   options.onStart = [&](const media::ConvertStart& start) {
     // Where in the film the output begins: the key frame at or before the time asked for.
@@ -271,20 +312,22 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
     std::lock_guard lock(entry.mutex);
     if (entry.listed) return;  // the tracks inside would be read from the file again
   }
-  std::vector<Subtitle> found;
-  for (const auto& side : engine_.SideFiles(entry.hash)) {
-    if (media::SubtitleFormatFromName(side.path) == media::SubtitleFormat::kUnknown) continue;
+  // This film's own subtitles (beside it by its name, or inside it), then those of a season
+  // pack named for no episode.
+  std::vector<Subtitle> found, shared;
+  for (const SideSubtitle& side : SideSubtitles(entry.hash, entry.file)) {
     Subtitle subtitle;
-    subtitle.file = side.index;
-    subtitle.name = side.path;
-    subtitle.choice.label = LastPart(side.path);
-    found.push_back(std::move(subtitle));
+    subtitle.file = side.file.index;
+    subtitle.name = side.file.path;
+    subtitle.choice.label = LastPart(side.file.path);
+    (side.fit == media::SubtitleFit::kOwn ? found : shared).push_back(std::move(subtitle));
   }
   bool hasText = false;
   for (const auto& stream : entry.info.streams) hasText |= stream.kind == media::StreamKind::kSubtitle;
   if (hasText)
     for (const auto& track : media::ListEmbeddedSubtitles(
-             SourceOf(entry.hash, entry.fileName, PieceReader::Kind::kProbe, nullptr), &stopping_)) {
+             SourceOf(entry.hash, entry.file, entry.fileName, PieceReader::Kind::kProbe, nullptr),
+             &stopping_)) {
       if (!track.isText) continue;
       Subtitle subtitle;
       subtitle.track = track.streamIndex;
@@ -295,8 +338,11 @@ void MediaRoutes::ListSubtitles(MediaEntry& entry) {
       found.push_back(std::move(subtitle));
     }
   // Chinese first, the order found kept otherwise (the order OrderSubtitles gives).
-  std::stable_partition(found.begin(), found.end(),
-                        [](const Subtitle& s) { return media::IsChinese(s.choice); });
+  const auto chinese = [](const Subtitle& s) { return media::IsChinese(s.choice); };
+  std::stable_partition(found.begin(), found.end(), chinese);
+  std::stable_partition(shared.begin(), shared.end(), chinese);
+  found.insert(found.end(), std::make_move_iterator(shared.begin()),
+               std::make_move_iterator(shared.end()));
   std::lock_guard lock(entry.mutex);
   if (entry.listed) return;
   entry.subtitles = std::move(found);
@@ -322,6 +368,17 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std:
               ",\"chinese\":" + (media::IsChinese(s.choice) ? "true" : "false") +
               ",\"default\":" + (i == 0 ? "true" : "false") + "}";
     }
+  }
+  // The sound tracks, for a film in several languages: /convert/...?audio=INDEX plays one.
+  json += "],\"audio\":[";
+  bool first = true;
+  for (const media::StreamInfo& s : entry->info.streams) {
+    if (s.kind != media::StreamKind::kAudio) continue;
+    json += (first ? "{" : ",{") + std::string("\"index\":") + std::to_string(s.index) +
+            ",\"title\":" + JsonText(s.title) + ",\"language\":" + JsonText(s.language) +
+            ",\"codec\":" + JsonText(s.codec) + ",\"channels\":" + std::to_string(s.channels) +
+            ",\"default\":" + (s.index == entry->info.audioStream ? "true" : "false") + "}";
+    first = false;
   }
   SendText(responder, 200, "application/json", json + "]}\n");
 }
@@ -412,7 +469,8 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       std::thread thread([this, entry, tracks, done] {
         const auto made = media::ExtractEmbeddedSubtitles(
-            SourceOf(entry->hash, entry->fileName, PieceReader::Kind::kProbe, nullptr), tracks, &stopping_);
+            SourceOf(entry->hash, entry->file, entry->fileName, PieceReader::Kind::kProbe, nullptr),
+            tracks, &stopping_);
         std::lock_guard held(entry->mutex);
         std::size_t i = 0;
         for (Subtitle& s : entry->subtitles) {
@@ -432,6 +490,25 @@ bool MediaRoutes::AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry) {
   entry->insideRead.wait_for(lock, embeddedWait_,
                              [&] { return entry->inside == Inside::kRead || stopping_; });
   return entry->inside == Inside::kRead;
+}
+
+std::vector<MediaRoutes::SideSubtitle> MediaRoutes::SideSubtitles(const std::string& hash,
+                                                                  int video) {
+  std::string videoPath;
+  std::vector<std::string> videos, paths;
+  std::vector<TorrentFile> subtitles;
+  for (const TorrentFile& file : engine_.Files(hash)) {
+    if (IsVideo(file)) videos.push_back(file.path);
+    if (file.index == video) videoPath = file.path;
+    if (media::SubtitleFormatFromName(file.path) != media::SubtitleFormat::kUnknown) {
+      subtitles.push_back(file);
+      paths.push_back(file.path);
+    }
+  }
+  std::vector<SideSubtitle> matched;
+  for (const media::SubtitleMatch& match : media::SubtitlesForVideo(videoPath, videos, paths))
+    matched.push_back({subtitles[match.position], match.fit});
+  return matched;
 }
 
 void MediaRoutes::Stop() {

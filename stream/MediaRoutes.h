@@ -3,10 +3,12 @@
 // probes the chosen file through the piece-waiting reader, points the player at a fragmented
 // MP4 made on the fly when needed, and serves the torrent's subtitles as WebVTT.
 //
-//   GET /convert/HASH/NAME.mp4?start=S   the video from S seconds on, as fragmented MP4
-//                                         (chunked; X-Content-Duration: the film's length)
-//   GET /subs/HASH/list.json             the film's length, whether it is converted, and its
-//                                         subtitles in the order the player lists them
+//   GET /convert/HASH/NAME.mp4?start=S[&audio=N]   the video from S seconds on, as fragmented
+//                                         MP4 with sound track N (chunked; X-Content-Duration:
+//                                         the film's length)
+//   GET /subs/HASH/list.json             the film's length, whether it is converted, its
+//                                         subtitles in the order the player lists them and
+//                                         its sound tracks
 //   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
 //                                         stream started at S; 503 with Retry-After while
 //                                         a track inside the video waits for the download
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "media/ByteSource.h"
+#include "media/SubtitleOrder.h"
 #include "stream/LinkResolver.h"
 #include "stream/TorrentEngine.h"
 #include "web/HttpServer.h"
@@ -48,8 +51,8 @@ class MediaRoutes {
   // addresses answered.
   bool Answer(const HttpRequest& request, HttpResponder& responder, const std::string& keyPath = {});
 
-  // What a stream served as it stands is sent as, when its probe said.
-  std::optional<std::string> MediaType(const std::string& hash) const;
+  // What video `file` of a stream served as it stands is sent as, when its probe said.
+  std::optional<std::string> MediaType(const std::string& hash, int file) const;
 
   // Cancels every conversion; reads blocked in the engine end with its EndReaders.
   void Stop();
@@ -57,15 +60,23 @@ class MediaRoutes {
  private:
   std::shared_ptr<MediaEntry> Probe(const std::string& hash);
   std::shared_ptr<MediaEntry> Known(const std::string& hash) const;
-  // The stream's video as a byte source read by a reader of `kind`; `stop` ends its waits.
-  media::ByteSource SourceOf(const std::string& hash, const std::string& name, PieceReader::Kind kind,
-                             std::function<bool()> stop);
-  void ServeConvert(const std::string& hash, const std::string& query, HttpResponder& responder);
+  // Video `video` of the stream as a byte source read by a reader of `kind`; `stop` ends its
+  // waits.
+  media::ByteSource SourceOf(const std::string& hash, int video, const std::string& name,
+                             PieceReader::Kind kind, std::function<bool()> stop);
+  void ServeConvert(const std::string& hash, const std::string& item, const std::string& query,
+                    HttpResponder& responder);
   void ServeList(const std::shared_ptr<MediaEntry>& entry, const std::string& keyPath,
                  HttpResponder& responder);
   void ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
                      const std::string& query, HttpResponder& responder);
   void ListSubtitles(MediaEntry& entry);
+  // The subtitle files of the torrent that go with video `video` (see SubtitlesForVideo).
+  struct SideSubtitle {
+    TorrentFile file;
+    media::SubtitleFit fit;
+  };
+  std::vector<SideSubtitle> SideSubtitles(const std::string& hash, int video);
   // Once the whole video is in: reads its text tracks in one pass (started by the first
   // asker), waiting for them at most the embedded wait; true once they are read.
   bool AwaitTracksInside(const std::shared_ptr<MediaEntry>& entry);

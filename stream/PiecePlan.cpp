@@ -18,6 +18,10 @@ constexpr int kMinWindowPieces = 4;
 // with this cap).
 constexpr int kMaxWindowPieces = 16;
 
+PieceRange FileOf(const ReaderWant& reader, const PieceRange& video) {
+  return reader.file.last >= reader.file.first ? reader.file : video;
+}
+
 bool Held(const std::vector<bool>& have, int piece) {
   return piece >= 0 && static_cast<std::size_t>(piece) < have.size() && have[static_cast<std::size_t>(piece)];
 }
@@ -34,11 +38,12 @@ std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vec
   std::map<int, int> nearest;  // piece -> milliseconds
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
-    if (from < video.first || from > video.last) continue;
+    const PieceRange file = FileOf(reader, video);
+    if (from < file.first || from > file.last) continue;
     int window = reader.window;
     for (const ReaderWant& other : readers)
       if (other.piece > from) window = std::min(window, other.piece - from);
-    for (int i = 0; i < window && from + i <= video.last; ++i) {
+    for (int i = 0; i < window && from + i <= file.last; ++i) {
       const int piece = from + i;
       if (Held(have, piece)) continue;
       const int ms = i * kDeadlineStepMs;

@@ -28,6 +28,9 @@ inline constexpr int kProbeWindowPieces = 1;
 struct ReaderWant {
   int piece = 0;   // the piece it needs next
   int window = 1;  // pieces from there on that it wants soon
+  // The pieces of the file it reads: the video, or another video of the torrent (read by a
+  // player from before a switch); empty: the video's.
+  PieceRange file;
 };
 
 struct PieceDeadline {
@@ -37,10 +40,11 @@ struct PieceDeadline {
 };
 
 // The deadlines the readers need: each reader's window from the piece it needs next (held
-// pieces left out), cut where another reader's next piece lies ahead of it, so that reader's
-// pieces keep the nearer deadlines it gave them (a player reading ahead must not push back
-// the index it reads at the end of the file). In piece order; a piece in two windows keeps
-// the nearer deadline. `have` is indexed by piece over the whole torrent.
+// pieces left out, none past the end of its file), cut where another reader's next piece lies
+// ahead of it, so that reader's pieces keep the nearer deadlines it gave them (a player
+// reading ahead must not push back the index it reads at the end of the file). In piece
+// order; a piece in two windows keeps the nearer deadline. `have` is indexed by piece over
+// the whole torrent.
 std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vector<bool>& have,
                                          const std::vector<ReaderWant>& readers);
 

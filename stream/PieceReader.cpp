@@ -63,8 +63,11 @@ PieceReader::PieceReader(std::shared_ptr<Stream> stream, FileSpan span, Kind kin
   std::lock_guard lock(stream_->mutex);
   id_ = stream_->nextReader++;
   if (kind_ == Kind::kSide) return;
-  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer};
-  if (kind_ == Kind::kPlayer) stream_->awaitingPlayer = false;
+  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer,
+                           span_.size > 0 ? PiecesOf(span_, 0, span_.size) : PieceRange{}};
+  // A player of the video that plays came for the address handed out; one of another video
+  // (from before a switch) did not.
+  if (kind_ == Kind::kPlayer && ReadsPlayingVideo()) stream_->awaitingPlayer = false;
   UpdateDeadlines(*stream_);
 }
 
@@ -153,10 +156,17 @@ void PieceReader::Served() {
   served_ = true;
   if (kind_ != Kind::kPlayer) return;
   std::lock_guard lock(stream_->mutex);
+  // A player of an episode played before a switch must not start the new one's download
+  // ahead of the pieces its own player will ask for first.
+  if (!ReadsPlayingVideo()) return;
   try {
     StartBackground(*stream_);
   } catch (const std::exception&) {  // its torrent removed meanwhile
   }
+}
+
+bool PieceReader::ReadsPlayingVideo() const {
+  return stream_->span.offset == span_.offset && stream_->span.size == span_.size;
 }
 
 std::int64_t PieceReader::ReadAt(std::int64_t offset, char* buffer, std::size_t length,

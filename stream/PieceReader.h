@@ -30,7 +30,7 @@ class PieceReader {
     kPlayer,  // a player or a converter: the pieces ahead of it are wanted, and its first
               // bytes start the download of the rest of the video
     kProbe,   // the service's own look at the file: only the pieces it reads
-    kSide,    // a side file (subtitles), wanted whole by its file priority: no deadlines
+    kSide,    // a side file (subtitles), wanted whole by its pieces' priority: no deadlines
   };
   // Made by TorrentEngine: reads `span` of the stream's torrent.
   PieceReader(std::shared_ptr<Stream> stream, FileSpan span, Kind kind,
@@ -60,6 +60,9 @@ class PieceReader {
   void MoveTo(int piece);  // with the stream's mutex held
   // Bytes went out: a player's first start the download of the rest of the video.
   void Served();
+  // Whether it reads the video that plays, not another chosen before it. With the stream's
+  // mutex held.
+  bool ReadsPlayingVideo() const;
 
   std::shared_ptr<Stream> stream_;
   const FileSpan span_;

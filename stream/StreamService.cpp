@@ -5,6 +5,7 @@
 
 #include "stream/AccessKey.h"
 #include "stream/CurlTransfer.h"
+#include "stream/FileRoutes.h"
 #include "stream/HttpRange.h"
 #include "stream/LinkResolver.h"
 #include "stream/MediaRoutes.h"
@@ -105,7 +106,8 @@ struct StreamService::Impl {
     Pool pool;
     Serve serve;
   };
-  // The first route whose prefix the path starts with answers it.
+  // The first route whose prefix the path starts with and whose method the request has
+  // answers it.
   static const Route kRoutes[];
 
   explicit Impl(const StreamOptions& options)
@@ -125,17 +127,19 @@ struct StreamService::Impl {
     return call;
   }
 
-  static const Route* Find(const std::string& path);
-
   static bool Fits(const Route& route, const std::string& method) {
     return method == route.method || (route.method == "GET" && method == "HEAD");
   }
 
+  static const Route* Find(const std::string& path, const std::string& method);
+  // The methods the routes of a path take ("GET, HEAD, POST"); "" when no route has it.
+  static std::string Allowed(const std::string& path);
+
   std::size_t Choose(const HttpRequest& request) const {
     const Call call = Admit(request);
     if (strangers && !call.keyed) return kQuick;
-    const Route* route = Find(call.path);
-    return route && Fits(*route, request.method) ? route->pool : kQuick;
+    const Route* route = Find(call.path, request.method);
+    return route ? route->pool : kQuick;
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
@@ -147,11 +151,11 @@ struct StreamService::Impl {
     // What the service answers is readable by a page of another origin only for those who
     // hold the key; on loopback a page on the web gets nothing out of it.
     if (call.keyed) responder.AddToEveryHead(CrossOriginHeaders());
-    const Route* route = Find(call.path);
-    if (!route) {
+    const Route* route = Find(call.path, request.method);
+    const std::string allowed = route ? std::string() : Allowed(call.path);
+    if (!route && allowed.empty()) {
       responder.Send(404, "text/plain", "not found\n");
-    } else if (!Fits(*route, request.method)) {
-      const std::string allowed = route->method == "GET" ? "GET, HEAD" : std::string(route->method);
+    } else if (!route) {
       responder.Send(405, "text/plain", "only " + allowed + "\n", {{"Allow", allowed}});
     } else {
       (this->*route->serve)(call, responder);
@@ -172,21 +176,23 @@ struct StreamService::Impl {
     const std::string hash = Segment(call.path, "/stream/");
     const std::string rest = call.path.substr(8 + hash.size());  // "/NAME", "?…" or ""
     const std::string name = rest.starts_with("/") ? rest.substr(1) : std::string();
-    const auto playable = engine.Find(hash);
-    if (!playable || !NamesFile(name, playable->fileName)) {
+    // Exactly the video the name stands for.
+    const auto playable = PlayableNamed(engine, hash, name);
+    if (!playable) {
       responder.Send(404, "text/plain", "no such stream\n");
       return;
     }
     ByteRange range;
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
-    const std::string type = media.MediaType(hash).value_or(MediaTypeOf(playable->fileName));
+    const std::string type =
+        media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
     if (!SendRangeHead(responder, call.request.range, type, playable->size, range) ||
         responder.headOnly())
       return;
     engine.Read(
         hash, range.begin, range.end,
         [&responder](const char* data, std::size_t size) { return responder.SendBody(data, size); },
-        [&responder] { return responder.ClientGone(); });
+        [&responder] { return responder.ClientGone(); }, playable->file);
   }
 
   void ServeStatus(const Call& call, HttpResponder& responder) {
@@ -195,13 +201,17 @@ struct StreamService::Impl {
                    json ? *json + "\n" : "{\"error\":\"no such stream\"}\n", NoStoreHeaders());
   }
 
+  // A page on the web can make a browser post a form to loopback; the browser says whose
+  // page it is. Refused (answered 403) when it is another site's.
+  bool RefuseOtherSite(const Call& call, HttpResponder& responder) const {
+    if (strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
+      return false;
+    responder.Send(403, "text/plain", "not from a page of another site\n");
+    return true;
+  }
+
   void ServeStop(const Call& call, HttpResponder& responder) {
-    // A page on the web can make a browser post a form to loopback; the browser says whose
-    // page it is.
-    if (!strangers && !call.request.origin.empty() && !IsLoopbackOrigin(call.request.origin)) {
-      responder.Send(403, "text/plain", "not from a page of another site\n");
-      return;
-    }
+    if (RefuseOtherSite(call, responder)) return;
     if (engine.Close(Segment(call.path, "/stop/")))
       responder.Send(200, "text/plain", "stopped\n");
     else
@@ -236,6 +246,15 @@ struct StreamService::Impl {
                rules);
   }
 
+  void ServeFiles(const Call& call, HttpResponder& responder) {
+    files.ServeFiles(call.path, call.keyed ? "/" + options.accessKey : std::string(), responder);
+  }
+
+  void ServePosition(const Call& call, HttpResponder& responder) {
+    if (call.request.method == "POST" && RefuseOtherSite(call, responder)) return;
+    files.ServePosition(call.request.method, call.path, responder);
+  }
+
   void ServeMedia(const Call& call, HttpResponder& responder) {
     HttpRequest routed = call.request;
     routed.target = call.path;
@@ -249,6 +268,9 @@ struct StreamService::Impl {
   RelayTable relays;
   TorrentEngine engine;
   MediaRoutes media{engine, options.embeddedSubtitleWait};
+  FileRoutes files{engine, std::filesystem::path(options.cacheDir.empty() ? DefaultCacheDir()
+                                                                          : options.cacheDir) /
+                               "watch-positions"};
   HttpServer server;
 };
 
@@ -260,12 +282,25 @@ const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
     {"/relay/", "GET", kBytes, &Impl::ServeRelay},
     {"/convert/", "GET", kBytes, &Impl::ServeMedia},
     {"/subs/", "GET", kSlow, &Impl::ServeMedia},
+    {"/files/", "GET", kQuick, &Impl::ServeFiles},
+    {"/position/", "GET", kQuick, &Impl::ServePosition},
+    {"/position/", "POST", kQuick, &Impl::ServePosition},
 };
 
-const StreamService::Impl::Route* StreamService::Impl::Find(const std::string& path) {
+const StreamService::Impl::Route* StreamService::Impl::Find(const std::string& path,
+                                                            const std::string& method) {
   for (const Route& route : kRoutes)
-    if (path.starts_with(route.prefix)) return &route;
+    if (path.starts_with(route.prefix) && Fits(route, method)) return &route;
   return nullptr;
+}
+
+std::string StreamService::Impl::Allowed(const std::string& path) {
+  std::string allowed;
+  for (const Route& route : kRoutes)
+    if (path.starts_with(route.prefix))
+      allowed += (allowed.empty() ? "" : ", ") +
+                 std::string(route.method == "GET" ? "GET, HEAD" : route.method);
+  return allowed;
 }
 
 StreamService::StreamService(StreamOptions options) : options_(std::move(options)) {}

@@ -4,8 +4,11 @@
 // the link cannot play) and serves the video of a torrent over HTTP with byte ranges while
 // it downloads from the swarm.
 //
-//   GET  /xml.php?url=LINK   resolve LINK (sent unencoded, read from the raw request target)
-//   GET  /stream/HASH/NAME   the torrent's video (HEAD too; one Range)
+//   GET  /xml.php?url=LINK   resolve LINK (sent unencoded, read from the raw request target);
+//                            "so=" in a magnet or .torrent address picks the video
+//   GET  /stream/HASH/NAME   the torrent's video NAME (HEAD too; one Range)
+//   GET  /files/HASH         its files, with the address of each video (stream/FileRoutes.h)
+//   GET, POST /position/HASH/N   the viewer's place in a film (stream/FileRoutes.h)
 //   GET  /status/HASH        JSON: peers, download rate, bytes verified, buffered ranges
 //   POST /stop/HASH          stop downloading a stream (its files stay cached)
 //   GET  /relay/ID/NAME      an ftp media address relayed with Range

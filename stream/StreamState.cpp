@@ -8,6 +8,20 @@ namespace lt = libtorrent;
 
 namespace morvane::stream {
 
+namespace {
+
+// What a piece goes back to when its deadline goes: what PiecePriorities gives it. A piece of
+// another video than the one that plays (read from before a switch) is fetched only while
+// a reader wants it.
+lt::download_priority_t PriorityWithoutDeadline(const Stream& stream, int piece) {
+  for (const PieceRange& side : stream.sidePieces)
+    if (piece >= side.first && piece <= side.last) return lt::top_priority;
+  const bool video = piece >= stream.pieces.first && piece <= stream.pieces.last;
+  return stream.background && video ? lt::default_priority : lt::dont_download;
+}
+
+}  // namespace
+
 std::int64_t Stream::MissingBytes() const {
   std::int64_t missing = 0;
   for (int p = pieces.first; p <= pieces.last; ++p) {
@@ -22,7 +36,9 @@ void UpdateDeadlines(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
   std::vector<ReaderWant> wants;
   for (const auto& [id, reader] : stream.readers)
-    wants.push_back({reader.piece, reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces});
+    wants.push_back({reader.piece,
+                     reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces,
+                     reader.file});
   const std::vector<PieceDeadline> planned = PlanDeadlines(stream.pieces, stream.have, wants);
   DeadlineChange change = ChangeDeadlines(stream.deadlined, planned, wants, stream.have);
   if (restart && !change.restart) {
@@ -30,19 +46,19 @@ void UpdateDeadlines(Stream& stream, bool restart) {
     change.set = planned;
     change.reset.clear();
   }
-  const lt::download_priority_t base = stream.background ? lt::default_priority : lt::dont_download;
   if (change.restart) {
     stream.handle.clear_piece_deadlines();
     // A piece whose deadline goes keeps the top priority the deadline gave it.
     std::set<int> kept;
     for (const PieceDeadline& d : planned) kept.insert(d.piece);
     for (const int p : stream.deadlined)
-      if (!kept.contains(p)) stream.handle.piece_priority(lt::piece_index_t{p}, base);
+      if (!kept.contains(p))
+        stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
     stream.deadlined.clear();
   }
   for (const int p : change.reset) {
     stream.handle.reset_piece_deadline(lt::piece_index_t{p});
-    stream.handle.piece_priority(lt::piece_index_t{p}, base);
+    stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
     stream.deadlined.erase(p);
   }
   for (const PieceDeadline& d : change.set) {

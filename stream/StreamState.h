@@ -15,6 +15,7 @@
 
 #include "stream/PieceMath.h"
 #include "stream/TorrentLifecycle.h"
+#include "stream/VideoFiles.h"
 
 namespace morvane::stream {
 
@@ -30,10 +31,15 @@ struct Stream {
   bool failed = false;  // will never be ready; `reason` says why
   bool closed = false;  // stopped, evicted or shutting down: readers end
   std::string reason;
-  int file = -1;  // the video's index among the torrent's files
+  SelectOnly selection;  // what the link asked to play, until the metadata is known
+  // Once ready: the torrent's files (pad files left out), and where each file (by index, pad
+  // files too) begins in the torrent's content.
+  std::vector<TorrentFile> files;
+  std::vector<std::int64_t> fileOffsets;
+  int file = -1;  // the video's index among the torrent's files; another may be chosen
   int fileCount = 0;
   int pieceCount = 0;
-  std::string fileName;
+  std::string fileName;  // the name the video's address carries
   FileSpan span;
   PieceRange pieces;
   std::vector<bool> have;
@@ -44,6 +50,9 @@ struct Stream {
   struct Reader {
     int piece = 0;        // the piece it needs next
     bool player = true;   // false for the service's own probes, which start nothing
+    // The pieces of the file it reads: the video's, or another video's of the torrent (a
+    // player's read of an episode played before a switch).
+    PieceRange file;
   };
   std::map<int, Reader> readers;  // by reader id
   int nextReader = 0;

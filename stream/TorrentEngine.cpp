@@ -14,7 +14,6 @@
 #include "stream/SessionSettings.h"
 #include "stream/StreamState.h"
 #include "stream/TorrentKey.h"
-#include "stream/VideoFiles.h"
 
 namespace lt = libtorrent;
 
@@ -76,6 +75,22 @@ void ConnectPeers(const lt::torrent_handle& handle, const std::vector<lt::tcp::e
   }
 }
 
+// The torrent's files, pad files left out.
+std::vector<TorrentFile> FilesOf(const lt::torrent_info& info) {
+  std::vector<TorrentFile> listed;
+  const lt::file_storage& files = info.files();
+  for (const lt::file_index_t f : files.file_range())
+    if (!files.pad_file_at(f))
+      listed.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
+  return listed;
+}
+
+const TorrentFile* FileAt(const std::vector<TorrentFile>& files, int index) {
+  const auto it = std::find_if(files.begin(), files.end(),
+                               [index](const TorrentFile& f) { return f.index == index; });
+  return it == files.end() ? nullptr : &*it;
+}
+
 }  // namespace
 
 TorrentEngine::TorrentEngine(const StreamOptions& options)
@@ -115,7 +130,8 @@ std::vector<std::shared_ptr<Stream>> TorrentEngine::AllStreams() const {
   return streams;
 }
 
-TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
+TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params,
+                                          const SelectOnly& selection) {
   const std::string hash = KeyOf(params);
   if (hash.empty()) return {std::nullopt, "the link names no torrent"};
   {
@@ -129,18 +145,25 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
     Watched(*stream);
   } else {
     std::string reason;
-    stream = Add(std::move(params), hash, reason);
+    stream = Add(std::move(params), hash, selection, reason);
     if (!stream) return {std::nullopt, reason};
   }
   cache_.Touch(hash);
 
   std::unique_lock lock(stream->mutex);
+  if (!stream->ready) stream->selection = selection;  // the latest link's choice
   stream->changed.wait_for(lock, options_.metadataTimeout,
                            [&] { return stream->ready || stream->failed || stream->closed; });
   if (stream->ready && !stream->closed) {
     stream->awaitingPlayer = true;
     stream->lastWatched = Clock::now();
-    return {Playable{hash, stream->fileName, stream->span.size}, {}};
+    // A torrent that plays another video than this link picks switches to it.
+    const int wanted = ChooseVideo(stream->files, selection);
+    if (wanted >= 0 && wanted != stream->file) {
+      lock.unlock();
+      return Choose(hash, wanted);
+    }
+    return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
   }
   if (stream->failed) return {std::nullopt, stream->reason};
   if (stream->closed) return {std::nullopt, "the stream was stopped"};
@@ -154,7 +177,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params) {
 }
 
 std::shared_ptr<Stream> TorrentEngine::Add(lt::add_torrent_params params, const std::string& hash,
-                                           std::string& reason) {
+                                           const SelectOnly& selection, std::string& reason) {
   // The same torrent stopped a moment ago may still be on its way out of the session: adding
   // it now would find that one, whose removal then takes the new stream with it.
   if (!resume_.AwaitGone(hash, kRemovalWait)) {
@@ -164,6 +187,10 @@ std::shared_ptr<Stream> TorrentEngine::Add(lt::add_torrent_params params, const 
   // A torrent played before starts from its resume data: metadata and pieces at once.
   resume_.Restore(hash, params);
   params.save_path = cache_.DataDir(hash).string();
+  // What downloads is set piece by piece (PiecePlan.h). The file priorities a magnet's "so="
+  // or older resume data carry would keep what a skipped file holds in a part file, where
+  // no reader finds it, once another video of the torrent is chosen.
+  params.file_priorities.clear();
   for (const std::string& tracker : options_.extraTrackers)
     if (std::find(params.trackers.begin(), params.trackers.end(), tracker) == params.trackers.end())
       params.trackers.push_back(tracker);
@@ -187,6 +214,7 @@ std::shared_ptr<Stream> TorrentEngine::Add(lt::add_torrent_params params, const 
   }
   auto stream = std::make_shared<Stream>();
   stream->hash = hash;
+  stream->selection = selection;
   lt::error_code ec;
   // Added under the lock, so the alert thread finds the handle of every alert it reads.
   stream->handle = session_->add_torrent(std::move(params), ec);
@@ -229,10 +257,47 @@ std::optional<TorrentEngine::Playable> TorrentEngine::Find(const std::string& ha
   if (!stream) return std::nullopt;
   std::lock_guard lock(stream->mutex);
   if (!stream->ready || stream->closed) return std::nullopt;
-  return Playable{hash, stream->fileName, stream->span.size};
+  return Playable{hash, stream->fileName, stream->span.size, stream->file};
 }
 
-std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, PieceReader::Kind kind) const {
+std::vector<TorrentFile> TorrentEngine::Files(const std::string& hash) const {
+  const auto stream = Lookup(hash);
+  if (!stream) return {};
+  std::lock_guard lock(stream->mutex);
+  if (!stream->ready || stream->closed) return {};
+  return stream->files;
+}
+
+TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
+  const auto stream = Lookup(hash);
+  if (!stream) return {std::nullopt, "no such stream"};
+  TorrentFile video;
+  {
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) return {std::nullopt, "the stream is not ready"};
+    if (file == stream->file)
+      return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
+    const TorrentFile* chosen = FileAt(stream->files, file);
+    if (!chosen || !IsVideo(*chosen))
+      return {std::nullopt, "the torrent holds no video " + std::to_string(file)};
+    video = *chosen;
+  }
+  if (std::string room = MakeRoom(stream, video); !room.empty())
+    return {std::nullopt, std::move(room)};
+  std::lock_guard lock(stream->mutex);
+  if (!stream->ready || stream->closed) return {std::nullopt, "the stream was stopped"};
+  try {
+    if (stream->file != file) StartFile(*stream, file, stream->files);
+    MarkWatched(*stream);
+  } catch (const std::exception&) {  // its torrent removed meanwhile
+    return {std::nullopt, "the stream was stopped"};
+  }
+  stream->awaitingPlayer = true;
+  return {Playable{hash, stream->fileName, stream->span.size, stream->file}, {}};
+}
+
+std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash,
+                                                       PieceReader::Kind kind, int video) const {
   const auto stream = Lookup(hash);
   if (!stream) return nullptr;
   FileSpan span;
@@ -240,6 +305,11 @@ std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, 
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) return nullptr;
     span = stream->span;
+    if (video >= 0 && video != stream->file) {
+      const TorrentFile* other = FileAt(stream->files, video);
+      if (!other || !IsVideo(*other)) return nullptr;
+      span = {stream->fileOffsets[static_cast<std::size_t>(video)], other->size, span.pieceLength};
+    }
   }
   try {
     auto reader = std::make_unique<PieceReader>(stream, span, kind, options_.stallTimeout);
@@ -250,9 +320,10 @@ std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash, 
   }
 }
 
-TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin, std::int64_t end,
-                                           const Sink& sink, const std::function<bool()>& clientGone) {
-  const auto reader = OpenReader(hash);
+TorrentEngine::ReadEnd TorrentEngine::Read(const std::string& hash, std::int64_t begin,
+                                           std::int64_t end, const Sink& sink,
+                                           const std::function<bool()>& clientGone, int video) {
+  const auto reader = OpenReader(hash, PieceReader::Kind::kPlayer, video);
   return reader ? reader->Send(begin, end, sink, clientGone) : ReadEnd::kStopped;
 }
 
@@ -402,27 +473,33 @@ void TorrentEngine::Handle(lt::alert* alert) {
 void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
   const std::shared_ptr<const lt::torrent_info> info = stream->handle.torrent_file();
   if (!info) return;
+  SelectOnly selection;
   {
     std::lock_guard lock(stream->mutex);
     if (stream->ready || stream->failed) return;
+    selection = stream->selection;
   }
-  const lt::file_storage& files = info->files();
-  std::vector<TorrentFile> listed;
-  for (const lt::file_index_t f : files.file_range())
-    listed.push_back({std::string(files.file_name(f)), files.file_size(f), files.pad_file_at(f)});
-  const int video = ChooseVideo(listed);
+  std::vector<TorrentFile> files = FilesOf(*info);
+  const int video = ChooseVideo(files, selection);
   if (video < 0) return Fail(stream, "the torrent holds no video file");
   {
     std::lock_guard lock(stream->mutex);
-    const lt::file_index_t f{video};
-    stream->span = {files.file_offset(f), files.file_size(f), info->piece_length()};
-    stream->pieces = PiecesOf(stream->span, 0, stream->span.size);
-    stream->fileName = listed[static_cast<std::size_t>(video)].name;
-    stream->file = video;
+    stream->files = std::move(files);
+    stream->fileOffsets.clear();
+    for (const lt::file_index_t f : info->files().file_range())
+      stream->fileOffsets.push_back(info->files().file_offset(f));
     stream->fileCount = info->num_files();
     stream->pieceCount = info->num_pieces();
+    stream->span.pieceLength = info->piece_length();
+    StartFile(*stream, video, stream->files);
   }
-  if (std::string room = MakeRoom(stream); !room.empty()) return Fail(stream, std::move(room));
+  TorrentFile chosen;
+  {
+    std::lock_guard lock(stream->mutex);
+    chosen = *FileAt(stream->files, video);
+  }
+  if (std::string room = MakeRoom(stream, chosen); !room.empty())
+    return Fail(stream, std::move(room));
 
   const lt::torrent_status status = stream->handle.status(lt::torrent_handle::query_pieces);
   {
@@ -440,6 +517,21 @@ void TorrentEngine::Prepare(const std::shared_ptr<Stream>& stream) {
   resume_.Save(stream->handle, false);
 }
 
+void TorrentEngine::StartFile(Stream& stream, int index, const std::vector<TorrentFile>& files) {
+  const TorrentFile* file = FileAt(files, index);
+  if (!file) return;
+  stream.span = {stream.fileOffsets[static_cast<std::size_t>(index)], file->size,
+                 stream.span.pieceLength};
+  stream.pieces = PiecesOf(stream.span, 0, stream.span.size);
+  stream.fileName = AddressName(files, index);
+  stream.file = index;
+  // The new video starts as a stream just opened: nothing of it is wanted until a reader
+  // asks, and its background follows its own first player, or a while without one.
+  stream.background = false;
+  stream.readySince = Clock::now();
+  UpdatePriorities(stream);
+}
+
 void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reason) {
   {
     std::lock_guard lock(stream->mutex);
@@ -451,12 +543,15 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
   Forget(stream, true);
 }
 
-std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream) {
-  const auto size = static_cast<std::uint64_t>(stream->span.size);
+std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream,
+                                    const TorrentFile& video) {
+  const auto size = static_cast<std::uint64_t>(video.size);
   if (size > options_.cacheCapBytes)
     return "the video (" + Megabytes(size) + ") is larger than the cache (" +
            Megabytes(options_.cacheCapBytes) + ")";
-  const std::uint64_t held = CacheFolder::DiskUsage(cache_.DataDir(stream->hash));
+  // What the video's own file holds: the other files of a season pack (an episode played
+  // before) are none of what it will still write.
+  const std::uint64_t held = CacheFolder::DiskUsage(cache_.DataDir(stream->hash) / video.path);
   const std::uint64_t need = size > held ? size - held : 0;
   // The other open streams will still write what they miss, and may not be evicted while a
   // player reads them or has yet to come for the address it was given.
@@ -507,25 +602,6 @@ TorrentEngine::ReadEnd TorrentEngine::AwaitWholeVideo(const std::string& hash, s
       if (stopped) return ReadEnd::kClientGone;
     }
   }
-}
-
-std::vector<TorrentEngine::SideFile> TorrentEngine::SideFiles(const std::string& hash) const {
-  const auto stream = Lookup(hash);
-  std::vector<SideFile> sides;
-  if (!stream) return sides;
-  int video;
-  {
-    std::lock_guard lock(stream->mutex);
-    if (!stream->ready || stream->closed) return sides;
-    video = stream->file;
-  }
-  const auto info = stream->handle.torrent_file();
-  if (!info) return sides;
-  const lt::file_storage& files = info->files();
-  for (const lt::file_index_t f : files.file_range())
-    if (!files.pad_file_at(f) && static_cast<int>(f) != video)
-      sides.push_back({static_cast<int>(f), files.file_path(f), files.file_size(f)});
-  return sides;
 }
 
 void TorrentEngine::WantSideFile(const std::string& hash, int index) {

@@ -21,6 +21,7 @@
 #include "stream/ResumeStore.h"
 #include "stream/StatusJson.h"
 #include "stream/StreamOptions.h"
+#include "stream/VideoFiles.h"
 
 namespace libtorrent {
 struct add_torrent_params;
@@ -41,8 +42,9 @@ class TorrentEngine {
 
   struct Playable {
     std::string hash;      // 40 hex digits, the stream's name in addresses
-    std::string fileName;  // of the chosen video, without folders
+    std::string fileName;  // the name its address carries (see AddressName)
     std::int64_t size = 0;
+    int file = -1;  // the video's index among the torrent's files
   };
   struct Opened {
     std::optional<Playable> playable;
@@ -50,20 +52,33 @@ class TorrentEngine {
   };
   // Adds the torrent (or finds it among those already added, connecting the peers `params`
   // names) and waits until its metadata is known and its video chosen, at most the metadata
-  // time-out. The stream then stays until a player has come and gone.
-  Opened Open(libtorrent::add_torrent_params params);
+  // time-out. The stream then stays until a player has come and gone. The video is the one
+  // `selection` picks (see ChooseVideo); a torrent already playing another one switches.
+  Opened Open(libtorrent::add_torrent_params params, const SelectOnly& selection = {});
 
   std::optional<Playable> Find(const std::string& hash) const;
 
-  // A reader of the stream's video, or nothing when the stream is not (or no longer) there.
+  // The torrent's files (pad files left out), once its metadata is known.
+  std::vector<TorrentFile> Files(const std::string& hash) const;
+  // Makes video `file` the one the stream plays, in place of the one before (whose readers
+  // go on, fetching only what they read): the start begins again for it, as for a stream
+  // just opened. Refused (with the reason) when it is no video of the torrent or the cache
+  // has no room for it.
+  Opened Choose(const std::string& hash, int file);
+
+  // A reader of video `video` of the stream's torrent, or of the one that plays (-1); nothing
+  // when the stream is not (or no longer) there or `video` is no video of it. Another video
+  // is read as the one that plays is, but only what is read of it downloads.
   std::unique_ptr<PieceReader> OpenReader(const std::string& hash,
-                                          PieceReader::Kind kind = PieceReader::Kind::kPlayer) const;
+                                          PieceReader::Kind kind = PieceReader::Kind::kPlayer,
+                                          int video = -1) const;
 
   using ReadEnd = stream::ReadEnd;
   using Sink = stream::Sink;
-  // A player's reader over bytes [begin, end), for one answer.
+  // A player's reader over bytes [begin, end) of video `video` (see OpenReader), for one
+  // answer.
   ReadEnd Read(const std::string& hash, std::int64_t begin, std::int64_t end, const Sink& sink,
-               const std::function<bool()>& clientGone);
+               const std::function<bool()>& clientGone, int video = -1);
 
   // Waits at most `limit` for every piece of the video: kDone once they are all in,
   // kStalled when they are not by then, kClientGone when `stop` said so, kStopped when the
@@ -72,13 +87,6 @@ class TorrentEngine {
   ReadEnd AwaitWholeVideo(const std::string& hash, std::chrono::milliseconds limit,
                           const std::function<bool()>& stop);
 
-  // The torrent's files other than the video (pad files left out), by their index.
-  struct SideFile {
-    int index = -1;
-    std::string path;  // inside the torrent
-    std::int64_t size = 0;
-  };
-  std::vector<SideFile> SideFiles(const std::string& hash) const;
   // Wants a side file ahead of the video's other pieces (subtitles).
   void WantSideFile(const std::string& hash, int index);
   // Wants a side file (WantSideFile), then reads it whole once
@@ -100,12 +108,17 @@ class TorrentEngine {
 
  private:
   std::shared_ptr<Stream> Add(libtorrent::add_torrent_params params, const std::string& hash,
-                              std::string& reason);
+                              const SelectOnly& selection, std::string& reason);
   void AlertLoop();
   void Handle(libtorrent::alert* alert);
   void Prepare(const std::shared_ptr<Stream>& stream);
+  // Makes file `index` of `files` the stream's video, whose start begins as a stream's just
+  // opened does: nothing of it wanted until a reader asks. With the stream's lock held.
+  static void StartFile(Stream& stream, int index, const std::vector<TorrentFile>& files);
   void Fail(const std::shared_ptr<Stream>& stream, std::string reason);
-  std::string MakeRoom(const std::shared_ptr<Stream>& stream);
+  // Evicts what it must for the stream's video `video` to be written whole; the reason when
+  // it cannot.
+  std::string MakeRoom(const std::shared_ptr<Stream>& stream, const TorrentFile& video);
   // The alert thread's timed work: resume data of what changed, and the background download
   // of streams nobody has played within a while.
   void SaveChangedResume();

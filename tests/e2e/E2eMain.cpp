@@ -18,6 +18,7 @@
 
 #include "platform/qt/DesignFonts.h"
 #include "tests/e2e/ConvertRoad.h"
+#include "tests/e2e/EpisodesRoad.h"
 #include "tests/e2e/IndexerRoad.h"
 #include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/StreamRoad.h"
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
   std::vector<QObject*> tests{NewRoadsTest(), morvane::e2e::NewUpdateRoadTest(),
                               morvane::e2e::NewPlayerSwarmLineTest(),
                               morvane::e2e::NewStreamRoadTest(), morvane::e2e::NewConvertRoadTest(),
-                              morvane::e2e::NewIndexerRoadTest()};
+                              morvane::e2e::NewIndexerRoadTest(),
+                              morvane::e2e::NewEpisodesRoadTest()};
   for (QObject* test : tests) {
     failed += QTest::qExec(test, argc, argv);
     delete test;

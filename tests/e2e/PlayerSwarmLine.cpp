@@ -1,7 +1,8 @@
 // The player page under a video that a streaming service serves: the video (plain HTTP on
 // loopback inside the HTTPS player) plays, and the swarm line shows the service's peers,
 // rate and buffered share, with the stream's state and share ratio beside it, read through
-// the player's relay of /status/HASH, whether the film is streamed as it is or converted.
+// the player's relay of /status/HASH, whether the film is streamed as it is or converted;
+// a keyed service's pack is listed beside its film.
 // The streaming service here is a small stand-in that serves a file and a fixed status for
 // each torrent.
 
@@ -73,6 +74,15 @@ class PlayerSwarmLineTest : public QObject {
           res.set_content(json, "application/json");
         });
     }
+    // A keyed service's list of a pack's two films: the relays ask for it with the key.
+    streaming_.Get("/" + kKey + "/files/" + kHalfIn, [](const httplib::Request&, httplib::Response& res) {
+      std::string files;
+      for (const char* name : {"sintel-long.mp4", "sintel-2.mp4"})
+        files += std::string(files.empty() ? "" : ",") + "{\"index\":" + std::to_string(files.empty() ? 0 : 1) +
+                 ",\"name\":\"Pack/" + name + "\",\"size\":1000,\"video\":true,\"address\":\"/" + kKey +
+                 "/stream/" + kHalfIn + "/" + name + "\",\"playing\":false,\"sample\":false}";
+      res.set_content("{\"files\":[" + files + "]}", "application/json");
+    });
     port_ = streaming_.bind_to_any_port("127.0.0.1");
     QVERIFY(port_ > 0);
     thread_ = std::thread([this] { streaming_.listen_after_bind(); });
@@ -140,6 +150,24 @@ class PlayerSwarmLineTest : public QObject {
                                               ".getBoundingClientRect().bottom + ' of ' + "
                                               "window.innerHeight"))
                             .toString()));
+  }
+
+  // The page's relays pass a keyed service's key on: the film's pack is listed beside it,
+  // the film itself marked.
+  void aKeyedServicesEpisodesAreListed() {
+    const QString address = "https://" +
+                            QString::fromStdString(Services().Host(services::Service::Player)) +
+                            "/player.html?url=http://127.0.0.1:" + QString::number(port_) + "/" +
+                            QString::fromStdString(kKey + "/stream/" + kHalfIn) + "/sintel-long.mp4";
+    QWebEngineView* player = w_->Browser("超文本浏览框1");
+    player->setUrl(QUrl(address));
+    QString why;
+    QVERIFY2(WaitForPlaying(player, address, &why), qPrintable(why));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(player, QStringLiteral("Array.from(document.querySelectorAll('#episodes .episode'))"
+                                         ".map(e => e.className + ' ' + e.title).join('|')"))
+            .toString(),
+        QStringLiteral("episode playing Pack/sintel-long.mp4|episode Pack/sintel-2.mp4"), 15000);
   }
 };
 

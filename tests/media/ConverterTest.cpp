@@ -115,6 +115,47 @@ INSTANTIATE_TEST_SUITE_P(
                                  std::to_string(static_cast<int>(info.param.startSeconds * 10)));
     });
 
+TEST(ConverterAudioTest, TheChosenSoundTrackIsTheOneInTheOutput) {
+  QuietLibavLog();
+  testing::MediaSamples samples;
+  const std::string film = samples.Path("h264_two_audio.mkv");
+  // Streams: 0 the picture, 1 the stereo sound (the default), 2 the mono one.
+  const struct {
+    int audioStream;
+    bool ok;
+    int channels, sampleRate;
+  } cases[] = {
+      {-1, true, 2, 48000}, {1, true, 2, 48000}, {2, true, 1, 22050},
+      {0, false, 0, 0},  // the picture
+      {3, false, 0, 0},  // no such stream
+  };
+  for (const auto& c : cases) {
+    ConvertOptions options;
+    options.audioStream = c.audioStream;
+    std::string bytes;
+    Converter converter(FileByteSource(film), options);
+    const ConvertResult result = converter.Run([&](const char* data, std::size_t size) {
+      bytes.append(data, size);
+      return true;
+    });
+    ASSERT_EQ(result.ok, c.ok) << c.audioStream << ": " << result.error;
+    if (!c.ok) {
+      EXPECT_NE(result.error.find("audio stream"), std::string::npos) << result.error;
+      continue;
+    }
+    const MediaInfo output = ProbeMedia(MemoryByteSource(bytes, "out.mp4"));
+    ASSERT_EQ(output.decision, Decision::kPlayable) << output.reason;
+    int sounds = 0;
+    for (const StreamInfo& s : output.streams) {
+      if (s.kind != StreamKind::kAudio) continue;
+      ++sounds;
+      EXPECT_EQ(s.channels, c.channels) << c.audioStream;
+      EXPECT_EQ(s.sampleRate, c.sampleRate) << c.audioStream;
+    }
+    EXPECT_EQ(sounds, 1) << c.audioStream;
+  }
+}
+
 TEST(ConverterFailureTest, BrokenInputOrAGoneReceiverEndsWithAnErrorResult) {
   QuietLibavLog();
   testing::MediaSamples samples;

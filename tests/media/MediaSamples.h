@@ -69,6 +69,10 @@ class MediaSamples {
     if (name == "h264_aac.ts") return picture + "-c:v libx264 -preset fast " + keyEverySecond + "-c:a aac " + out;
     if (name == "vp9_opus.webm")
       return picture + "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 " + keyEverySecond + "-c:a libopus " + out;
+    if (name == "h264_two_audio.mkv")  // a film in two languages: stereo at 48 kHz, mono at 22.05 kHz
+      return inputs + "-f lavfi -i sine=frequency=880:sample_rate=22050 -t 4 -map 0:v -map 1:a -map 2:a " +
+             "-c:v libx264 -preset ultrafast " + keyEverySecond + "-c:a aac -ac:a:0 2 -ac:a:1 1 " +
+             "-metadata:s:a:0 language=chi -metadata:s:a:1 language=eng " + out;
     if (name == "h264_aac_subs.mkv") {
       // Two text tracks: English SubRip, then Chinese SubStation Alpha.
       const std::string english = Write("english.srt",

@@ -1,5 +1,5 @@
 // Subtitle files and Matroska subtitle tracks to WebVTT; the character set found; Chinese
-// subtitles listed first.
+// subtitles listed first; the subtitles of a season pack offered with their own episode.
 
 #include <gtest/gtest.h>
 
@@ -198,6 +198,43 @@ TEST(SubtitleOrderTest, ChineseFirstByTagOrName) {
   EXPECT_EQ(labels, (std::vector<std::string>{"Movie.chs.srt", "Movie.zh-Hans.ass", "简体中文.srt", "Track 3",
                                               "Mandarin", "Movie.sc.srt", "Movie.eng.srt", "English",
                                               "Chinatown.srt", "Chinese-looking name"}));
+}
+
+TEST(SubtitleOrderTest, EachEpisodeGetsItsOwnSubtitlesThenTheSharedOnes) {
+  const std::vector<std::string> videos = {"Show/Show.S01E1.mp4", "Show/Show.S01E2.mp4",
+                                           "Show/Show.S01E10.mp4", "Show/Sample/Show.S01E2.sample.mp4"};
+  const std::vector<std::string> subtitles = {
+      "Show/Show.S01E1.srt",               // 0: E1's by name, not E10's
+      "Show/Show.S01E10.chs.srt",          // 1: E10's by name, not E1's
+      "Show/Subs/Show.S01E2/2_English.srt",  // 2: in a folder named after E2
+      "Show/E02.zh.ass",                   // 3: E2's by its number alone
+      "Show/Fonts and notes.srt",          // 4: nobody's: offered with all
+      "Show/S02E01.srt",                   // 5: an episode the pack does not hold: nobody's
+  };
+  const struct {
+    const char* video;
+    std::vector<std::size_t> own, shared;
+  } cases[] = {
+      {"Show/Show.S01E1.mp4", {0}, {4}},
+      {"Show/Show.S01E2.mp4", {2, 3}, {4}},
+      {"Show/Show.S01E10.mp4", {1}, {4}},
+      // The sample shares E2's number: what E2 has by number alone goes with it too, what
+      // is named after E2 does not.
+      {"Show/Sample/Show.S01E2.sample.mp4", {3}, {4}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> own, shared;
+    for (const SubtitleMatch& m : SubtitlesForVideo(c.video, videos, subtitles))
+      (m.fit == SubtitleFit::kOwn ? own : shared).push_back(m.position);
+    EXPECT_EQ(own, c.own) << c.video;
+    EXPECT_EQ(shared, c.shared) << c.video;
+  }
+  // A film alone in its torrent takes every subtitle, named for it or not, in order.
+  const auto alone = SubtitlesForVideo("Film.mkv", {"Film.mkv"}, {"Other.S01E01.srt", "Film.chs.srt"});
+  ASSERT_EQ(alone.size(), 2u);
+  EXPECT_EQ(alone[0].position, 0u);
+  EXPECT_EQ(alone[1].position, 1u);
+  EXPECT_EQ(alone[0].fit, SubtitleFit::kOwn);
 }
 
 }  // namespace

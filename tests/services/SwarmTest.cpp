@@ -196,6 +196,36 @@ TEST_F(SwarmTest, MagnetDownloadKeepsToTheSeedersUploadCap) {
   EXPECT_GE(took, capped / 2) << "took " << took.count() << " ms";
 }
 
+// The season pack: one torrent of the folder's files under the catalogue's name, seeded
+// from the folder as it is.
+TEST_F(SwarmTest, TheSeasonPackDownloadsWholeFromTheSeeder) {
+  const auto services = StartServices(0);
+  ASSERT_TRUE(services);
+  const Catalogue catalogue = Catalogue::Load(MORVANE_SERVICES_DATA_DIR "/catalogue",
+                                              MORVANE_SERVICES_DATA_DIR "/media", MORVANE_GENERATED_MEDIA_DIR);
+  const CatalogueEntry* pack = nullptr;
+  for (const auto& e : catalogue.entries())
+    if (e.media == "lighthouse-s01") pack = &e;
+  ASSERT_NE(pack, nullptr) << "no season pack: scripts/make-media.sh makes it";
+  const std::vector<std::string> files = PackFiles(pack->mediaPath);
+  ASSERT_EQ(files.size(), 9u);
+  EXPECT_EQ(LargestPackVideo(pack->mediaPath), "The.Lighthouse.S01E01.1080p.mp4");
+
+  httplib::Client publisher("127.0.0.1", services->Port(Service::Publisher));
+  const auto answer = publisher.Get("/torrents/" + pack->hash + ".torrent");
+  ASSERT_TRUE(answer);
+  lt::add_torrent_params params;
+  params.ti = std::make_shared<lt::torrent_info>(
+      lt::span<const char>(answer->body.data(), static_cast<long>(answer->body.size())), lt::from_span);
+  ASSERT_EQ(params.ti->num_files(), static_cast<int>(files.size()));
+  EXPECT_EQ(params.ti->name(), pack->name);
+  testing::ScratchFolder folder;
+  ASSERT_GT(Download(std::move(params), folder.path()).count(), 0);
+  for (const std::string& file : files)
+    EXPECT_TRUE(ReadAll(folder.path() + "/" + pack->name + "/" + file) == ReadAll(pack->mediaPath + "/" + file))
+        << file;
+}
+
 TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
   const std::string hash(40, 'a');
   testing::LocalServer streaming;

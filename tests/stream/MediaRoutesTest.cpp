@@ -272,5 +272,45 @@ TEST_F(MediaRoutesTest, AClientThatGoesAwayEndsItsConversionNeverTheService) {
   EXPECT_EQ(CodecOf(ProbeBytes(mp4, "out.mp4"), media::StreamKind::kVideo), "h264");
 }
 
+// A film in two languages plays in either: the list names its sound tracks, and the
+// converted stream carries the one asked for.
+TEST_F(MediaRoutesTest, TheSoundTrackAskedForIsTheOneConverted) {
+  StartService();
+  const auto seeder = SeedSample("h264_two_audio.mkv");
+  const std::string hash = seeder->InfoHashHex();
+  const std::string address = Resolve(seeder->MagnetLink());
+  ASSERT_TRUE(address.starts_with(Base() + "/convert/" + hash + "/")) << address;
+  const std::string list = RawGet(Port(), "/subs/" + hash + "/list.json").body;
+  EXPECT_NE(list.find("\"audio\":[{\"index\":1,\"title\":\"\",\"language\":\"chi\",\"codec\":\"aac\","
+                      "\"channels\":2,\"default\":true},{\"index\":2,\"title\":\"\",\"language\":\"eng\","
+                      "\"codec\":\"aac\",\"channels\":1,\"default\":false}]"),
+            std::string::npos)
+      << list;
+  const struct {
+    const char* query;
+    int status;
+    int channels;
+  } cases[] = {{"", 200, 2}, {"?audio=2", 200, 1}, {"?start=1&audio=1", 200, 2},
+               {"?audio=0", 404, 0}, {"?audio=7", 404, 0}, {"?audio=x", 404, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    const RawAnswer answer = RawGet(Port(), PathOf(address) + c.query);
+    ASSERT_EQ(answer.status, c.status) << answer.body;
+    if (c.status != 200) continue;
+    bool complete = false;
+    const media::MediaInfo out = ProbeBytes(Unchunk(answer.body, complete), "out.mp4");
+    EXPECT_TRUE(complete);
+    int sounds = 0;
+    for (const auto& stream : out.streams) {
+      if (stream.kind != media::StreamKind::kAudio) continue;
+      ++sounds;
+      EXPECT_EQ(stream.channels, c.channels);
+    }
+    EXPECT_EQ(sounds, 1);
+  }
+  // Another video's name converts nothing.
+  EXPECT_EQ(RawGet(Port(), "/convert/" + hash + "/other.mp4").status, 404);
+}
+
 }  // namespace
 }  // namespace morvane::testing

@@ -44,6 +44,10 @@ TEST(PiecePlanTest, DeadlinesGoToTheReadersWindowsNearestFirst) {
       {"two readers on one piece: the nearer deadline", {{30, 2}, {30, 1}}, Holding({}),
        {{30, 0}, {31, 40}}},
       {"a reader outside the video asks nothing", {{95, 4}}, Holding({}), {}},
+      // Another video of the torrent, pieces 90 to 99, read by a player from before a switch.
+      {"a reader of another video: its window in its own file", {{97, 4, {90, 99}}}, Holding({}),
+       {{97, 0}, {98, 40}, {99, 80}}},
+      {"a reader of another video waits at its own file's start", {{89, 4, {90, 99}}}, Holding({}), {}},
   };
   for (const Case& c : cases) EXPECT_EQ(PlanDeadlines(kVideo, c.have, c.readers), c.planned) << c.what;
 }

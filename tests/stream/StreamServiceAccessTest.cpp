@@ -74,6 +74,9 @@ TEST_F(StreamServiceAccessTest, BeyondLoopbackNothingIsAnsweredWithoutTheKey) {
       {"GET", "/relay/1/a.mp4", "", 401},
       {"GET", "/subs/" + kHash + "/list.json", "", 401},
       {"GET", "/convert/" + kHash + "/a.mp4", "", 401},
+      {"GET", "/files/" + kHash, "", 401},
+      {"GET", "/position/" + kHash + "/0", "", 401},
+      {"POST", "/position/" + kHash + "/0?seconds=5", "", 401},
       {"GET", "/", "", 401},
       {"GET", "/" + kKey.substr(1) + "x/status/" + kHash, "", 401},
       {"GET", "/" + kKey + "0/status/" + kHash, "", 401},
@@ -87,6 +90,10 @@ TEST_F(StreamServiceAccessTest, BeyondLoopbackNothingIsAnsweredWithoutTheKey) {
       {"GET", "/status/" + kHash, "authorization: bearer " + kKey + "\r\n", 404},
       {"POST", Keyed("/stop/" + kHash), "", 404},
       {"GET", Keyed("/stop/" + kHash), "", 405},
+      {"GET", Keyed("/files/" + kHash), "", 404},
+      {"POST", Keyed("/files/" + kHash), "", 405},
+      {"POST", Keyed("/position/" + kHash + "/0?seconds=5"), "", 404},
+      {"DELETE", Keyed("/position/" + kHash + "/0"), "", 405},
       {"GET", Keyed("/nothing"), "", 404},
       {"GET", "/" + kKey, "", 404},
   };
@@ -128,6 +135,10 @@ TEST_F(StreamServiceAccessTest, KeyedAddressesPlayWithoutHeaders) {
   EXPECT_NE(list.body.find("\"src\":\"/" + kKey + "/subs/" + seeder->InfoHashHex() + "/0.vtt\""),
             std::string::npos)
       << list.body;
+  // So does the file list, whose addresses play as the resolution's does.
+  const RawAnswer files = RawGet(Port(), Keyed("/files/" + seeder->InfoHashHex()));
+  const std::string listed = "\"address\":\"" + PathOf(address) + "\"";
+  EXPECT_NE(files.body.find(listed), std::string::npos) << files.body;
   EXPECT_EQ(RawRequest(Port(), "POST", Keyed("/stop/" + seeder->InfoHashHex())).status, 200);
 }
 

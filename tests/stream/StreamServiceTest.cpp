@@ -187,8 +187,9 @@ TEST_F(StreamServiceTest, ServesTheVideoByteForByteWithRanges) {
   ASSERT_EQ(whole.body.size(), source.size());
   EXPECT_TRUE(whole.body == source);
 
-  // The name in the address names the file served: another name is no such stream.
-  EXPECT_EQ(RawGet(Port(), "/stream/" + seeder->InfoHashHex() + "/trailer.mkv").status, 404);
+  // The name in the address names the file served: a name that is no video of the torrent
+  // is no such stream (another video's address streams that one: FileRoutesTest).
+  EXPECT_EQ(RawGet(Port(), "/stream/" + seeder->InfoHashHex() + "/notes.txt").status, 404);
   EXPECT_EQ(RawGet(Port(), "/stream/" + seeder->InfoHashHex() + "/anything.mp4").status, 404);
   EXPECT_EQ(RawGet(Port(), path + "?t=1", "Range: bytes=0-9\r\n").body, source.substr(0, 10));
 
