@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 #include <memory>
 
@@ -14,6 +13,7 @@
 #include "services/Catalogue.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/e2e/EpisodesRoad.h"
+#include "tests/e2e/RoadService.h"
 
 namespace morvane::e2e {
 namespace {
@@ -22,11 +22,6 @@ using services::Service;
 
 constexpr const char* kPlayer = "超文本浏览框1";
 const QString kPack = QStringLiteral("灯塔 The.Lighthouse.S01");
-
-int FreePort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
 
 }  // namespace
 
@@ -88,16 +83,11 @@ class EpisodesRoadTest : public QObject {
 
  private slots:
   void initTestCase() {
-    cacheDir = NewScratchDirectory(QStringLiteral("episodes-cache"));
-    QVERIFY(!cacheDir.isEmpty());
-    const int port = FreePort();
-    QVERIFY(port > 0);
-    resolutionHost = "127.0.0.1:" + std::to_string(port);
-    OwnServiceOptions options;
-    options.extraTrackers = {services::AnnounceAddress(Services().Host(Service::Publisher))};
-    options.cacheDir = cacheDir.toStdString();
-    options.publicDiscovery = false;
-    QCOMPARE(StartOwnResolutionService(resolutionHost, options), OwnServiceStart::Started);
+    const RoadService road = StartRoadService(QStringLiteral("episodes-cache"),
+                                              services::AnnounceAddress(Services().Host(Service::Publisher)));
+    resolutionHost = road.host;
+    cacheDir = road.cacheDir;
+    QVERIFY(!resolutionHost.empty());
     STEP(StartProgram());
   }
 

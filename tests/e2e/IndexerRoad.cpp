@@ -6,7 +6,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QTcpServer>
 #include <QTest>
 #include <memory>
 
@@ -16,6 +15,7 @@
 #include "services/StandInIndexer.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/e2e/IndexerRoad.h"
+#include "tests/e2e/RoadService.h"
 
 namespace morvane::e2e {
 namespace {
@@ -23,19 +23,6 @@ namespace {
 using services::Service;
 
 constexpr char kKey[] = "e2eIndexerKey0123456789";
-
-int FreePort() {
-  QTcpServer probe;
-  if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
-  return probe.serverPort();
-}
-
-bool ClockMovesPast(QWebEngineView* view, double from, int timeoutMs) {
-  const QString script = QStringLiteral(
-      "(() => { const v = document.querySelector('video');"
-      " return v && !v.paused && !v.seeking ? v.currentTime : -1; })()");
-  return Await([&] { return RunScript(view, script).toDouble() > from; }, timeoutMs, 100);
-}
 
 }  // namespace
 
@@ -94,16 +81,10 @@ class IndexerRoadTest : public QObject {
 
     // A streaming service of this road's own: an earlier road's may still hold the slot.
     StopOwnResolutionService();
-    cacheDir = NewScratchDirectory(QStringLiteral("indexer-cache"));
-    QVERIFY(!cacheDir.isEmpty());
-    const int port = FreePort();
-    QVERIFY(port > 0);
-    resolutionHost = "127.0.0.1:" + std::to_string(port);
-    OwnServiceOptions options;
-    options.extraTrackers = {announce};
-    options.cacheDir = cacheDir.toStdString();
-    options.publicDiscovery = false;
-    QCOMPARE(StartOwnResolutionService(resolutionHost, options), OwnServiceStart::Started);
+    const RoadService road = StartRoadService(QStringLiteral("indexer-cache"), announce);
+    resolutionHost = road.host;
+    cacheDir = road.cacheDir;
+    QVERIFY(!resolutionHost.empty());
   }
 
   void cleanupTestCase() {

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 #include <memory>
 
@@ -17,32 +16,13 @@
 #include "services/Catalogue.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/e2e/PlayerSwarmLine.h"
+#include "tests/e2e/RoadService.h"
 #include "tests/e2e/StreamRoad.h"
 
 namespace morvane::e2e {
 namespace {
 
 using services::Service;
-
-// A loopback port nobody listens on.
-int FreePort() {
-  QTcpServer probe;
-  if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
-  return probe.serverPort();
-}
-
-// The clock of the page's video moves on from `from` seconds within the time limit.
-bool ClockMovesPast(QWebEngineView* view, double from, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  const QString script = QStringLiteral(
-      "(() => { const v = document.querySelector('video');"
-      " return v && !v.paused && !v.seeking ? v.currentTime : -1; })()");
-  while (!deadline.hasExpired()) {
-    if (RunScript(view, script).toDouble() > from) return true;
-    QTest::qWait(100);
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -68,16 +48,11 @@ class StreamRoadTest : public QObject {
 
  private slots:
   void initTestCase() {
-    cacheDir = NewScratchDirectory(QStringLiteral("stream-cache"));
-    QVERIFY(!cacheDir.isEmpty());
-    const int port = FreePort();
-    QVERIFY(port > 0);
-    resolutionHost = "127.0.0.1:" + std::to_string(port);
-    OwnServiceOptions options;
-    options.extraTrackers = {services::AnnounceAddress(Services().Host(Service::Publisher))};
-    options.cacheDir = cacheDir.toStdString();
-    options.publicDiscovery = false;
-    QCOMPARE(StartOwnResolutionService(resolutionHost, options), OwnServiceStart::Started);
+    const RoadService road = StartRoadService(QStringLiteral("stream-cache"),
+                                              services::AnnounceAddress(Services().Host(Service::Publisher)));
+    resolutionHost = road.host;
+    cacheDir = road.cacheDir;
+    QVERIFY(!resolutionHost.empty());
   }
 
   void init() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -458,17 +459,25 @@ TEST_F(StreamServiceTest, AdmissionCountsWhatOpenStreamsStillWrite) {
   const auto second = MakeSeeder("two.mp4", {{"two.mp4", 100 << 20}}, {.pieceLength = 256 << 10});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::create_directories(Cache());
-    const std::uint64_t free = fs::space(Cache()).available;
-    StartService([&](stream::StreamOptions& o) { c.limit(o, free); });
-    const std::string path = PathOf(Resolve(first->MagnetLink()));
-    ASSERT_TRUE(path.starts_with("/stream/")) << path;
-    std::thread player([&] { RawGet(Port(), path, RangeHeader(0, 1 << 20)); });
-    const std::string refused = Resolve(second->MagnetLink());
+    // The disk is shared with whatever else runs: an attempt during which its free space
+    // moved by more than the margin tells nothing, and is made again.
+    constexpr std::int64_t kMargin = 40ll << 20;
+    std::string refused;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      fs::create_directories(Cache());
+      const std::uint64_t free = fs::space(Cache()).available;
+      StartService([&](stream::StreamOptions& o) { c.limit(o, free); });
+      const std::string path = PathOf(Resolve(first->MagnetLink()));
+      ASSERT_TRUE(path.starts_with("/stream/")) << path;
+      std::thread player([&] { RawGet(Port(), path, RangeHeader(0, 1 << 20)); });
+      refused = Resolve(second->MagnetLink());
+      const auto moved = static_cast<std::int64_t>(fs::space(Cache()).available) - static_cast<std::int64_t>(free);
+      player.join();
+      StopService();
+      fs::remove_all(Cache());
+      if (std::abs(moved) < kMargin) break;
+    }
     EXPECT_TRUE(refused.starts_with(c.reason)) << refused;
-    player.join();
-    StopService();
-    fs::remove_all(Cache());
   }
 }
 
