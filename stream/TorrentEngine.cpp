@@ -539,8 +539,10 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
     stream->failed = true;
     stream->reason = std::move(reason);
   }
-  stream->changed.notify_all();
+  // Gone from the engine before its waiters hear why: a caller told of the refusal finds
+  // no status of it any more.
   Forget(stream, true);
+  stream->changed.notify_all();
 }
 
 std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream,
