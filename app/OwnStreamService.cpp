@@ -17,6 +17,7 @@
 
 #include "platform/Worker.h"
 #include "stream/AccessKey.h"
+#include "stream/ServiceSettings.h"
 #include "stream/StreamService.h"
 
 namespace morvane {
@@ -136,6 +137,9 @@ OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
   options.port = address->port;
   options.extraTrackers = own.extraTrackers;
   options.cacheDir = own.cacheDir;
+  for (const auto& [name, value] : own.serviceSettings)
+    if (stream::ApplyServiceSetting(options, name, value) == stream::SettingOutcome::kBadValue)
+      std::fprintf(stderr, "morvane: \"%s\" does not fit %s; left as it was\n", value.c_str(), name.c_str());
   options.dht = own.publicDiscovery;
   options.localPeerDiscovery = own.publicDiscovery;
   if (!own.publicDiscovery) options.peerInterfaces = "127.0.0.1:0";
@@ -167,10 +171,12 @@ void StopOwnResolutionService() {
 }
 
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
-                                           std::vector<std::string> extraTrackers) {
-  StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers)] {
-    switch (StartOwnResolutionServiceOnceFree(host, OwnServiceOptions{trackers, {}, true},
-                                              kWatchInterval)) {
+                                           std::vector<std::string> extraTrackers,
+                                           std::map<std::string, std::string> serviceSettings) {
+  StartWorker([host = std::move(resolutionHost), trackers = std::move(extraTrackers),
+               settings = std::move(serviceSettings)] {
+    const OwnServiceOptions options{trackers, {}, true, settings};
+    switch (StartOwnResolutionServiceOnceFree(host, options, kWatchInterval)) {
       case OwnServiceStart::Started:
         std::fprintf(stderr, "morvane: streaming service started on %s\n", host.c_str());
         break;

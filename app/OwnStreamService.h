@@ -5,6 +5,7 @@
 // whatever answers there, for example a morvane-stream on a home server.
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ struct OwnServiceOptions {
   // them (tests) the service keeps to the loopback swarm: it listens for peers on
   // 127.0.0.1 only and finds them through trackers.
   bool publicDiscovery = true;
+  // The service's settings by name (stream/ServiceSettings.h: rate limits, seeding), as the
+  // user's settings file gives them; a value that does not fit is left out and said.
+  std::map<std::string, std::string> serviceSettings = {};
 };
 
 // Decides and starts, waiting for the outcome. A key in the setting is the own service's
@@ -68,7 +72,9 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
 void StopOwnResolutionService();
 
 // The same on a worker, for the program's start-up: the window paints without waiting.
+// `serviceSettings` come from the user's settings file (Settings::streamServiceSettings).
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
-                                           std::vector<std::string> extraTrackers);
+                                           std::vector<std::string> extraTrackers,
+                                           std::map<std::string, std::string> serviceSettings);
 
 }  // namespace morvane

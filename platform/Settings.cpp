@@ -47,8 +47,26 @@ struct UserSetting {
   bool (*apply)(Settings&, const std::string& value);
 };
 
+// The streaming service's own settings are passed on as written: the service, a floor
+// above, knows their values (stream/ServiceSettings.h holds the same names).
+template <const char* Key>
+bool KeepForStreamService(Settings& settings, const std::string& value) {
+  settings.streamServiceSettings[Key] = value;
+  return true;
+}
+constexpr char kMaxDownload[] = "max-download";
+constexpr char kMaxUpload[] = "max-upload";
+constexpr char kIdleAfter[] = "idle-after";
+constexpr char kSeedRatio[] = "seed-ratio";
+constexpr char kSeedTime[] = "seed-time";
+
 constexpr UserSetting kUserSettings[] = {
     {"resolution-host", &SetResolutionHost},
+    {kMaxDownload, &KeepForStreamService<kMaxDownload>},
+    {kMaxUpload, &KeepForStreamService<kMaxUpload>},
+    {kIdleAfter, &KeepForStreamService<kIdleAfter>},
+    {kSeedRatio, &KeepForStreamService<kSeedRatio>},
+    {kSeedTime, &KeepForStreamService<kSeedTime>},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct Settings {
   std::string updatePublicKey;
   // The user's indexers, in the order of the indexer file; none unless the caller reads it.
   std::vector<IndexerSource> indexers = {};
+  // The program's own streaming service's settings from the user's settings file (rate
+  // limits, seeding; stream/ServiceSettings.h), as written: the service checks them when
+  // it starts.
+  std::map<std::string, std::string> streamServiceSettings = {};
 };
 
 Settings BuildSettings();
@@ -48,6 +53,8 @@ Settings BuildSettings();
 // setting it names replaces the build's value. Known keys:
 //   resolution-host = HOST[:PORT][/KEY]   the video resolution service (a keyed
 //                                         streaming service carries its key as a path)
+//   max-download, max-upload, idle-after, seed-ratio, seed-time
+//                                         the own streaming service's (streamServiceSettings)
 // A missing file changes nothing. Returns one line for each line of the file that was not
 // taken (not "key = value", an unknown key, a value that does not fit), for the log.
 std::vector<std::string> ApplyUserSettings(Settings& settings, const std::string& path);

@@ -69,7 +69,7 @@ void RouteStreamStatus(httplib::Server& player) {
 std::string StreamStatusPanel() {
   // The service's status: {"peers", "downloadRate" and "uploadRate" (bytes a second),
   // "size" (of the video), "buffered" ([[begin, end], ...] byte ranges of the video held and
-  // verified), ...}.
+  // verified), "state", "ratio", ...} (stream/StatusJson.h).
   return R"PANEL(<p id="swarm" style="font-size:13px;color:#b8c4d8"></p>
 <script>
 (() => {
@@ -101,9 +101,24 @@ std::string StreamStatusPanel() {
                            .filter(part => part).join(' \u00b7 ');
     line.dataset.peers = s.peers || 0;
   };
+
+  // Beside the peers line, on the same row: what the service does with the torrent
+  // (watching; idle: nobody watches, nothing downloads; seeding; stopped) and its share
+  // ratio, uploaded over downloaded.
+  const state = document.createElement('span');
+  state.id = 'swarm-state';
+  state.style.cssText = 'font-size:13px;color:#b8c4d8';
+  const row = document.createElement('div');
+  row.style.cssText = 'display:flex;gap:1.5em;align-items:baseline';
+  line.replaceWith(row);
+  row.append(line, state);
+  const showState = s => {
+    state.textContent = s.state ? s.state + ' \u00b7 ratio ' + Number(s.ratio || 0).toFixed(2) : '';
+  };
+
   const poll = () => fetch(ask, {cache: 'no-store'})
       .then(r => r.ok ? r.json() : Promise.reject(r.status))
-      .then(show, () => {})
+      .then(s => { show(s); showState(s); }, () => {})
       .finally(() => setTimeout(poll, 1000));
   poll();
 })();

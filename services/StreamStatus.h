@@ -1,8 +1,9 @@
 #pragma once
 // The swarm line under the player's video: while a video streamed (or converted) by a
 // resolution service plays, the player page shows that torrent's peers, its download speed
-// (its upload speed once the whole file is in) and how much of the file is buffered, read
-// from the service's /status/HASH.
+// (its upload speed once the whole file is in) and how much of the file is buffered, and
+// beside it what the service does with the torrent (watching, idle, seeding, stopped) and
+// its share ratio, read from the service's /status/HASH.
 //
 // The player page is HTTPS and the streaming service plain HTTP (often on loopback, often
 // without cross-origin headers), so the page asks its own service, which relays the one

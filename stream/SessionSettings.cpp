@@ -1,6 +1,9 @@
 #include "stream/SessionSettings.h"
 
 #include <libtorrent/alert.hpp>
+#include <libtorrent/address.hpp>
+#include <libtorrent/ip_filter.hpp>
+#include <libtorrent/session.hpp>
 
 namespace lt = libtorrent;
 
@@ -44,7 +47,23 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
   // peer sends in this many seconds (default 3). One second still keeps a peer busy between
   // two ticks, and a seek waits behind a third as much.
   settings.set_int(lt::settings_pack::request_queue_time, 1);
+  // The session's limits are those of its global peer class (0: none).
+  settings.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(options.maxDownloadRate));
+  settings.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(options.maxUploadRate));
   return settings;
+}
+
+void LimitLoopbackPeers(lt::session& session, const StreamOptions& options) {
+  if (options.maxDownloadRate <= 0 && options.maxUploadRate <= 0) return;
+  // libtorrent puts peers on this machine and the local network in a class of their own
+  // that no limit holds. Peers elsewhere on the local network do not use the household's
+  // line and stay there; those on this machine (another client, the tests' swarm) join
+  // the global class, so that a limit set is a limit kept.
+  lt::ip_filter classes = session.get_peer_class_filter();
+  const auto global = std::uint32_t{1} << static_cast<std::uint32_t>(lt::session::global_peer_class_id);
+  classes.add_rule(lt::make_address("127.0.0.0"), lt::make_address("127.255.255.255"), global);
+  classes.add_rule(lt::make_address("::1"), lt::make_address("::1"), global);
+  session.set_peer_class_filter(classes);
 }
 
 }  // namespace morvane::stream

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "stream/TorrentLifecycle.h"
+
 namespace morvane::stream {
 
 class TorrentEngine;
@@ -15,8 +17,13 @@ struct StreamSnapshot {
   std::string hash;
   bool ready = false;
   int peers = 0;
-  int downloadRate = 0;  // payload bytes a second
-  int uploadRate = 0;
+  std::int64_t downloadRate = 0;  // payload bytes a second over the last seconds
+  std::int64_t uploadRate = 0;
+  TorrentState state = TorrentState::kWatching;
+  // Payload bytes over every run of the service, and their share ratio (ShareRatio).
+  std::int64_t downloaded = 0;
+  std::int64_t uploaded = 0;
+  double ratio = 0;
   // Known once ready:
   std::string name;
   std::int64_t size = 0;
@@ -24,8 +31,9 @@ struct StreamSnapshot {
   int readers = 0;
 };
 
-// {"hash":…,"ready":…,"peers":…,"downloadRate":…,"uploadRate":…, and once ready "name",
-// "size", "bytesVerified", "readers", "buffered":[[begin,end],…]}
+// {"hash":…,"ready":…,"peers":…,"downloadRate":…,"uploadRate":…,"state":"watching"|"idle"|
+// "seeding"|"stopped","ratio":…,"downloaded":…,"uploaded":…, and once ready "name", "size",
+// "bytesVerified", "readers", "buffered":[[begin,end],…]}
 std::string StatusJson(const StreamSnapshot& snapshot);
 
 // The status of the engine's stream `hash`, or nothing when it has none.

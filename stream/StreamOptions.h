@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/TorrentLifecycle.h"
+
 namespace morvane::stream {
 
 struct StreamOptions {
@@ -15,6 +17,12 @@ struct StreamOptions {
   std::uint64_t cacheCapBytes = 10ull << 30;     // least-recently-used torrents evicted past it
   // Left free on the cache's disk: a torrent whose video would eat into it is refused.
   std::uint64_t keepFreeBytes = 64ull << 20;
+  // Bytes a second for the whole session, peers on this machine included; 0: no limit.
+  std::int64_t maxDownloadRate = 0;
+  std::int64_t maxUploadRate = 0;
+  // When a torrent nobody watches stops downloading, and how long it seeds afterwards
+  // (stream/TorrentLifecycle.h).
+  LifecycleSettings lifecycle;
   bool dht = true;
   std::vector<std::string> dhtBootstrapNodes;    // "host:port"
   std::vector<std::string> extraTrackers;        // announce URLs added to every torrent

@@ -119,4 +119,30 @@ void StartBackground(Stream& stream) {
   UpdatePriorities(stream);
 }
 
+void CarryState(Stream& stream, TorrentState state) {
+  if (stream.closed || !stream.ready || stream.lifecycle == state) return;
+  // Upload mode rather than pausing or priorities at 0 while nobody watches: the torrent
+  // keeps its peers and goes on uploading, a reader that comes back has its first piece
+  // soonest (see bench_bandwidth), and priorities that readers and side files set meanwhile
+  // do not start a download nobody watches. A stopped torrent is paused in upload mode as
+  // well: a paused torrent drops its peers, and libtorrent calls a peer it was connected
+  // to only a minute later, unless its torrent leaves upload mode.
+  if (state == TorrentState::kStopped) {
+    stream.handle.set_flags(lt::torrent_flags::upload_mode);
+    stream.handle.pause();
+  } else {
+    if (stream.lifecycle == TorrentState::kStopped) stream.handle.resume();
+    if (state == TorrentState::kWatching)
+      stream.handle.unset_flags(lt::torrent_flags::upload_mode);
+    else
+      stream.handle.set_flags(lt::torrent_flags::upload_mode);
+  }
+  stream.lifecycle = state;
+}
+
+void MarkWatched(Stream& stream) {
+  stream.lastWatched = Clock::now();
+  CarryState(stream, TorrentState::kWatching);
+}
+
 }  // namespace morvane::stream

@@ -14,6 +14,7 @@
 
 #include "stream/PieceMath.h"
 #include "stream/PiecePlan.h"
+#include "stream/TorrentLifecycle.h"
 #include "stream/VideoFiles.h"
 
 namespace morvane::stream {
@@ -82,6 +83,14 @@ struct Stream {
   std::vector<int> sideWanted;  // side files asked for, downloaded first
   std::vector<PieceRange> sidePieces;  // their pieces
 
+  // Its part in the lifecycle (TorrentLifecycle.h) as last carried out; when it was last
+  // read or resolved; the engine's own waits for its pieces outside the readers (a side
+  // file, the whole video), which count as reading; its rates.
+  TorrentState lifecycle = TorrentState::kWatching;
+  Clock::time_point lastWatched = Clock::now();
+  int waits = 0;
+  RateMeter rates;
+
   // The video's bytes still to come, for the disk and cache accounting.
   std::int64_t MissingBytes() const;
 };
@@ -98,5 +107,10 @@ void UpdateWants(Stream& stream, bool restart = false);
 void UpdatePriorities(Stream& stream);
 // The rest of the video is wanted from now on (once).
 void StartBackground(Stream& stream);
+// Carries out `state` (TorrentLifecycle.h): downloading while watched, only uploading
+// while idle or seeding, paused once stopped. With the stream's mutex held.
+void CarryState(Stream& stream, TorrentState state);
+// A reader or a resolution came: it is watched from now, and downloads again at once.
+void MarkWatched(Stream& stream);
 
 }  // namespace morvane::stream

@@ -33,6 +33,39 @@ constexpr auto kRemovalWait = std::chrono::seconds(2);
 
 std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MB"; }
 
+// A reader or a resolution came: the stream downloads again at once if it had stopped.
+void Watched(Stream& stream) {
+  std::lock_guard lock(stream.mutex);
+  try {
+    MarkWatched(stream);
+  } catch (const std::exception&) {  // its torrent removed meanwhile
+  }
+}
+
+// The engine's own wait for pieces outside the readers (a side file, the whole video):
+// the stream counts as read while it lasts.
+class WaitForPieces {
+ public:
+  explicit WaitForPieces(Stream& stream) : stream_(stream) {
+    std::lock_guard lock(stream_.mutex);
+    ++stream_.waits;
+    try {
+      MarkWatched(stream_);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
+  }
+  ~WaitForPieces() {
+    std::lock_guard lock(stream_.mutex);
+    --stream_.waits;
+    stream_.lastWatched = Clock::now();
+  }
+  WaitForPieces(const WaitForPieces&) = delete;
+  WaitForPieces& operator=(const WaitForPieces&) = delete;
+
+ private:
+  Stream& stream_;
+};
+
 void ConnectPeers(const lt::torrent_handle& handle, const std::vector<lt::tcp::endpoint>& peers) {
   for (const lt::tcp::endpoint& peer : peers) {
     try {
@@ -71,6 +104,7 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
   std::error_code ec;
   std::filesystem::create_directories(cache_.root(), ec);
   session_ = std::make_unique<lt::session>(lt::session_params(SessionSettings(options)));
+  LimitLoopbackPeers(*session_, options);
   alertThread_ = std::thread([this] { AlertLoop(); });
   // Called on libtorrent's own thread: it may only wake ours.
   session_->set_alert_notify([this] {
@@ -109,6 +143,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params,
   if (stream) {
     // A seeder named again may be one that went away and came back.
     ConnectPeers(stream->handle, params.peers);
+    Watched(*stream);
   } else {
     std::string reason;
     stream = Add(std::move(params), hash, selection, reason);
@@ -122,6 +157,7 @@ TorrentEngine::Opened TorrentEngine::Open(lt::add_torrent_params params,
                            [&] { return stream->ready || stream->failed || stream->closed; });
   if (stream->ready && !stream->closed) {
     stream->awaitingPlayer = true;
+    stream->lastWatched = Clock::now();
     // A torrent that plays another video than this link picks switches to it.
     const int wanted = ChooseVideo(stream->files, selection);
     if (wanted >= 0 && wanted != stream->file) {
@@ -253,6 +289,7 @@ TorrentEngine::Opened TorrentEngine::Choose(const std::string& hash, int file) {
   if (!stream->ready || stream->closed) return {std::nullopt, "the stream was stopped"};
   try {
     if (stream->file != file) StartFile(*stream, file, stream->files);
+    MarkWatched(*stream);
   } catch (const std::exception&) {  // its torrent removed meanwhile
     return {std::nullopt, "the stream was stopped"};
   }
@@ -276,7 +313,9 @@ std::unique_ptr<PieceReader> TorrentEngine::OpenReader(const std::string& hash,
     }
   }
   try {
-    return std::make_unique<PieceReader>(stream, span, kind, options_.stallTimeout);
+    auto reader = std::make_unique<PieceReader>(stream, span, kind, options_.stallTimeout);
+    Watched(*stream);
+    return reader;
   } catch (const std::exception&) {  // its torrent removed meanwhile
     return nullptr;
   }
@@ -307,6 +346,7 @@ void TorrentEngine::AlertLoop() {
     const Clock::time_point now = Clock::now();
     if (now >= nextCheck) {
       StartOverdueBackground();
+      KeepLifecycles();
       nextCheck = now + kBackgroundCheck;
     }
     if (periodicSaves && now >= nextSave) {
@@ -345,6 +385,37 @@ void TorrentEngine::StartOverdueBackground() {
       continue;
     try {
       StartBackground(*stream);
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+    }
+  }
+}
+
+void TorrentEngine::KeepLifecycles() {
+  const auto now = Clock::now();
+  for (const auto& stream : AllStreams()) {
+    {
+      std::lock_guard lock(stream->mutex);
+      if (!stream->ready || stream->closed) continue;
+    }
+    lt::torrent_status status;
+    try {
+      status = stream->handle.status({});
+    } catch (const std::exception&) {  // its torrent removed meanwhile
+      continue;
+    }
+    std::lock_guard lock(stream->mutex);
+    if (!stream->ready || stream->closed) continue;
+    stream->rates.Add(now, status.total_payload_download, status.total_payload_upload);
+    TorrentFacts facts;
+    facts.read = !stream->readers.empty() || stream->waits > 0;
+    if (facts.read) stream->lastWatched = now;
+    // Its metadata arriving is part of its resolution.
+    const Clock::time_point watched = std::max(stream->lastWatched, stream->readySince);
+    facts.sinceWatched = std::chrono::duration_cast<std::chrono::milliseconds>(now - watched);
+    facts.ratio = ShareRatio(status.all_time_upload, status.all_time_download, status.total_done);
+    facts.wholeVideo = stream->MissingBytes() == 0;
+    try {
+      CarryState(*stream, DecideState(options_.lifecycle, facts));
     } catch (const std::exception&) {  // its torrent removed meanwhile
     }
   }
@@ -485,8 +556,10 @@ void TorrentEngine::Fail(const std::shared_ptr<Stream>& stream, std::string reas
     stream->failed = true;
     stream->reason = std::move(reason);
   }
-  stream->changed.notify_all();
+  // Gone from the engine before its waiters hear why: a caller told of the refusal finds
+  // no status of it any more.
   Forget(stream, true);
+  stream->changed.notify_all();
 }
 
 std::string TorrentEngine::MakeRoom(const std::shared_ptr<Stream>& stream,
@@ -532,6 +605,7 @@ TorrentEngine::ReadEnd TorrentEngine::AwaitWholeVideo(const std::string& hash, s
                                                       const std::function<bool()>& stop) {
   const auto stream = Lookup(hash);
   if (!stream) return ReadEnd::kStopped;
+  const WaitForPieces waiting(*stream);
   const auto deadline = Clock::now() + limit;
   std::unique_lock lock(stream->mutex);
   for (;;) {
@@ -583,6 +657,7 @@ std::optional<std::string> TorrentEngine::ReadSideFile(const std::string& hash, 
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed || index == stream->file) return std::nullopt;
   }
+  const WaitForPieces waiting(*stream);
   WantSideFile(hash, index);
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(span.size));
@@ -610,10 +685,14 @@ std::optional<StreamSnapshot> TorrentEngine::Snapshot(const std::string& hash) c
   StreamSnapshot snapshot;
   snapshot.hash = hash;
   snapshot.peers = status.num_peers;
-  snapshot.downloadRate = status.download_payload_rate;
-  snapshot.uploadRate = status.upload_payload_rate;
+  snapshot.downloaded = status.all_time_download;
+  snapshot.uploaded = status.all_time_upload;
+  snapshot.ratio = ShareRatio(status.all_time_upload, status.all_time_download, status.total_done);
   std::lock_guard lock(stream->mutex);
   snapshot.ready = stream->ready;
+  snapshot.state = stream->lifecycle;
+  snapshot.downloadRate = stream->rates.DownloadRate();
+  snapshot.uploadRate = stream->rates.UploadRate();
   if (stream->ready) {
     snapshot.name = stream->fileName;
     snapshot.size = stream->span.size;

@@ -123,6 +123,9 @@ class TorrentEngine {
   // of streams nobody has played within a while.
   void SaveChangedResume();
   void StartOverdueBackground();
+  // Samples every stream's rates and carries out what its lifecycle calls for now
+  // (TorrentLifecycle.h): the film being watched gets the bandwidth.
+  void KeepLifecycles();
   std::vector<std::shared_ptr<Stream>> AllStreams() const;
   std::shared_ptr<Stream> Lookup(const std::string& hash) const;
   std::shared_ptr<Stream> StreamOf(const libtorrent::alert* alert) const;

@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
   auto* program = new Program(*ui, WithUserIndexers(std::move(settings)));
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});
-  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers());
+  StartOwnResolutionServiceInBackground(program->settings.resolutionHost, BuildExtraTrackers(),
+                                        program->settings.streamServiceSettings);
   // The process ends through quick_exit (here and in EndProgram): ordinary static
   // destruction would pull the toolkit away from workers that are still running.
   std::at_quick_exit(FreeGlobals);

@@ -13,6 +13,7 @@
 #include "platform/Settings.h"
 #include "stream/AccessKey.h"
 #include "stream/PeerInterface.h"
+#include "stream/ServiceSettings.h"
 #include "stream/StreamService.h"
 
 namespace {
@@ -39,6 +40,15 @@ constexpr char kUsage[] =
     "  --no-default-trackers  leave out the build's own announce addresses\n"
     "  --no-local-discovery no LSD, UPnP or NAT-PMP\n"
     "  --metadata-timeout S seconds to wait for a torrent's metadata (default 30)\n"
+    "  --max-download RATE  bytes a second for all downloads, e.g. 4M, 500K (default: no limit;\n"
+    "                       peers on this machine are held to it too)\n"
+    "  --max-upload RATE    the same for uploads\n"
+    "  --idle-after TIME    a torrent nobody reads stops downloading after TIME, e.g. 10s, 2m\n"
+    "                       (default 10s); a new reader starts it again\n"
+    "  --seed-ratio RATIO   after watching, a torrent uploads until it has given RATIO times what\n"
+    "                       it downloaded (default 1.0) ...\n"
+    "  --seed-time TIME     ... or until TIME after it was last watched (default 30m); then it\n"
+    "                       stops, its data kept in the cache. 0 for either: no seeding after\n"
     "  --help               this text\n";
 
 bool ParseNumber(const std::string& text, std::uint64_t& value) {
@@ -128,6 +138,10 @@ int main(int argc, char** argv) {
       if (!value(text) || !ParseNumber(text, number) || number == 0 || number > 3600)
         return Fail("bad time-out: ", text);
       options.metadataTimeout = std::chrono::seconds(number);
+    } else if (arg.starts_with("--") && morvane::stream::IsServiceSetting(arg.substr(2))) {
+      if (!value(text) ||
+          morvane::stream::ApplyServiceSetting(options, arg.substr(2), text) != morvane::stream::SettingOutcome::kTaken)
+        return Fail("bad value: ", arg + " " + text);
     } else {
       return Fail("unknown option ", arg);
     }

@@ -7,6 +7,8 @@
 
 #include <future>
 
+#include "platform/Settings.h"
+#include "stream/ServiceSettings.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/LocalServer.h"
 #include "web/FetchPage.h"
@@ -69,6 +71,18 @@ TEST(OwnStreamServiceTest, KnowsLoopbackHosts) {
       {"0.0.0.0", false},
   };
   for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
+}
+
+TEST(OwnStreamServiceTest, TheUsersSettingsFileCarriesEveryServiceSetting) {
+  // The file is read a floor below the service, which knows the names on its own.
+  const testing::ScratchFolder folder;
+  std::string text = "resolution-host = 127.0.0.1:47083\n";
+  for (const std::string_view name : stream::ServiceSettingNames()) text += std::string(name) + " = 7\n";
+  Settings settings;
+  EXPECT_TRUE(ApplyUserSettings(settings, folder.Write("morvane.conf", text)).empty());
+  EXPECT_EQ(settings.streamServiceSettings.size(), stream::ServiceSettingNames().size());
+  for (const std::string_view name : stream::ServiceSettingNames())
+    EXPECT_EQ(settings.streamServiceSettings[std::string(name)], "7") << name;
 }
 
 TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {

@@ -1,7 +1,8 @@
 // The player page under a video that a streaming service serves: the video (plain HTTP on
 // loopback inside the HTTPS player) plays, and the swarm line shows the service's peers,
-// rate and buffered share, read through the player's relay of /status/HASH, whether the
-// film is streamed as it is or converted; a keyed service's pack is listed beside its film.
+// rate and buffered share, with the stream's state and share ratio beside it, read through
+// the player's relay of /status/HASH, whether the film is streamed as it is or converted;
+// a keyed service's pack is listed beside its film.
 // The streaming service here is a small stand-in that serves a file and a fixed status for
 // each torrent.
 
@@ -45,21 +46,24 @@ class PlayerSwarmLineTest : public QObject {
     const long long quarter = video.size() / 4;
     const std::string size = std::to_string(4 * quarter);
     const auto status = [&](const std::string& hash, int peers, int down, int up,
-                            const std::string& buffered) {
+                            const std::string& buffered, const std::string& state, const std::string& ratio) {
       return "{\"hash\":\"" + hash + "\",\"ready\":true,\"peers\":" + std::to_string(peers) +
              ",\"downloadRate\":" + std::to_string(down) + ",\"uploadRate\":" +
-             std::to_string(up) + ",\"name\":\"sintel-long.mp4\",\"size\":" + size +
-             ",\"readers\":1,\"buffered\":" + buffered + "}";
+             std::to_string(up) + ",\"state\":\"" + state + "\",\"ratio\":" + ratio +
+             ",\"name\":\"sintel-long.mp4\",\"size\":" + size + ",\"readers\":1,\"buffered\":" +
+             buffered + "}";
     };
     // Two quarters with a gap between them; the whole film in two ranges that meet.
     const std::map<std::string, std::string> statuses = {
         {kHalfIn, status(kHalfIn, 3, 1048576, 0,
                          "[[0," + std::to_string(quarter) + "],[" + std::to_string(2 * quarter) +
-                             "," + std::to_string(3 * quarter) + "]]")},
+                             "," + std::to_string(3 * quarter) + "]]",
+                         "watching", "0.000")},
         {kSeeding, status(kSeeding, 1, 124000, 124000,
                           "[[0," + std::to_string(quarter) + "],[" + std::to_string(quarter) +
-                              "," + size + "]]")},
-        {kIdle, status(kIdle, 0, 5000, 0, "[[0," + size + "]]")},
+                              "," + size + "]]",
+                          "seeding", "1.250")},
+        {kIdle, status(kIdle, 0, 5000, 0, "[[0," + size + "]]", "stopped", "1.004")},
     };
     for (const auto& [hash, json] : statuses) {
       for (const std::string& prefix :
@@ -95,22 +99,26 @@ class PlayerSwarmLineTest : public QObject {
   void swarmLineShowsTheStreamsStatus_data() {
     QTest::addColumn<QString>("path");  // of the film on the streaming service
     QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("state");  // beside the line
     const auto film = [](const std::string& route, const std::string& hash) {
       return QString::fromStdString(route + hash) + QStringLiteral("/sintel-long.mp4");
     };
     const QString halfIn = QStringLiteral("peers 3 \u00b7 down 1.0 MB/s \u00b7 buffered 50%");
-    QTest::newRow("streamed") << film("/stream/", kHalfIn) << halfIn;
-    QTest::newRow("converted") << film("/convert/", kHalfIn) << halfIn;
-    QTest::newRow("keyed service") << film("/" + kKey + "/stream/", kHalfIn) << halfIn;
+    const QString watching = QStringLiteral("watching \u00b7 ratio 0.00");
+    QTest::newRow("streamed") << film("/stream/", kHalfIn) << halfIn << watching;
+    QTest::newRow("converted") << film("/convert/", kHalfIn) << halfIn << watching;
+    QTest::newRow("keyed service") << film("/" + kKey + "/stream/", kHalfIn) << halfIn << watching;
     QTest::newRow("whole film, others fetching")
-        << film("/stream/", kSeeding)
-        << QStringLiteral("peers 1 \u00b7 up 121 KB/s \u00b7 buffered 100%");
+        << film("/stream/", kSeeding) << QStringLiteral("peers 1 \u00b7 up 121 KB/s \u00b7 buffered 100%")
+        << QStringLiteral("seeding \u00b7 ratio 1.25");
     QTest::newRow("whole film, nothing flowing")
-        << film("/convert/", kIdle) << QStringLiteral("peers 0 \u00b7 buffered 100%");
+        << film("/convert/", kIdle) << QStringLiteral("peers 0 \u00b7 buffered 100%")
+        << QStringLiteral("stopped \u00b7 ratio 1.00");
   }
   void swarmLineShowsTheStreamsStatus() {
     QFETCH(QString, path);
     QFETCH(QString, line);
+    QFETCH(QString, state);
     const QString address = "https://" +
                             QString::fromStdString(Services().Host(services::Service::Player)) +
                             "/player.html?url=http://127.0.0.1:" + QString::number(port_) + path;
@@ -122,6 +130,16 @@ class PlayerSwarmLineTest : public QObject {
         RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))
             .toString(),
         line, 15000);
+    QCOMPARE(RunScript(player, QStringLiteral("document.getElementById('swarm-state').textContent")).toString(),
+             state);
+    // On the line's row, right of it.
+    const QString beside = RunScript(player, QStringLiteral(
+        "(() => { const a = document.getElementById('swarm').getBoundingClientRect();"
+        " const b = document.getElementById('swarm-state').getBoundingClientRect();"
+        " const middle = (b.top + b.bottom) / 2;"
+        " return (middle > a.top && middle < a.bottom && b.left >= a.right && b.right <= window.innerWidth)"
+        " + ' ' + JSON.stringify([a, b]); })()")).toString();
+    QVERIFY2(beside.startsWith(QStringLiteral("true")), qPrintable(beside));
     // In the program's player view, not below the fold where nobody scrolls to it.
     QVERIFY2(RunScript(player, QStringLiteral(
                                    "document.getElementById('swarm').getBoundingClientRect()"

@@ -128,16 +128,19 @@ std::vector<std::string> Offline(const ScratchFolder& folder) {
           "--no-local-discovery", "--no-default-trackers"};
 }
 
-TEST(StreamProgramTest, HelpShowsTheKeyAndPeerOptionsAndBadOnesAreRefused) {
+TEST(StreamProgramTest, HelpShowsItsOptionsAndBadOnesAreRefused) {
   const ScratchFolder folder;
   StreamProgram help({"--help"}, folder.path());
   EXPECT_EQ(help.Wait(), 0);
   const std::string text = help.Rest();
-  for (const char* option : {"--token-file FILE", "--peer-interface NAME|ADDRESS", "--listen ADDRESS"})
+  for (const char* option : {"--token-file FILE", "--peer-interface NAME|ADDRESS", "--listen ADDRESS",
+                             "--max-download RATE", "--max-upload RATE", "--idle-after TIME",
+                             "--seed-ratio RATIO", "--seed-time TIME"})
     EXPECT_NE(text.find(option), std::string::npos) << option << " in\n" << text;
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--peer-interface", "wg0,eth0"}, {"--peer-interface"}, {"--token-file"}}) {
+           {"--peer-interface", "wg0,eth0"}, {"--peer-interface"}, {"--token-file"},
+           {"--max-download", "4 MB"}, {"--seed-ratio"}}) {
     StreamProgram refused(bad, folder.path());
     EXPECT_EQ(refused.Wait(), 2) << bad[0];
   }
