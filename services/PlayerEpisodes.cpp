@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "services/StreamStatus.h"
+#include "services/ServiceRelay.h"
 
 namespace morvane::services {
 
@@ -16,29 +16,9 @@ constexpr time_t kListTimeoutSeconds = 5;
 // end of the video from the swarm), which it gives up on within a minute.
 constexpr time_t kPlayTimeoutSeconds = 75;
 
-bool IsFileIndex(const std::string& text) {
-  return !text.empty() && text.size() <= 9 &&
-         std::all_of(text.begin(), text.end(),
-                     [](unsigned char c) { return std::isdigit(c) != 0; });
-}
-
 void Refuse(httplib::Response& res, int status, const std::string& why) {
   res.status = status;
   res.set_content("{\"error\":\"" + why + "\"}", "application/json");
-}
-
-std::unique_ptr<httplib::Client> ClientOf(const std::string& service, time_t readTimeout) {
-  const auto colon = service.rfind(':');
-  auto client = std::make_unique<httplib::Client>(service.substr(0, colon),
-                                                  std::stoi(service.substr(colon + 1)));
-  client->set_connection_timeout(2);
-  client->set_read_timeout(readTimeout);
-  return client;
-}
-
-// What a keyed service's addresses begin with: "/KEY", or "" for none.
-std::string KeyPath(const std::string& key) {
-  return key.empty() ? std::string() : "/" + key;
 }
 
 std::string JsonString(const std::string& text) {
@@ -72,12 +52,7 @@ void RoutePlayerEpisodes(httplib::Server& player) {
     if (!IsServiceAddress(service) || !IsHexInfoHash(hash) || hash.size() != 40 ||
         !IsKeySegment(key))
       return Refuse(res, 400, "bad service, hash or key");
-    const auto answer =
-        ClientOf(service, kListTimeoutSeconds)->Get(KeyPath(key) + "/files/" + hash);
-    if (!answer) return Refuse(res, 502, "the streaming service did not answer");
-    res.status = answer->status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(answer->body, "application/json");
+    PassOnJson(ServiceClient(service, kListTimeoutSeconds)->Get(KeyPath(key) + "/files/" + hash), res);
   });
   player.Get("/stream-play", [](const httplib::Request& req, httplib::Response& res) {
     const std::string service = req.get_param_value("service");
@@ -89,7 +64,7 @@ void RoutePlayerEpisodes(httplib::Server& player) {
       return Refuse(res, 400, "bad service, hash, file or key");
     // The link goes unencoded, as the program sends links to a resolution service.
     const auto answer =
-        ClientOf(service, kPlayTimeoutSeconds)
+        ServiceClient(service, kPlayTimeoutSeconds)
             ->Get(KeyPath(key) + "/xml.php?url=magnet:?xt=urn:btih:" + hash + "&so=" + file);
     if (!answer) return Refuse(res, 502, "the streaming service did not answer");
     const std::string address = ResolvedAddressOf(answer->body, service);

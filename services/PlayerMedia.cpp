@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "services/StreamStatus.h"
+#include "services/ServiceRelay.h"
 
 namespace morvane::services {
 
@@ -44,12 +44,9 @@ void RoutePlayerMedia(httplib::Server& player) {
       res.set_content("bad service, hash or item\n", "text/plain");
       return;
     }
-    const auto colon = service.rfind(':');
-    httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
-    client.set_connection_timeout(2);
-    client.set_read_timeout(kSubtitleTimeoutSeconds);
-    const auto answer = client.Get((key.empty() ? "" : "/" + key) + "/subs/" + hash + "/" + item +
-                                   (start.empty() ? "" : "?start=" + start));
+    const auto answer = ServiceClient(service, kSubtitleTimeoutSeconds)
+                            ->Get(KeyPath(key) + "/subs/" + hash + "/" + item +
+                                  (start.empty() ? "" : "?start=" + start));
     if (!answer) {
       res.status = 502;
       res.set_content("the streaming service did not answer\n", "text/plain");

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "services/StreamStatus.h"
+#include "services/ServiceRelay.h"
 
 namespace morvane::services {
 
@@ -13,12 +13,6 @@ namespace {
 
 constexpr time_t kPositionTimeoutSeconds = 3;
 constexpr const char* kValues[] = {"seconds", "duration", "subtitleShift"};
-
-bool IsFileIndex(const std::string& text) {
-  return !text.empty() && text.size() <= 9 &&
-         std::all_of(text.begin(), text.end(),
-                     [](unsigned char c) { return std::isdigit(c) != 0; });
-}
 
 // A plain decimal number ("754.25", "-0.3"): nothing else reaches the service's query.
 bool IsDecimal(const std::string& text) {
@@ -60,20 +54,9 @@ void RoutePlayerResume(httplib::Server& player) {
       res.set_content("{\"error\":\"bad service, hash, file or value\"}", "application/json");
       return;
     }
-    const auto colon = service.rfind(':');
-    httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
-    client.set_connection_timeout(kPositionTimeoutSeconds);
-    client.set_read_timeout(kPositionTimeoutSeconds);
-    const std::string target = (key.empty() ? "" : "/" + key) + "/position/" + hash + "/" + file;
-    const auto answer = req.method == "GET" ? client.Get(target) : client.Post(target + query);
-    if (!answer) {
-      res.status = 502;
-      res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
-      return;
-    }
-    res.status = answer->status;
-    res.set_header("Cache-Control", "no-store");
-    if (!answer->body.empty()) res.set_content(answer->body, "application/json");
+    const auto client = ServiceClient(service, kPositionTimeoutSeconds);
+    const std::string target = KeyPath(key) + "/position/" + hash + "/" + file;
+    PassOnJson(req.method == "GET" ? client->Get(target) : client->Post(target + query), res);
   };
   player.Get("/stream-position", relay);
   player.Post("/stream-position", relay);

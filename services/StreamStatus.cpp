@@ -2,8 +2,7 @@
 
 #include <httplib.h>
 
-#include <algorithm>
-#include <cctype>
+#include "services/ServiceRelay.h"
 
 namespace morvane::services {
 
@@ -12,33 +11,6 @@ namespace {
 constexpr time_t kStatusTimeoutSeconds = 2;
 
 }  // namespace
-
-bool IsServiceAddress(const std::string& hostPort) {
-  const auto colon = hostPort.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == hostPort.size() ||
-      hostPort.size() - colon - 1 > 5)
-    return false;
-  const std::string host = hostPort.substr(0, colon);
-  const std::string port = hostPort.substr(colon + 1);
-  const auto hostChar = [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '-'; };
-  const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
-  return std::all_of(host.begin(), host.end(), hostChar) &&
-         std::all_of(port.begin(), port.end(), digit) && std::stoi(port) > 0 &&
-         std::stoi(port) <= 65535;
-}
-
-bool IsHexInfoHash(const std::string& hash) {
-  return (hash.size() == 40 || hash.size() == 64) &&
-         std::all_of(hash.begin(), hash.end(),
-                     [](unsigned char c) { return std::isxdigit(c) != 0; });
-}
-
-bool IsKeySegment(const std::string& key) {
-  return key.size() <= 256 && key != "." && key != ".." &&
-         std::all_of(key.begin(), key.end(), [](unsigned char c) {
-           return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~';
-         });
-}
 
 void RouteStreamStatus(httplib::Server& player) {
   player.Get("/stream-status", [](const httplib::Request& req, httplib::Response& res) {
@@ -50,19 +22,7 @@ void RouteStreamStatus(httplib::Server& player) {
       res.set_content("{\"error\":\"bad service or hash\"}", "application/json");
       return;
     }
-    const auto colon = service.rfind(':');
-    httplib::Client client(service.substr(0, colon), std::stoi(service.substr(colon + 1)));
-    client.set_connection_timeout(kStatusTimeoutSeconds);
-    client.set_read_timeout(kStatusTimeoutSeconds);
-    const auto answer = client.Get((key.empty() ? "" : "/" + key) + "/status/" + hash);
-    if (!answer) {
-      res.status = 502;
-      res.set_content("{\"error\":\"the streaming service did not answer\"}", "application/json");
-      return;
-    }
-    res.status = answer->status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(answer->body, "application/json");
+    PassOnJson(ServiceClient(service, kStatusTimeoutSeconds)->Get(KeyPath(key) + "/status/" + hash), res);
   });
 }
 

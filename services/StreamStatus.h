@@ -26,13 +26,4 @@ std::string StreamStatusPanel();
 // service answers 502.
 void RouteStreamStatus(httplib::Server& player);
 
-// The key a keyed streaming service's addresses begin with, as the relays pass it on: one
-// path segment of letters, digits, "-", "_", ".", "~"; "" (none) passes too.
-bool IsKeySegment(const std::string& key);
-
-// True for "HOST:PORT" with a plain host name or dotted address and a port.
-bool IsServiceAddress(const std::string& hostPort);
-// True for a v1 (40) or v2 (64) info-hash in hex.
-bool IsHexInfoHash(const std::string& hash);
-
 }  // namespace morvane::services

@@ -7,7 +7,7 @@ add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp LoopbackSession.
                                     PlainHttpServer.cpp PlayerEpisodes.cpp PlayerFilm.cpp
                                     PlayerMedia.cpp PlayerResume.cpp PlayerTracks.cpp
                                     ReleaseSigning.cpp Seeder.cpp
-                                    SelfSignedCertificate.cpp StandInIndexer.cpp
+                                    SelfSignedCertificate.cpp ServiceRelay.cpp StandInIndexer.cpp
                                     StandInServices.cpp StreamStatus.cpp Tracker.cpp)
 target_link_libraries(morvane_services PUBLIC morvane_update morvane_web morvane_port
                       PkgConfig::HTTPLIB OpenSSL::SSL
