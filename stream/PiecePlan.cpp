@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace morvane::stream {
 
@@ -18,6 +19,9 @@ constexpr int kMinWindowPieces = 4;
 // with this cap).
 constexpr int kMaxWindowPieces = 16;
 
+// What a probe that reads on from the piece before gets ahead of it.
+constexpr std::int64_t kProbeRunBytes = 256 << 10;
+
 PieceRange FileOf(const ReaderWant& reader, const PieceRange& video) {
   return reader.file.last >= reader.file.first ? reader.file : video;
 }
@@ -33,9 +37,19 @@ int WindowPieces(std::int64_t pieceLength) {
   return static_cast<int>(std::clamp<std::int64_t>(kWindowBytes / pieceLength, kMinWindowPieces, kMaxWindowPieces));
 }
 
-std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vector<bool>& have,
-                                         const std::vector<ReaderWant>& readers) {
-  std::map<int, int> nearest;  // piece -> milliseconds
+int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength) {
+  if (!readingOn || pieceLength <= 0) return 1;
+  return static_cast<int>(std::clamp<std::int64_t>(kProbeRunBytes / pieceLength, 1, kMaxWindowPieces));
+}
+
+bool Focused(const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
+  return std::any_of(readers.begin(), readers.end(),
+                     [&](const ReaderWant& reader) { return reader.jumped && !Held(have, reader.piece); });
+}
+
+std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
+                                  const std::vector<ReaderWant>& readers, int warmEnd) {
+  std::map<int, PieceWant> wanted;
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
     const PieceRange file = FileOf(reader, video);
@@ -46,32 +60,64 @@ std::vector<PieceDeadline> PlanDeadlines(const PieceRange& video, const std::vec
     for (int i = 0; i < window && from + i <= file.last; ++i) {
       const int piece = from + i;
       if (Held(have, piece)) continue;
-      const int ms = i * kDeadlineStepMs;
-      const auto [it, fresh] = nearest.emplace(piece, ms);
-      if (!fresh) it->second = std::min(it->second, ms);
+      const PieceWant mine{piece, i * kDeadlineStepMs, i < kOrderedPieces ? kTopPriority - i : 0};
+      const auto [it, fresh] = wanted.emplace(piece, mine);
+      if (fresh) continue;
+      it->second.milliseconds = std::min(it->second.milliseconds, mine.milliseconds);
+      it->second.priority = std::max(it->second.priority, mine.priority);
     }
   }
-  std::vector<PieceDeadline> planned;
-  planned.reserve(nearest.size());
-  for (const auto& [piece, ms] : nearest) planned.push_back({piece, ms});
+  if (warmEnd > 0) {
+    // The end at the higher of the two priorities, then the start.
+    int warm = 0;
+    for (int piece = video.last; piece >= std::max(0, video.first) && piece > video.last - warmEnd; --piece)
+      if (!Held(have, piece) && wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority + 1, false}).second) ++warm;
+    for (int piece = std::max(0, video.first), start = 0; piece <= video.last && (start < 1 || warm < 2); ++piece)
+      if (!Held(have, piece) && wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority, false}).second) {
+        ++warm;
+        ++start;
+      }
+  }
+  std::vector<PieceWant> planned;
+  planned.reserve(wanted.size());
+  for (const auto& [piece, want] : wanted) planned.push_back(want);
   return planned;
 }
 
-DeadlineChange ChangeDeadlines(const std::set<int>& current, const std::vector<PieceDeadline>& planned,
-                               const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
-  DeadlineChange change;
-  for (const ReaderWant& reader : readers)
-    if (!Held(have, reader.piece) && !current.contains(reader.piece)) change.restart = true;
-  std::set<int> wanted;
-  for (const PieceDeadline& d : planned) wanted.insert(d.piece);
+PlanChange ChangePlan(const WantsInForce& current, const std::vector<PieceWant>& planned,
+                      const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
+  PlanChange change;
+  const auto hasDeadline = [&current](int piece) {
+    const auto it = current.find(piece);
+    return it != current.end() && it->second.deadline;
+  };
+  bool waiting = false;
+  for (const ReaderWant& reader : readers) {
+    if (Held(have, reader.piece)) continue;
+    waiting = true;
+    if (!hasDeadline(reader.piece)) change.restart = true;
+  }
+  std::set<int> kept;
+  for (const PieceWant& want : planned) kept.insert(want.piece);
+  bool deadlinesGo = false;
+  for (const auto& [piece, want] : current) {
+    if (kept.contains(piece) || Held(have, piece)) continue;
+    change.drop.push_back(piece);
+    deadlinesGo = deadlinesGo || want.deadline;
+  }
+  if (deadlinesGo && waiting) change.restart = true;
   if (change.restart) {
-    change.set = planned;
+    change.drop.clear();
+    change.add = planned;
     return change;
   }
-  for (const int piece : current)
-    if (!wanted.contains(piece) && !Held(have, piece)) change.reset.push_back(piece);
-  for (const PieceDeadline& d : planned)
-    if (!current.contains(d.piece)) change.set.push_back(d);
+  for (const PieceWant& want : planned) {
+    const auto it = current.find(want.piece);
+    if (it == current.end())
+      change.add.push_back(want);
+    else if (it->second.priority != want.priority || it->second.deadline != want.deadline)
+      change.change.push_back(want);
+  }
   return change;
 }
 

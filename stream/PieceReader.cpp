@@ -19,8 +19,10 @@ constexpr int kMinReadAheadPieces = 2;
 // Pieces kept after their readers passed them: a reader taking a piece in small reads (a
 // demuxer) finds it again, and one that reads the head and the tail by turns.
 constexpr std::size_t kKeptBuffers = 2;
-// How often a waiting reader looks whether its client is still there.
+// How often a waiting reader looks whether its client is still there: at least this often,
+// and at most this often while pieces keep arriving (each wakes it).
 constexpr auto kClientCheck = std::chrono::seconds(1);
+constexpr auto kClientRecheck = std::chrono::milliseconds(20);
 
 // Asks libtorrent for the held pieces of [first, last] not asked for yet.
 void AskForPieces(Stream& stream, int first, int last) {
@@ -63,12 +65,14 @@ PieceReader::PieceReader(std::shared_ptr<Stream> stream, FileSpan span, Kind kin
   std::lock_guard lock(stream_->mutex);
   id_ = stream_->nextReader++;
   if (kind_ == Kind::kSide) return;
-  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer,
+  stream_->readers[id_] = {PieceAt(span_, 0), kind_ == Kind::kPlayer, false, Clock::now(),
                            span_.size > 0 ? PiecesOf(span_, 0, span_.size) : PieceRange{}};
   // A player of the video that plays came for the address handed out; one of another video
   // (from before a switch) did not.
   if (kind_ == Kind::kPlayer && ReadsPlayingVideo()) stream_->awaitingPlayer = false;
-  UpdateDeadlines(*stream_);
+  ++stream_->arrivals;
+  UpdateWants(*stream_);
+  stream_->changed.notify_all();
 }
 
 PieceReader::~PieceReader() {
@@ -78,7 +82,7 @@ PieceReader::~PieceReader() {
   if (stream_->readers.erase(id_) == 0) return;
   // The deadlines of the window it leaves behind would hold up the other readers.
   try {
-    UpdateDeadlines(*stream_);
+    UpdateWants(*stream_);
   } catch (const std::exception&) {  // its torrent removed meanwhile
   }
 }
@@ -86,8 +90,10 @@ PieceReader::~PieceReader() {
 void PieceReader::MoveTo(int piece) {
   const auto reader = stream_->readers.find(id_);
   if (reader == stream_->readers.end() || reader->second.piece == piece) return;
+  reader->second.readingOn = piece == reader->second.piece + 1;
+  if (!reader->second.readingOn) reader->second.jumped = Clock::now();
   reader->second.piece = piece;
-  UpdateDeadlines(*stream_);
+  UpdateWants(*stream_);
 }
 
 ReadEnd PieceReader::Hold(int piece, int aheadTo, const std::function<bool()>& gone, Held& held) {
@@ -101,6 +107,8 @@ ReadEnd PieceReader::Hold(int piece, int aheadTo, const std::function<bool()>& g
     return ReadEnd::kStopped;
   }
   const auto since = Clock::now();
+  auto checked = since;
+  std::uint64_t arrivalsSeen = stream.arrivals;
   for (;;) {
     AskForPieces(stream, piece, aheadTo);
     const auto it = stream.buffers.find(piece);
@@ -118,7 +126,11 @@ ReadEnd PieceReader::Hold(int piece, int aheadTo, const std::function<bool()>& g
     const auto waited = Clock::now() - since;
     if (waited >= stallTimeout_) return ReadEnd::kStalled;
     const auto wait = std::min<Clock::duration>(kClientCheck, stallTimeout_ - waited);
-    if (stream.changed.wait_for(lock, wait) == std::cv_status::timeout && gone) {
+    const bool timedOut = stream.changed.wait_for(lock, wait) == std::cv_status::timeout;
+    const auto now = Clock::now();
+    if (gone && (timedOut || stream.arrivals != arrivalsSeen || now - checked >= kClientRecheck)) {
+      arrivalsSeen = stream.arrivals;
+      checked = now;
       lock.unlock();
       const bool left = gone();
       lock.lock();

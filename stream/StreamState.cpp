@@ -1,6 +1,7 @@
 #include "stream/StreamState.h"
 
 #include <libtorrent/download_priority.hpp>
+#include <set>
 
 #include "stream/PiecePlan.h"
 
@@ -10,6 +11,10 @@ namespace morvane::stream {
 
 namespace {
 
+// How long a jumped player holds the background back: a piece no peer has must not stop the
+// rest of the video until the player gives up.
+constexpr auto kFocusLimit = std::chrono::seconds(3);
+
 // What a piece goes back to when its deadline goes: what PiecePriorities gives it. A piece of
 // another video than the one that plays (read from before a switch) is fetched only while
 // a reader wants it.
@@ -17,7 +22,17 @@ lt::download_priority_t PriorityWithoutDeadline(const Stream& stream, int piece)
   for (const PieceRange& side : stream.sidePieces)
     if (piece >= side.first && piece <= side.last) return lt::top_priority;
   const bool video = piece >= stream.pieces.first && piece <= stream.pieces.last;
-  return stream.background && video ? lt::default_priority : lt::dont_download;
+  return stream.background && !stream.focused && video ? lt::default_priority : lt::dont_download;
+}
+
+// Every piece's priority from PiecePriorities. It replaces the priorities readers' pieces
+// were given too: those must be given again.
+void SetPiecePriorities(Stream& stream) {
+  std::vector<lt::download_priority_t> pieces;
+  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces,
+                                     stream.background && !stream.focused))
+    pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
+  stream.handle.prioritize_pieces(pieces);
 }
 
 }  // namespace
@@ -32,49 +47,70 @@ std::int64_t Stream::MissingBytes() const {
   return missing;
 }
 
-void UpdateDeadlines(Stream& stream, bool restart) {
+void UpdateWants(Stream& stream, bool restart) {
   if (stream.closed || !stream.ready) return;
-  std::vector<ReaderWant> wants;
+  std::vector<ReaderWant> readers;
+  const auto now = Clock::now();
   for (const auto& [id, reader] : stream.readers)
-    wants.push_back({reader.piece,
-                     reader.player ? WindowPieces(stream.span.pieceLength) : kProbeWindowPieces,
-                     reader.file});
-  const std::vector<PieceDeadline> planned = PlanDeadlines(stream.pieces, stream.have, wants);
-  DeadlineChange change = ChangeDeadlines(stream.deadlined, planned, wants, stream.have);
-  if (restart && !change.restart) {
-    change.restart = true;
-    change.set = planned;
-    change.reset.clear();
+    readers.push_back({reader.piece,
+                       reader.player ? WindowPieces(stream.span.pieceLength)
+                                     : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength),
+                       reader.file,
+                       reader.player && !reader.readingOn && now - reader.jumped < kFocusLimit});
+  const bool focused = stream.background && Focused(readers, stream.have);
+  if (focused != stream.focused) {
+    stream.focused = focused;
+    SetPiecePriorities(stream);
+    restart = true;
   }
+  // As many pieces of the end as a probe reading on asks for at once.
+  const int warmEnd = !stream.background && stream.arrivals > 0 ? ProbeWindowPieces(true, stream.span.pieceLength) : 0;
+  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd);
+  PlanChange change = ChangePlan(stream.wanted, planned, readers, stream.have);
+  if (restart && !change.restart) change = {true, {}, planned, {}};
+  // A piece with a deadline but no priority of its own: what it has anyway, never 0, which
+  // would make libtorrent drop its deadline.
+  const auto priorityOf = [&](const PieceWant& want) {
+    if (want.priority > 0) return lt::download_priority_t{static_cast<std::uint8_t>(want.priority)};
+    const lt::download_priority_t anyway = PriorityWithoutDeadline(stream, want.piece);
+    return anyway == lt::dont_download ? lt::low_priority : anyway;
+  };
+  const auto give = [&](const PieceWant& want) {
+    const lt::piece_index_t piece{want.piece};
+    const auto was = stream.wanted.find(want.piece);
+    if (want.deadline) {
+      stream.handle.set_piece_deadline(piece, want.milliseconds);
+      // The deadline gave it the top priority.
+      if (want.priority != kTopPriority) stream.handle.piece_priority(piece, priorityOf(want));
+    } else {
+      if (was != stream.wanted.end() && was->second.deadline) stream.handle.reset_piece_deadline(piece);
+      stream.handle.piece_priority(piece, priorityOf(want));
+    }
+    stream.wanted[want.piece] = want;
+  };
   if (change.restart) {
     stream.handle.clear_piece_deadlines();
     // A piece whose deadline goes keeps the top priority the deadline gave it.
     std::set<int> kept;
-    for (const PieceDeadline& d : planned) kept.insert(d.piece);
-    for (const int p : stream.deadlined)
-      if (!kept.contains(p))
-        stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
-    stream.deadlined.clear();
+    for (const PieceWant& want : planned) kept.insert(want.piece);
+    for (const auto& [piece, want] : stream.wanted)
+      if (!kept.contains(piece))
+        stream.handle.piece_priority(lt::piece_index_t{piece}, PriorityWithoutDeadline(stream, piece));
+    stream.wanted.clear();
   }
-  for (const int p : change.reset) {
-    stream.handle.reset_piece_deadline(lt::piece_index_t{p});
-    stream.handle.piece_priority(lt::piece_index_t{p}, PriorityWithoutDeadline(stream, p));
-    stream.deadlined.erase(p);
+  for (const int piece : change.drop) {
+    if (stream.wanted[piece].deadline) stream.handle.reset_piece_deadline(lt::piece_index_t{piece});
+    stream.handle.piece_priority(lt::piece_index_t{piece}, PriorityWithoutDeadline(stream, piece));
+    stream.wanted.erase(piece);
   }
-  for (const PieceDeadline& d : change.set) {
-    stream.handle.set_piece_deadline(lt::piece_index_t{d.piece}, d.milliseconds);
-    stream.deadlined.insert(d.piece);
-  }
+  for (const PieceWant& want : change.add) give(want);
+  for (const PieceWant& want : change.change) give(want);
 }
 
 void UpdatePriorities(Stream& stream) {
   if (stream.closed || !stream.ready) return;
-  std::vector<lt::download_priority_t> pieces;
-  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces, stream.background))
-    pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
-  stream.handle.prioritize_pieces(pieces);
-  // They replace the top priority of the pieces with deadlines too: those are given again.
-  UpdateDeadlines(stream, true);
+  SetPiecePriorities(stream);
+  UpdateWants(stream, true);
 }
 
 void StartBackground(Stream& stream) {

@@ -9,11 +9,11 @@
 #include <libtorrent/torrent_handle.hpp>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "stream/PieceMath.h"
+#include "stream/PiecePlan.h"
 #include "stream/TorrentLifecycle.h"
 #include "stream/VideoFiles.h"
 
@@ -46,20 +46,29 @@ struct Stream {
   Clock::time_point readySince;
   // The rest of the video is wanted (see PiecePlan.h); before, only the readers' windows.
   bool background = false;
+  // A jumped player waits, and the background is held back meanwhile (Focused, PiecePlan.h).
+  bool focused = false;
 
   struct Reader {
     int piece = 0;        // the piece it needs next
     bool player = true;   // false for the service's own probes, which start nothing
+    bool readingOn = false;  // its piece follows the one it read before
+    Clock::time_point jumped;  // when it came or last jumped
     // The pieces of the file it reads: the video's, or another video's of the torrent (a
     // player's read of an episode played before a switch).
     PieceRange file;
   };
   std::map<int, Reader> readers;  // by reader id
   int nextReader = 0;
+  // Counts the readers that came. A player that seeks hangs up its old answer and opens a
+  // new one, and the old reader's window must not hold up the new one's piece, so a reader
+  // waiting for a piece looks at its client again when another comes. Before the first,
+  // nothing is asked of the swarm, not even the pieces kept warm (PiecePlan.h).
+  std::uint64_t arrivals = 0;
   // Resolved and not yet played: the address handed out must still work when the player
   // comes, so the stream is not evicted until a player has come and gone.
   bool awaitingPlayer = false;
-  std::set<int> deadlined;  // pieces given deadlines, not yet held
+  WantsInForce wanted;  // the pieces given deadlines or priorities for readers, not yet held
 
   // Pieces read through libtorrent, by index, while a reader may want them.
   struct PieceBuffer {
@@ -90,9 +99,10 @@ struct Stream {
 
 namespace morvane::stream {
 
-// Brings the stream's deadlines in line with its readers (see PiecePlan.h); `restart` clears
-// and gives them all anew whatever changed. With the stream's mutex held.
-void UpdateDeadlines(Stream& stream, bool restart = false);
+// Brings the deadlines and priorities of the stream's pieces in line with its readers (see
+// PiecePlan.h); `restart` clears and gives them all anew whatever changed. With the
+// stream's mutex held.
+void UpdateWants(Stream& stream, bool restart = false);
 // Gives the torrent's pieces their priorities (see PiecePriorities), then its deadlines anew.
 void UpdatePriorities(Stream& stream);
 // The rest of the video is wanted from now on (once).

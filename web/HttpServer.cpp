@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -309,6 +310,11 @@ void HttpServer::Accept(std::vector<Connection>& open, std::uint64_t& order) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;
     }
+    // Answers go out as a head and then pieces of a body: with Nagle's algorithm, a piece
+    // shorter than a segment waits for the client's acknowledgement of the head, which a
+    // client delays by up to 40 ms.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     Connection c;
     c.fd = fd;
     c.order = order++;

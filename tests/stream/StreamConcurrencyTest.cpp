@@ -101,6 +101,46 @@ TEST_F(StreamConcurrencyTest, ClientsThatHangUpOrAStopMidStreamDoNoHarm) {
   ::close(silent);
 }
 
+TEST_F(StreamConcurrencyTest, AReaderWhoseClientHungUpLeavesWhilePiecesKeepArriving) {
+  // A player that seeks hangs up the answer it was reading and asks anew: the old reader
+  // must let go of its pieces at once, not when the piece it waits for comes (here never:
+  // the swarm lacks it) while the rest of the video keeps arriving and waking it.
+  StartService([](stream::StreamOptions& o) { o.stallTimeout = std::chrono::seconds(60); });
+  constexpr int kPiece = 64 << 10;
+  constexpr int kMissing = 40;
+  const auto seeder = MakeSeeder("seek.mp4", {{"seek.mp4", 8 << 20}},
+                                 {.uploadLimit = 1 << 20, .missingPieces = {kMissing}});
+  const std::string path = PathOf(Resolve(seeder->MagnetLink()));
+  ASSERT_TRUE(path.starts_with("/stream/")) << path;
+  const std::string hash = seeder->InfoHashHex();
+  // A player's first bytes: the rest of the video starts coming in.
+  ASSERT_EQ(RawGet(Port(), path, "Range: bytes=0-999\r\n").status, 206);
+  const int fd = ConnectLoopback(Port());
+  const std::string request = "GET " + path + " HTTP/1.1\r\nRange: bytes=" +
+                              std::to_string(kMissing * kPiece + 100) + "-\r\n\r\n";
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const auto readers = [&] {
+    const std::string status = RawGet(Port(), "/status/" + hash).body;
+    const auto at = status.find("\"readers\":");
+    return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 10);
+  };
+  bool waiting = false;
+  for (int i = 0; i < 500 && !waiting; ++i) {
+    waiting = readers() == 1;
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(waiting) << "the reader never waited";
+  const std::string before = RawGet(Port(), "/status/" + hash).body;
+  ::close(fd);
+  bool left = false;
+  for (int i = 0; i < 300 && !left; ++i) {  // 3 s: some pieces arrive meanwhile, the stall time-out is 60 s
+    left = readers() == 0;
+    if (!left) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(left) << "the reader of a client that hung up is still there";
+  EXPECT_NE(RawGet(Port(), "/status/" + hash).body, before) << "no piece arrived meanwhile";
+}
+
 TEST_F(StreamConcurrencyTest, ConcurrentResolutionsOfOneLinkAgree) {
   StartService();
   const auto seeder = MakeSeeder("movie.mp4", {{"movie.mp4", 1 << 20}});
