@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/WindowBench.h"
 #include "platform/qt/DesignFonts.h"
 #include "services/Catalogue.h"
 #include "services/StandInServices.h"
@@ -43,30 +44,6 @@ constexpr int kRuns = 5;
 constexpr int kSlowSeeder = 1 << 20;  // bytes a second per torrent
 constexpr const char* kList = "超级列表框1";
 constexpr const char* kPlayer = "超文本浏览框1";
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return -1;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-int FreePort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-std::unique_ptr<services::StandInServices> StartServices() {
-  services::ServicesOptions options;
-  options.portBase = 0;
-  options.catalogueDir = MORVANE_SOURCE_DIR "/services/catalogue";
-  options.mediaDir = MORVANE_SOURCE_DIR "/services/media";
-  options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
-  options.seedUploadLimit = kSlowSeeder;
-  auto services = std::make_unique<services::StandInServices>(options);
-  return services->Start() ? std::move(services) : nullptr;
-}
 
 // The time from `act` to the first frame of a new player page whose address holds `part`:
 // the page's title turns from the new page's own to "playing" (the old page's "playing"
@@ -84,7 +61,7 @@ double ToFirstFrame(QWebEngineView* view, const QString& part, const std::functi
   const bool reached = e2e::Await([&] { return playing; }, 60000, 2);
   const auto took = Clock::now() - started;
   QObject::disconnect(watch);
-  return reached ? Milliseconds(took) : -1;
+  return reached ? bench::Milliseconds(took) : -1;
 }
 
 struct Figures {
@@ -100,16 +77,9 @@ bool ClickEpisode(QWebEngineView* view, const QString& ending) {
 
 bool Run(services::StandInServices& swarm, Figures& figures) {
   const QString cache = e2e::NewScratchDirectory(QStringLiteral("bench-episodes"));
-  stream::StreamOptions options;
-  options.port = FreePort();
-  options.cacheDir = cache.toStdString();
-  options.dht = false;
-  options.localPeerDiscovery = false;
-  options.peerInterfaces = "127.0.0.1:0";
-  options.extraTrackers = {services::AnnounceAddress(swarm.Host(services::Service::Publisher))};
-  const std::string host = "127.0.0.1:" + std::to_string(options.port);
-  auto service = std::make_unique<stream::StreamService>(options);
-  if (!service->Start()) return false;
+  auto service = bench::StartSwarmService(swarm, cache.toStdString());
+  if (!service) return false;
+  const std::string host = "127.0.0.1:" + std::to_string(service->Port());
   Settings settings = swarm.ProgramSettings();
   settings.resolutionHost = host;
   bool ok = false;
@@ -156,16 +126,6 @@ bool Run(services::StandInServices& swarm, Figures& figures) {
   return ok;
 }
 
-void Report(const char* what, const std::vector<double>& values, double target) {
-  const double median = Median(values);
-  std::string each;
-  for (const double v : values) each += (each.empty() ? "" : ", ") + std::to_string(std::lround(v));
-  std::printf("%-58s %7.0f ms", what, median);
-  if (target > 0)
-    std::printf("  (target <= %.0f ms: %s)", target, median >= 0 && median <= target ? "met" : "NOT MET");
-  std::printf("  runs: %s\n", each.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,16 +137,16 @@ int main(int argc, char** argv) {
   Figures figures;
   int failures = 0;
   {
-    auto swarm = StartServices();
+    auto swarm = bench::StartStandIns(kSlowSeeder);
     if (!swarm) return 1;
     for (int i = 0; i < kRuns; ++i) failures += Run(*swarm, figures) ? 0 : 1;
   }
-  Report("another episode to first frame, seeder 1 MiB/s", figures.switchPlain, 1000);
-  Report("another episode, converted, to first frame, seeder 1 MiB/s", figures.switchConverted, 0);
-  Report("reference: double click to first frame, cold, 1 MiB/s", figures.firstPlay, 0);
-  Report("reference: the same episode's page from a plain web server", figures.plainPage, 0);
-  const double plain = Median(figures.plainPage);
-  if (plain > 0) std::printf("another episode / plain page: %.2f\n", Median(figures.switchPlain) / plain);
+  bench::Report("another episode to first frame, seeder 1 MiB/s", figures.switchPlain, 1000);
+  bench::Report("another episode, converted, to first frame, seeder 1 MiB/s", figures.switchConverted, 0);
+  bench::Report("reference: double click to first frame, cold, 1 MiB/s", figures.firstPlay, 0);
+  bench::Report("reference: the same episode's page from a plain web server", figures.plainPage, 0);
+  const double plain = bench::Median(figures.plainPage);
+  if (plain > 0) std::printf("another episode / plain page: %.2f\n", bench::Median(figures.switchPlain) / plain);
   if (failures > 0) std::printf("%d run(s) did not reach a playing episode\n", failures);
   std::fflush(nullptr);
   // Browser processes may still be busy: no static destruction under them.

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/WindowBench.h"
 #include "platform/qt/DesignFonts.h"
 #include "services/Catalogue.h"
 #include "services/StandInServices.h"
@@ -40,32 +41,6 @@ constexpr int kSlowSeeder = 1 << 20;  // bytes a second per torrent
 constexpr const char* kList = "超级列表框1";
 constexpr const char* kPlayer = "超文本浏览框1";
 
-double Milliseconds(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return -1;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-int FreePort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-std::unique_ptr<services::StandInServices> StartServices(int seedUploadLimit) {
-  services::ServicesOptions options;
-  options.portBase = 0;
-  options.catalogueDir = MORVANE_SOURCE_DIR "/services/catalogue";
-  options.mediaDir = MORVANE_SOURCE_DIR "/services/media";
-  options.extraMediaDir = MORVANE_GENERATED_MEDIA_DIR;
-  options.seedUploadLimit = seedUploadLimit;
-  auto services = std::make_unique<services::StandInServices>(options);
-  return services->Start() ? std::move(services) : nullptr;
-}
-
 struct Figures {
   std::vector<double> firstFrame, seek, shutdown;
 };
@@ -74,19 +49,9 @@ struct Figures {
 // frame; then, when asked, the seek.
 bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
   const QString cache = e2e::NewScratchDirectory(QStringLiteral("bench-cache"));
-  stream::StreamOptions options;
-  options.port = FreePort();
-  options.cacheDir = cache.toStdString();
-  options.dht = false;
-  options.localPeerDiscovery = false;
-  options.peerInterfaces = "127.0.0.1:0";
-  options.extraTrackers = {services::AnnounceAddress(swarm.Host(services::Service::Publisher))};
-  const std::string host = "127.0.0.1:" + std::to_string(options.port);
-  auto service = std::make_unique<stream::StreamService>(options);
-  if (!service->Start()) {
-    std::fprintf(stderr, "the streaming service did not start on %s\n", host.c_str());
-    return false;
-  }
+  auto service = bench::StartSwarmService(swarm, cache.toStdString());
+  if (!service) return false;
+  const std::string host = "127.0.0.1:" + std::to_string(service->Port());
   Settings settings = swarm.ProgramSettings();
   settings.resolutionHost = host;
   bool ok = false;
@@ -114,7 +79,7 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
                    view->title() == QStringLiteral("playing");
           },
           60000, 2);
-      if (ok) figures.firstFrame.push_back(Milliseconds(Clock::now() - clicked));
+      if (ok) figures.firstFrame.push_back(bench::Milliseconds(Clock::now() - clicked));
     }
     if (ok && seek) {
       // Let it play a moment, as a user would before reaching for the bar.
@@ -146,18 +111,10 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
   }
   const auto stopping = Clock::now();
   service->Stop();
-  figures.shutdown.push_back(Milliseconds(Clock::now() - stopping));
+  figures.shutdown.push_back(bench::Milliseconds(Clock::now() - stopping));
   service.reset();
   QDir(cache).removeRecursively();
   return ok;
-}
-
-void Report(const char* what, const std::vector<double>& values, double target) {
-  const double median = Median(values);
-  std::string each;
-  for (const double v : values) each += (each.empty() ? "" : ", ") + std::to_string(std::lround(v));
-  std::printf("%-48s %8.0f ms  (target <= %.0f ms; runs: %s) %s\n", what, median, target,
-              each.c_str(), median >= 0 && median <= target ? "met" : "NOT MET");
 }
 
 }  // namespace
@@ -171,22 +128,22 @@ int main(int argc, char** argv) {
   Figures unlimited, slow;
   int failures = 0;
   {
-    auto swarm = StartServices(0);
+    auto swarm = bench::StartStandIns(0);
     if (!swarm) return 1;
     for (int i = 0; i < kRuns; ++i) failures += Run(*swarm, true, unlimited) ? 0 : 1;
   }
   {
-    auto swarm = StartServices(kSlowSeeder);
+    auto swarm = bench::StartStandIns(kSlowSeeder);
     if (!swarm) return 1;
     for (int i = 0; i < kRuns; ++i) failures += Run(*swarm, true, slow) ? 0 : 1;
   }
-  Report("double click to first frame, seeder unlimited", unlimited.firstFrame, 3000);
-  Report("double click to first frame, seeder 1 MiB/s", slow.firstFrame, 1000);
-  Report("seek to 60% to frame, seeder unlimited", unlimited.seek, 1000);
-  Report("seek to 60% to frame, seeder 1 MiB/s", slow.seek, 1000);
+  bench::Report("double click to first frame, seeder unlimited", unlimited.firstFrame, 3000);
+  bench::Report("double click to first frame, seeder 1 MiB/s", slow.firstFrame, 1000);
+  bench::Report("seek to 60% to frame, seeder unlimited", unlimited.seek, 1000);
+  bench::Report("seek to 60% to frame, seeder 1 MiB/s", slow.seek, 1000);
   std::vector<double> shutdowns = unlimited.shutdown;
   shutdowns.insert(shutdowns.end(), slow.shutdown.begin(), slow.shutdown.end());
-  Report("streaming service shutdown", shutdowns, 2000);
+  bench::Report("streaming service shutdown", shutdowns, 2000);
   if (failures > 0) std::printf("%d run(s) did not reach a playing video\n", failures);
   std::fflush(nullptr);
   // Browser processes may still be busy: no static destruction under them.
