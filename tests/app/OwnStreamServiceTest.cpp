@@ -100,28 +100,22 @@ TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
 }
 
 TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {
-  testing::LocalServer closed;
-  closed.Start();
-  const int port = closed.port();
-  closed.Stop();
-  const HostPort address{"127.0.0.1", port};
+  const std::string closed = testing::ClosedHost();
+  const HostPort address{"127.0.0.1", std::stoi(closed.substr(closed.rfind(':') + 1))};
   ASSERT_FALSE(SomethingAnswers(address, 2s));
-  const OwnServiceStart outcome = StartOwnResolutionService(closed.host(), Offline());
+  const OwnServiceStart outcome = StartOwnResolutionService(closed, Offline());
   ASSERT_EQ(outcome, OwnServiceStart::Started);
   EXPECT_TRUE(SomethingAnswers(address, 2s));
   // What answers there is the resolution service: a link it cannot play gets "resp".
-  EXPECT_NE(FetchPageBytes("http://" + closed.host() + "/xml.php?url=ed2k://|file|a.avi|1|0|/")
+  EXPECT_NE(FetchPageBytes("http://" + closed + "/xml.php?url=ed2k://|file|a.avi|1|0|/")
                 .find("resp"),
             std::string::npos);
   // A second start finds it answering.
-  EXPECT_EQ(StartOwnResolutionService(closed.host(), Offline()), OwnServiceStart::AlreadyAnswering);
+  EXPECT_EQ(StartOwnResolutionService(closed, Offline()), OwnServiceStart::AlreadyAnswering);
 }
 
 TEST(OwnStreamServiceTest, AKeyInTheSettingIsTheOwnServicesKeyToo) {
-  testing::LocalServer closed;
-  closed.Start();
-  const std::string host = closed.host();
-  closed.Stop();
+  const std::string host = testing::ClosedHost();
   const std::string key = "0123456789abcdef0123456789abcdef";
   EXPECT_EQ(StartOwnResolutionService(host + "/short", Offline()), OwnServiceStart::Failed);
   ASSERT_EQ(StartOwnResolutionService(host + "/" + key, Offline()), OwnServiceStart::Started);

@@ -5,7 +5,6 @@
 // wanted. One window and one service serve every case in turn.
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QTest>
 #include <cmath>
 #include <cstdlib>
@@ -167,13 +166,7 @@ class ConvertRoadTest : public QObject {
     QVERIFY2(WaitForPlaying(player, ConvertedPrefix(seeder), &why, 60000), qPrintable(why));
     QVERIFY(RunScript(player, QStringLiteral("document.querySelector('video').videoWidth")).toInt() > 0);
     // The same swarm line as under a film played as it is.
-    const QRegularExpression swarmLine = SwarmLineForm();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        swarmLine
-            .match(RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))
-                       .toString())
-            .hasMatch(),
-        10000);
+    QVERIFY(SwarmLineShows(player, 10000));
     QVERIFY(FilmTimeMovesPast(player, 0.5, 30000));
     // The sound reaches the browser in something it decodes.
     QTRY_VERIFY_WITH_TIMEOUT(

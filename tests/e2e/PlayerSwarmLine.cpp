@@ -9,6 +9,7 @@
 #include <httplib.h>
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 #include <map>
 #include <memory>
@@ -171,9 +172,11 @@ class PlayerSwarmLineTest : public QObject {
   }
 };
 
-QRegularExpression SwarmLineForm() {
-  return QRegularExpression(QStringLiteral(
+bool SwarmLineShows(QWebEngineView* view, int timeoutMs) {
+  static const QRegularExpression form(QStringLiteral(
       "^peers \\d+( \u00b7 (down|up) [0-9.]+ (B|KB|MB)/s)? \u00b7 buffered [1-9][0-9]*%$"));
+  const QString line = QStringLiteral("document.getElementById('swarm').textContent");
+  return Await([&] { return form.match(RunScript(view, line).toString()).hasMatch(); }, timeoutMs, 100);
 }
 
 QObject* NewPlayerSwarmLineTest() {

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTest>
 #include <memory>
 
@@ -87,13 +86,7 @@ class StreamRoadTest : public QObject {
     // The swarm line reads the service's status of this very download. On loopback the
     // whole video may be in before the first poll, and a seeder drops a peer that has
     // everything: the peer count may be 0 by then, the buffered share is not.
-    const QRegularExpression swarmLine = SwarmLineForm();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        swarmLine
-            .match(RunScript(player, QStringLiteral("document.getElementById('swarm').textContent"))
-                       .toString())
-            .hasMatch(),
-        10000);
+    QVERIFY(SwarmLineShows(player, 10000));
 
     const double duration =
         RunScript(player, QStringLiteral("document.querySelector('video').duration")).toDouble();

@@ -52,10 +52,7 @@ TEST(PlayerEpisodesTest, RelaysTheListAnotherEpisodeAndThePlaceOfOneStreamOnly) 
   RoutePlayerEpisodes(player.server());
   RoutePlayerResume(player.server());
   player.Start();
-  testing::LocalServer closed;
-  closed.Start();
-  const std::string nobody = closed.host();
-  closed.Stop();
+  const std::string nobody = testing::ClosedHost();
   httplib::Client client("127.0.0.1", player.port());
   const std::string here = service.server.host();
 

@@ -239,10 +239,7 @@ TEST(StreamStatusTest, PlayerRelaysTheStatusOfAStreamingService) {
   testing::LocalServer player;
   RouteStreamStatus(player.server());
   player.Start();
-  testing::LocalServer closed;
-  closed.Start();
-  const std::string nobody = closed.host();
-  closed.Stop();
+  const std::string nobody = testing::ClosedHost();
 
   httplib::Client client("127.0.0.1", player.port());
   struct Case {

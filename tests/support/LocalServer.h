@@ -48,4 +48,13 @@ class LocalServerOn {
 
 using LocalServer = LocalServerOn<httplib::Server>;
 
+// "127.0.0.1:PORT" of a port that was free a moment ago and that nobody listens on now.
+inline std::string ClosedHost() {
+  LocalServer closed;
+  closed.Start();
+  const std::string host = closed.host();
+  closed.Stop();
+  return host;
+}
+
 }  // namespace morvane::testing

@@ -309,10 +309,7 @@ TEST(DownloadToFile, EveryFailureIsNamedEndsTheProgramAndRemovesTheFile) {
   });
   server.Start();
 
-  LocalServer closed;
-  closed.Start();
-  const std::string unreachable = closed.base() + "/new";
-  closed.Stop();
+  const std::string unreachable = "http://" + testing::ClosedHost() + "/new";
 
   const struct {
     const char* name;
