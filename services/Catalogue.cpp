@@ -159,12 +159,13 @@ Catalogue Catalogue::Load(const std::string& dir, const std::string& mediaDir,
     std::stringstream cells(line);
     for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
     if (fields.size() < 3) continue;
-    CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}, {}, findMedia(fields[1])};
+    CatalogueEntry entry{fields[0], fields[1], fields[2], {}, {}, {}, findMedia(fields[1]), {}, {}};
     if (entry.mediaPath.empty()) continue;
     if (std::filesystem::is_directory(entry.mediaPath)) {
-      const std::vector<std::string> files = PackFiles(entry.mediaPath);
-      if (files.empty()) continue;
-      entry.info = MakePackInfo(entry.name, entry.mediaPath, files);
+      entry.packFiles = PackFiles(entry.mediaPath);
+      if (entry.packFiles.empty()) continue;
+      entry.packVideo = LargestPackVideo(entry.mediaPath);
+      entry.info = MakePackInfo(entry.name, entry.mediaPath, entry.packFiles);
       entry.hash = InfoHash(entry.info);
       entry.torrent = TorrentWithInfo(entry.info, announce);
       catalogue.entries_.push_back(std::move(entry));

@@ -21,6 +21,10 @@ struct CatalogueEntry {
   std::string hash;       // 40 lower-case hex digits: SHA-1 of the torrent's info value
   std::string info;       // the torrent's bencoded info value
   std::string mediaPath;  // where the video (the pack's folder) is on disk
+  // A season pack's files as its torrent lists them (PackFiles) and its largest video,
+  // read once at load; both empty for a single video.
+  std::vector<std::string> packFiles;
+  std::string packVideo;
 };
 
 class Catalogue {

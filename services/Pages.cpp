@@ -56,7 +56,7 @@ std::string FirstSiteResultPage(const std::string& keyword,
             "\n<span style=\"color:#888;\">" + MarkupEscape(e->size) +
             "</span></li>\n</ul>\n</div>\n<p class=\"m-meta\">大小:" + MarkupEscape(e->size) +
             "&nbsp;&nbsp;文件数:" +
-            std::to_string(std::filesystem::is_directory(e->mediaPath) ? PackFiles(e->mediaPath).size() : 1) +
+            std::to_string(e->packFiles.empty() ? 1 : e->packFiles.size()) +
             "</p>\n</div>\n";
   }
   if (results.empty()) body += "<p class=\"m-empty\">没有找到相关结果</p>\n";

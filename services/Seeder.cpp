@@ -81,9 +81,9 @@ bool Seeder::Start(const std::vector<CatalogueEntry>& entries, int uploadLimit) 
     torrent.ti = std::move(info);
     const std::filesystem::path media(entry.mediaPath);
     torrent.save_path = media.parent_path().string();
-    if (std::filesystem::is_directory(media)) {
+    if (!entry.packFiles.empty()) {
       // A season pack: its files are the folder's, which the torrent lists by its own name.
-      const std::vector<std::string> files = PackFiles(entry.mediaPath);
+      const std::vector<std::string>& files = entry.packFiles;
       for (std::size_t i = 0; i < files.size(); ++i)
         torrent.renamed_files[lt::file_index_t{static_cast<int>(i)}] = media.filename().string() + "/" + files[i];
     } else {

@@ -228,10 +228,8 @@ std::string StandInServices::State::Resolve(const std::string& link) const {
   const std::string lower = LowerAscii(link);
   if (lower.rfind(kMagnet, 0) == 0) {
     const CatalogueEntry* e = catalogue.FindByHash(lower.substr(kMagnet.size(), 40));
-    if (e && std::filesystem::is_directory(e->mediaPath)) {  // a season pack: its largest video
-      const std::string video = LargestPackVideo(e->mediaPath);
-      return video.empty() ? "" : playerMedia(e->media + "/" + video);
-    }
+    if (e && !e->packFiles.empty())  // a season pack: its largest video
+      return e->packVideo.empty() ? "" : playerMedia(e->media + "/" + e->packVideo);
     return e ? playerMedia(e->media) : "";
   }
   if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) {

@@ -86,8 +86,8 @@ TEST_F(ServicesTest, ResultPagesRoundTripThroughTheScrapers) {
 // The file a result lists is the one inside its torrent: the video's own extension, which
 // is also what the player is served.
 TEST(ServicesPagesTest, FirstSiteListsTheVideoUnderItsOwnExtension) {
-  CatalogueEntry mp4{"Long.H264", "long.mp4", "6.8 MB", "", std::string(40, 'a'), "", ""};
-  CatalogueEntry webm{"Long.WebM", "long.webm", "7.1 MB", "", std::string(40, 'b'), "", ""};
+  CatalogueEntry mp4{"Long.H264", "long.mp4", "6.8 MB", "", std::string(40, 'a'), "", "", {}, {}};
+  CatalogueEntry webm{"Long.WebM", "long.webm", "7.1 MB", "", std::string(40, 'b'), "", "", {}, {}};
   const std::string page = FirstSiteResultPage("long", {&mp4, &webm});
   EXPECT_NE(page.find("<li>Long.H264.mp4\n"), std::string::npos) << page;
   EXPECT_NE(page.find("<li>Long.WebM.webm\n"), std::string::npos) << page;
