@@ -17,6 +17,10 @@
 //                                    <= 0.8 s at 512 KiB/s, <= 15 ms unheld); in this film
 //                                    they span two pieces
 //                           seek_byte_s  the same -> its first byte (one piece)
+//                           play_share  what the player reading from the start gets in
+//                                    the meantime, against the seeder's rate (held runs; the
+//                                    first pieces were in before, so it may pass 1)
+//                           swarm_share  what the seeder sends meanwhile, against its rate
 //                         medians of the runs; one 256 KiB piece takes 0.25 s at 1 MiB/s.
 //   BM_StreamingAgainstPlain  the whole video served while it downloads, against a plain
 //                         libtorrent session downloading the same torrent in the same run;
@@ -355,7 +359,7 @@ bool AwaitBody(int fd, std::int64_t bytes, Clock::time_point* firstByte = nullpt
 // One cold run: resolution -> first 64 KiB; a player reading on from the start; after
 // `playing`, the player hangs up and asks for 60 % -> its first 64 KiB.
 bool FilmRun(Swarm& swarm, const std::string& link, Clock::duration playing, double& first, double& seek,
-             double& seekByte) {
+             double& seekByte, double& playRate, double& swarmRate) {
   const fs::path cache = swarm.root / "cache-film";
   auto service = morvane::bench::StartLoopbackService(cache, /*convertMedia=*/true);
   const int port = service->Port();
@@ -366,12 +370,16 @@ bool FilmRun(Swarm& swarm, const std::string& link, Clock::duration playing, dou
   ok = ok && AwaitBody(player, 64 << 10);
   first = Seconds(Clock::now() - started);
   std::atomic<bool> reading{ok};
+  std::atomic<std::int64_t> played{0};
+  const auto playFrom = Clock::now();
+  const std::int64_t sentBefore = swarm.seeder->Uploaded();
   std::thread drain([&] {
     char buffer[1 << 16];
-    while (reading && ::recv(player, buffer, sizeof buffer, 0) > 0) {
-    }
+    for (ssize_t n; reading && (n = ::recv(player, buffer, sizeof buffer, 0)) > 0;) played += n;
   });
   std::this_thread::sleep_for(playing);
+  playRate = static_cast<double>(played) / Seconds(Clock::now() - playFrom);
+  swarmRate = static_cast<double>(swarm.seeder->Uploaded() - sentBefore) / Seconds(Clock::now() - playFrom);
   reading = false;
   ::shutdown(player, SHUT_RDWR);
   drain.join();
@@ -407,11 +415,11 @@ void BM_SlowSwarm(benchmark::State& state) {
   // Held, the player has read a second or two before it seeks; unheld, the whole film would be
   // in after a second, and the seek would not wait for the swarm at all.
   const auto playing = rate > 0 ? std::chrono::milliseconds(1500) : std::chrono::milliseconds(100);
-  std::vector<double> firsts, seeks, seekBytes;
+  std::vector<double> firsts, seeks, seekBytes, playShares, swarmShares;
   for (auto _ : state) {
-    double first = 0, seek = 0, seekByte = 0;
+    double first = 0, seek = 0, seekByte = 0, playRate = 0, swarmRate = 0;
     const std::int64_t sent = swarm.seeder->Uploaded(), carried = uplink ? uplink->Carried() : 0;
-    if (!FilmRun(swarm, link, playing, first, seek, seekByte)) {
+    if (!FilmRun(swarm, link, playing, first, seek, seekByte, playRate, swarmRate)) {
       state.SkipWithError("a run did not complete");
       break;
     }
@@ -423,12 +431,16 @@ void BM_SlowSwarm(benchmark::State& state) {
     firsts.push_back(first);
     seeks.push_back(seek);
     seekBytes.push_back(seekByte);
+    if (rate > 0) playShares.push_back(playRate / rate);
+    if (rate > 0) swarmShares.push_back(swarmRate / rate);
     state.SetIterationTime(first);
   }
   swarm.seeder->SetUploadLimit(0);
   state.counters["first_s"] = Median(firsts);
   state.counters["seek_s"] = Median(seeks);
   state.counters["seek_byte_s"] = Median(seekBytes);
+  if (!playShares.empty()) state.counters["play_share"] = Median(playShares);
+  if (!swarmShares.empty()) state.counters["swarm_share"] = Median(swarmShares);
   std::string each;
   for (std::size_t i = 0; i < firsts.size(); ++i)
     each += (i ? " " : "") + std::to_string(firsts[i]).substr(0, 5) + "/" + std::to_string(seeks[i]).substr(0, 5);

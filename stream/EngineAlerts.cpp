@@ -20,6 +20,9 @@ namespace {
 constexpr auto kBackgroundLimit = std::chrono::seconds(3);
 // How often the alert thread looks for streams whose background is due.
 constexpr auto kBackgroundCheck = std::chrono::milliseconds(500);
+// A stream stays paced this long after its last reader: a player that seeks hangs up and
+// asks again a moment later.
+constexpr auto kPaceHold = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -110,6 +113,8 @@ void TorrentEngine::KeepLifecycles() {
     facts.ratio = ShareRatio(status.all_time_upload, status.all_time_download, status.total_done);
     facts.wholeVideo = stream->MissingBytes() == 0;
     try {
+      const bool reading = facts.read || now - stream->lastWatched < kPaceHold;
+      Pace(*stream, reading ? PacedPieces(stream->rates.DownloadRate(), stream->span.pieceLength) : 0);
       CarryState(*stream, DecideState(options_.lifecycle, facts));
     } catch (const std::exception&) {  // its torrent removed meanwhile
     }
@@ -164,8 +169,8 @@ void TorrentEngine::Handle(lt::alert* alert) {
         const bool keptWarm = want != stream->wanted.end() && !want->second.deadline;
         if (want != stream->wanted.end()) stream->wanted.erase(want);
         // The piece that keeps the swarm going before the background: the next one. A jumped
-        // player's piece: the background goes on.
-        if (keptWarm || stream->focused) UpdateWants(*stream);
+        // player's piece: the background goes on. Paced: the next piece is asked for.
+        if (keptWarm || stream->focused || stream->paced > 0) UpdateWants(*stream);
       }
       stream->changed.notify_all();
     } else if (lt::alert_cast<lt::metadata_received_alert>(alert) ||

@@ -22,6 +22,13 @@ constexpr int kMaxWindowPieces = 16;
 // What a probe that reads on from the piece before gets ahead of it.
 constexpr std::int64_t kProbeRunBytes = 256 << 10;
 
+// A swarm is paced below this rate: above it, what a peer holds in its send buffer when a
+// player seeks (at most half a second of its rate, and at most about 500 KiB) goes out in
+// an eighth of a second.
+constexpr std::int64_t kPacedBelow = 4 << 20;
+// The share of a second of the swarm's rate asked for at once while paced, in quarters.
+constexpr std::int64_t kPacedQuarters = 1;
+
 PieceRange FileOf(const ReaderWant& reader, const PieceRange& video) {
   return reader.file.last >= reader.file.first ? reader.file : video;
 }
@@ -42,31 +49,47 @@ int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength) {
   return static_cast<int>(std::clamp<std::int64_t>(kProbeRunBytes / pieceLength, 1, kMaxWindowPieces));
 }
 
+int PacedPieces(std::int64_t bytesPerSecond, std::int64_t pieceLength) {
+  if (bytesPerSecond <= 0 || bytesPerSecond >= kPacedBelow || pieceLength <= 0) return 0;
+  return static_cast<int>(std::max<std::int64_t>(1, bytesPerSecond * kPacedQuarters / 4 / pieceLength));
+}
+
 bool Focused(const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {
   return std::any_of(readers.begin(), readers.end(),
                      [&](const ReaderWant& reader) { return reader.jumped && !Held(have, reader.piece); });
 }
 
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
-                                  const std::vector<ReaderWant>& readers, int warmEnd) {
+                                  const std::vector<ReaderWant>& readers, int warmEnd, int paced) {
   std::map<int, PieceWant> wanted;
   for (const ReaderWant& reader : readers) {
     const int from = reader.piece;
     const PieceRange file = FileOf(reader, video);
     if (from < file.first || from > file.last) continue;
-    int window = reader.window;
+    int reach = file.last - from + 1;  // pieces from `from` it may look at
     for (const ReaderWant& other : readers)
-      if (other.piece > from) window = std::min(window, other.piece - from);
-    for (int i = 0; i < window && from + i <= file.last; ++i) {
+      if (other.piece > from) reach = std::min(reach, other.piece - from);
+    // Paced: its next missing pieces, a player's however far; otherwise its window, held
+    // pieces counted.
+    const int missing = paced > 0 ? std::min(reader.window, reader.jumped ? std::max(paced, 2) : paced) : reader.window;
+    if (paced <= 0 || !reader.player) reach = std::min(reach, reader.window);
+    for (int i = 0, n = 0; i < reach && n < missing; ++i) {
       const int piece = from + i;
       if (Held(have, piece)) continue;
-      const PieceWant mine{piece, i * kDeadlineStepMs, i < kOrderedPieces ? kTopPriority - i : 0};
+      const int rank = paced > 0 ? n : i;
+      ++n;
+      const PieceWant mine{piece, rank * kDeadlineStepMs, rank < kOrderedPieces ? kTopPriority - rank : 0};
       const auto [it, fresh] = wanted.emplace(piece, mine);
       if (fresh) continue;
       it->second.milliseconds = std::min(it->second.milliseconds, mine.milliseconds);
       it->second.priority = std::max(it->second.priority, mine.priority);
     }
   }
+  // Paced, the video's first missing pieces take the background's place.
+  for (int piece = std::max(0, video.first); paced > 0 && piece <= video.last &&
+                                             static_cast<int>(wanted.size()) < paced;
+       ++piece)
+    if (!Held(have, piece)) wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority, false});
   if (warmEnd > 0) {
     // The end at the higher of the two priorities, then the start.
     int warm = 0;

@@ -49,6 +49,8 @@ struct ReaderWant {
   PieceRange file;
   // A player that has just come or jumped (a seek), not one reading on from the piece before.
   bool jumped = false;
+  // A player, which reads on: paced, its next missing pieces are looked for past its window.
+  bool player = false;
 };
 
 // Whether some jumped player waits for its piece. Until it is in, the rest of the video
@@ -79,8 +81,21 @@ struct PieceWant {
 // coming a moment later would be served at a fraction of the swarm's speed. At least two,
 // so that one is still wanted when the other comes in. In piece order; `have` is indexed
 // by piece over the whole torrent.
+//
+// `paced` (PacedPieces) limits what is asked of a slow swarm while a player reads: each
+// reader wants at most its next `paced` missing pieces (a jumped player at least two: the
+// piece it waits for and the next), a player's wherever they lie ahead of it, and the
+// video's first missing pieces make up the count when the readers want fewer, in place of
+// the background.
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
-                                  const std::vector<ReaderWant>& readers, int warmEnd);
+                                  const std::vector<ReaderWant>& readers, int warmEnd, int paced = 0);
+
+// How many missing pieces a stream asks a swarm that brings it `bytesPerSecond` for at once
+// while a player reads; 0: no limit (a fast swarm, or a rate not yet measured). What a
+// peer has been asked for it sends before a seek's piece, however the request is withdrawn
+// (a seeder reads up to half a second of requests ahead into its send buffer): in a slow
+// swarm a quarter of a second of the swarm's rate is asked for at once, at least a piece.
+int PacedPieces(std::int64_t bytesPerSecond, std::int64_t pieceLength);
 
 // The pieces wanted so far, by index: what they were given.
 using WantsInForce = std::map<int, PieceWant>;

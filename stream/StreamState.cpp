@@ -15,6 +15,8 @@ namespace {
 // rest of the video until the player gives up.
 constexpr auto kFocusLimit = std::chrono::seconds(3);
 
+bool BackgroundRuns(const Stream& stream) { return stream.background && !stream.focused && stream.paced == 0; }
+
 // What a piece goes back to when its deadline goes: what PiecePriorities gives it. A piece of
 // another video than the one that plays (read from before a switch) is fetched only while
 // a reader wants it.
@@ -22,15 +24,14 @@ lt::download_priority_t PriorityWithoutDeadline(const Stream& stream, int piece)
   for (const PieceRange& side : stream.sidePieces)
     if (piece >= side.first && piece <= side.last) return lt::top_priority;
   const bool video = piece >= stream.pieces.first && piece <= stream.pieces.last;
-  return stream.background && !stream.focused && video ? lt::default_priority : lt::dont_download;
+  return BackgroundRuns(stream) && video ? lt::default_priority : lt::dont_download;
 }
 
 // Every piece's priority from PiecePriorities. It replaces the priorities readers' pieces
 // were given too: those must be given again.
 void SetPiecePriorities(Stream& stream) {
   std::vector<lt::download_priority_t> pieces;
-  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces,
-                                     stream.background && !stream.focused))
+  for (const int p : PiecePriorities(stream.pieceCount, stream.pieces, stream.sidePieces, BackgroundRuns(stream)))
     pieces.push_back(lt::download_priority_t{static_cast<std::uint8_t>(p)});
   stream.handle.prioritize_pieces(pieces);
 }
@@ -56,7 +57,8 @@ void UpdateWants(Stream& stream, bool restart) {
                        reader.player ? WindowPieces(stream.span.pieceLength)
                                      : ProbeWindowPieces(reader.readingOn, stream.span.pieceLength),
                        reader.file,
-                       reader.player && !reader.readingOn && now - reader.jumped < kFocusLimit});
+                       reader.player && !reader.readingOn && now - reader.jumped < kFocusLimit,
+                       reader.player});
   const bool focused = stream.background && Focused(readers, stream.have);
   if (focused != stream.focused) {
     stream.focused = focused;
@@ -65,7 +67,7 @@ void UpdateWants(Stream& stream, bool restart) {
   }
   // As many pieces of the end as a probe reading on asks for at once.
   const int warmEnd = !stream.background && stream.arrivals > 0 ? ProbeWindowPieces(true, stream.span.pieceLength) : 0;
-  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd);
+  const std::vector<PieceWant> planned = PlanPieces(stream.pieces, stream.have, readers, warmEnd, stream.paced);
   PlanChange change = ChangePlan(stream.wanted, planned, readers, stream.have);
   if (restart && !change.restart) change = {true, {}, planned, {}};
   // A piece with a deadline but no priority of its own: what it has anyway, never 0, which
@@ -111,6 +113,14 @@ void UpdatePriorities(Stream& stream) {
   if (stream.closed || !stream.ready) return;
   SetPiecePriorities(stream);
   UpdateWants(stream, true);
+}
+
+void Pace(Stream& stream, int paced) {
+  if (stream.closed || !stream.ready || stream.paced == paced) return;
+  // Into pacing or out of it: the background stops or starts, and the deadlines given anew
+  // withdraw what was asked for beyond the paced pieces.
+  stream.paced = paced;
+  UpdatePriorities(stream);
 }
 
 void StartBackground(Stream& stream) {

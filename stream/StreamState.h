@@ -48,6 +48,9 @@ struct Stream {
   bool background = false;
   // A jumped player waits, and the background is held back meanwhile (Focused, PiecePlan.h).
   bool focused = false;
+  // Pieces asked for at once while players read from a slow swarm (PacedPieces); 0: unpaced.
+  // Paced, the background is held back too.
+  int paced = 0;
 
   struct Reader {
     int piece = 0;        // the piece it needs next
@@ -105,6 +108,8 @@ namespace morvane::stream {
 void UpdateWants(Stream& stream, bool restart = false);
 // Gives the torrent's pieces their priorities (see PiecePriorities), then its deadlines anew.
 void UpdatePriorities(Stream& stream);
+// Asks for `paced` pieces at once from now on (PacedPieces; 0: no limit).
+void Pace(Stream& stream, int paced);
 // The rest of the video is wanted from now on (once).
 void StartBackground(Stream& stream);
 // Carries out `state` (TorrentLifecycle.h): downloading while watched, only uploading

@@ -81,6 +81,63 @@ TEST(PiecePlanTest, ReadersWindowsGetDeadlinesNearestFirstAndTheirFirstPiecesFal
   for (const Case& c : cases) EXPECT_EQ(PlanPieces(kVideo, c.have, c.readers, c.warmEnd), c.planned) << c.what;
 }
 
+TEST(PiecePlanTest, ASlowSwarmIsAskedForAQuarterSecondOfItsRateAtOnce) {
+  constexpr std::int64_t kKiB = 1 << 10, kMiB = 1 << 20;
+  struct Case {
+    std::int64_t rate, pieceLength;
+    int paced;
+  } cases[] = {
+      {0, 256 * kKiB, 0},          // not measured yet: no limit
+      {512 * kKiB, 256 * kKiB, 1},  // less than a piece a quarter second: a piece
+      {1 * kMiB, 256 * kKiB, 1},
+      {2 * kMiB, 256 * kKiB, 2},
+      {4 * kMiB - 1, 256 * kKiB, 3},
+      {4 * kMiB, 256 * kKiB, 0},    // fast: what a peer holds goes out at once
+      {1 * kMiB, 16 * kKiB, 16},
+      {1 * kMiB, 4 * kMiB, 1},
+      {1 * kMiB, 0, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PacedPieces(c.rate, c.pieceLength), c.paced) << c.rate << " B/s, pieces of " << c.pieceLength;
+}
+
+TEST(PiecePlanTest, PacedReadersWantTheirNextMissingPiecesAndTheStartMakesUpTheCount) {
+  // {piece, window, file, jumped, player}
+  const ReaderWant readingOn{20, 16, {}, false, true};
+  struct Case {
+    const char* what;
+    std::vector<ReaderWant> readers;
+    std::vector<bool> have;
+    int paced;
+    std::vector<PieceWant> planned;
+  } cases[] = {
+      {"a player reading on: its next missing piece, not its window", {readingOn}, Holding({}), 1,
+       {{20, 0, 7}}},
+      {"ahead of a player, past its window: the first missing piece", {readingOn},
+       [] {
+         std::vector<bool> have(100, false);
+         for (int p = 20; p < 40; ++p) have[static_cast<std::size_t>(p)] = true;
+         return have;
+       }(),
+       2, {{40, 0, 7}, {41, 40, 6}}},
+      {"a jumped player: the piece it waits for and the next", {{60, 16, {}, true, true}}, Holding({}), 1,
+       {{60, 0, 7}, {61, 40, 6}}},
+      {"a probe: no more than its window", {{30, 1}}, Holding({}), 3,
+       {{10, 0, 1, false}, {11, 0, 1, false}, {30, 0, 7}}},
+      {"a probe on a held piece looks no further", {{30, 1}}, Holding({30}), 1, {{10, 0, 1, false}}},
+      {"nobody reads: the video's first missing pieces", {}, Holding({10}), 2,
+       {{11, 0, 1, false}, {12, 0, 1, false}}},
+      {"a player at the end of the video, the rest missing before it", {{89, 16, {}, false, true}},
+       Holding({89}), 1, {{10, 0, 1, false}}},
+      {"two players: each its own, cut where the other waits",
+       {{20, 16, {}, false, true}, {21, 16, {}, false, true}}, Holding({}), 2,
+       {{20, 0, 7}, {21, 0, 7}, {22, 40, 6}}},
+      {"unpaced: the window, as ever", {readingOn}, Holding({}), 0,
+       Window(20, 16)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PlanPieces(kVideo, c.have, c.readers, 0, c.paced), c.planned) << c.what;
+}
+
 TEST(PiecePlanTest, OnlyAJumpedPlayerWaitingForItsPieceHoldsTheRestBack) {
   struct Case {
     const char* what;

@@ -5,6 +5,7 @@
 #include <libtorrent/alert_types.hpp>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/magnet_uri.hpp>
+#include <libtorrent/peer_info.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
 #include <libtorrent/torrent_handle.hpp>
@@ -180,5 +181,14 @@ fs::path Seeder::SourcePath(const std::string& path) const {
 void Seeder::SetUploadLimit(int bytesPerSecond) { impl_->handle.set_upload_limit(bytesPerSecond); }
 
 std::int64_t Seeder::Uploaded() const { return impl_->handle.status({}).total_payload_upload; }
+
+std::int64_t Seeder::Owed() const {
+  std::vector<lt::peer_info> peers;
+  impl_->handle.get_peer_info(peers);
+  std::int64_t owed = 0;
+  for (const lt::peer_info& peer : peers)
+    owed += peer.used_send_buffer + std::int64_t{peer.upload_queue_length} * lt::default_block_size;
+  return owed;
+}
 
 }  // namespace morvane::testing

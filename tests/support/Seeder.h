@@ -49,6 +49,10 @@ class Seeder {
   void SetUploadLimit(int bytesPerSecond);
   // Bytes uploaded to peers so far.
   std::int64_t Uploaded() const;
+  // Bytes its peers have asked for and it has not sent yet: in its send buffers, and
+  // requests not yet read from disk (at a block each). What a peer sends before a request
+  // that comes now.
+  std::int64_t Owed() const;
 
  private:
   struct Impl;
