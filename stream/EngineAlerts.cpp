@@ -114,7 +114,13 @@ void TorrentEngine::KeepLifecycles() {
     facts.wholeVideo = stream->MissingBytes() == 0;
     try {
       const bool reading = facts.read || now - stream->lastWatched < kPaceHold;
-      Pace(*stream, reading ? PacedPieces(stream->rates.DownloadRate(), stream->span.pieceLength) : 0);
+      // The swarm's rate says what it can bring once the rest of the video is asked for:
+      // before, the readers' few pieces are all there is to bring. A rate that still counts
+      // some of that time is too low, and paces a fast swarm for a moment at most.
+      if (!reading)
+        Pace(*stream, 0);
+      else if (stream->background)
+        Pace(*stream, PacedPieces(stream->rates.DownloadRate(), stream->span.pieceLength));
       CarryState(*stream, DecideState(options_.lifecycle, facts));
     } catch (const std::exception&) {  // its torrent removed meanwhile
     }

@@ -85,8 +85,10 @@ std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<boo
       it->second.priority = std::max(it->second.priority, mine.priority);
     }
   }
-  // Paced, the video's first missing pieces take the background's place.
-  for (int piece = std::max(0, video.first); paced > 0 && piece <= video.last &&
+  // Paced, the video's first missing pieces take the background's place while somebody
+  // reads. Between a player's hang-up and its request from where it seeks, nothing: what is
+  // asked for then is sent ahead of that request.
+  for (int piece = std::max(0, video.first); paced > 0 && !readers.empty() && piece <= video.last &&
                                              static_cast<int>(wanted.size()) < paced;
        ++piece)
     if (!Held(have, piece)) wanted.emplace(piece, PieceWant{piece, 0, kLowestPriority, false});

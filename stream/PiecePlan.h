@@ -86,7 +86,7 @@ struct PieceWant {
 // reader wants at most its next `paced` missing pieces (a jumped player at least two: the
 // piece it waits for and the next), a player's wherever they lie ahead of it, and the
 // video's first missing pieces make up the count when the readers want fewer, in place of
-// the background.
+// the background; without readers, nothing is wanted.
 std::vector<PieceWant> PlanPieces(const PieceRange& video, const std::vector<bool>& have,
                                   const std::vector<ReaderWant>& readers, int warmEnd, int paced = 0);
 
