@@ -23,6 +23,8 @@ constexpr auto kBackgroundCheck = std::chrono::milliseconds(500);
 // A stream stays paced this long after its last reader: a player that seeks hangs up and
 // asks again a moment later.
 constexpr auto kPaceHold = std::chrono::seconds(3);
+// The least time the background has run before its rate sets the pace.
+constexpr auto kPaceMeasure = std::chrono::milliseconds(400);
 
 }  // namespace
 
@@ -104,6 +106,7 @@ void TorrentEngine::KeepLifecycles() {
     std::lock_guard lock(stream->mutex);
     if (!stream->ready || stream->closed) continue;
     stream->rates.Add(now, status.total_payload_download, status.total_payload_upload);
+    if (stream->background) stream->backgroundRates.Add(now, status.total_payload_download, status.total_payload_upload);
     TorrentFacts facts;
     facts.read = !stream->readers.empty() || stream->waits > 0;
     if (facts.read) stream->lastWatched = now;
@@ -114,13 +117,11 @@ void TorrentEngine::KeepLifecycles() {
     facts.wholeVideo = stream->MissingBytes() == 0;
     try {
       const bool reading = facts.read || now - stream->lastWatched < kPaceHold;
-      // The swarm's rate says what it can bring once the rest of the video is asked for:
-      // before, the readers' few pieces are all there is to bring. A rate that still counts
-      // some of that time is too low, and paces a fast swarm for a moment at most.
+      // A rate over less than this is a burst or a lull.
       if (!reading)
         Pace(*stream, 0);
-      else if (stream->background)
-        Pace(*stream, PacedPieces(stream->rates.DownloadRate(), stream->span.pieceLength));
+      else if (stream->background && now - stream->backgroundSince >= kPaceMeasure)
+        Pace(*stream, PacedPieces(stream->backgroundRates.DownloadRate(), stream->span.pieceLength));
       CarryState(*stream, DecideState(options_.lifecycle, facts));
     } catch (const std::exception&) {  // its torrent removed meanwhile
     }

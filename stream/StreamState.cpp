@@ -1,6 +1,7 @@
 #include "stream/StreamState.h"
 
 #include <libtorrent/download_priority.hpp>
+#include <libtorrent/torrent_status.hpp>
 #include <set>
 
 #include "stream/PiecePlan.h"
@@ -126,6 +127,11 @@ void Pace(Stream& stream, int paced) {
 void StartBackground(Stream& stream) {
   if (stream.background || stream.closed || !stream.ready) return;
   stream.background = true;
+  // Its rate is measured from now, so that the pace is set half a second on, not a second.
+  stream.backgroundSince = Clock::now();
+  stream.backgroundRates = RateMeter();
+  const lt::torrent_status status = stream.handle.status({});
+  stream.backgroundRates.Add(stream.backgroundSince, status.total_payload_download, status.total_payload_upload);
   UpdatePriorities(stream);
 }
 

@@ -93,6 +93,11 @@ struct Stream {
   Clock::time_point lastWatched = Clock::now();
   int waits = 0;
   RateMeter rates;
+  // Its download rate since the background started, which paces it: before, the readers'
+  // few pieces are all there is to bring, and a rate that counted that time would pace a
+  // fast swarm.
+  RateMeter backgroundRates;
+  Clock::time_point backgroundSince;
 
   // The video's bytes still to come, for the disk and cache accounting.
   std::int64_t MissingBytes() const;

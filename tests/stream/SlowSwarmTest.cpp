@@ -64,10 +64,10 @@ TEST_F(SlowSwarmTest, APlayerIsServedAtTheLinesRateWhileTheSeederIsOwedLittle) {
     char buffer[1 << 16];
     for (ssize_t n; playing && (n = ::recv(player, buffer, sizeof buffer, 0)) > 0;) played += n;
   });
-  // Once the service has measured the line (a second or so), it owes the seeder at most the
+  // Once the service has measured the line (within a second and a half), it owes the seeder at most the
   // piece it fetches: a quarter second of this line. Unpaced, the seeder holds half a second
   // of requests in its send buffer and more behind them.
-  std::this_thread::sleep_for(2s);
+  std::this_thread::sleep_for(2500ms);
   std::int64_t owed = 0;
   const std::int64_t playedBefore = played;
   const auto from = Clock::now();
