@@ -36,14 +36,16 @@ void TorrentEngine::AlertLoop() {
   for (;;) {
     {
       std::unique_lock lock(alertMutex_);
-      alertWake_.wait_until(lock, periodicSaves ? std::min(nextSave, nextCheck) : nextCheck,
-                            [this] { return alertsPending_ || alertQuit_; });
+      const Clock::time_point wake =
+          std::min(periodicSaves ? std::min(nextSave, nextCheck) : nextCheck, unfoundPeers_.NextTry());
+      alertWake_.wait_until(lock, wake, [this] { return alertsPending_ || alertQuit_; });
       if (alertQuit_) return;
       alertsPending_ = false;
     }
     session_->pop_alerts(&alerts);
     for (lt::alert* alert : alerts) Handle(alert);
     const Clock::time_point now = Clock::now();
+    if (!unfoundPeers_.empty()) unfoundPeers_.Retry(now);
     if (now >= nextCheck) {
       StartOverdueBackground();
       KeepLifecycles();
@@ -144,7 +146,8 @@ void TorrentEngine::Handle(lt::alert* alert) {
     if (const auto* connected = lt::alert_cast<lt::peer_connect_alert>(alert)) {
       // Its requests leave at once (PeerSockets.h).
       const lt::tcp::endpoint& peer = connected->endpoint;
-      SendPromptlyTo(peer.data(), static_cast<socklen_t>(peer.size()));
+      if (SendPromptlyTo(peer.data(), static_cast<socklen_t>(peer.size())) == 0)
+        unfoundPeers_.Add(peer.data(), static_cast<socklen_t>(peer.size()), Clock::now());
       return;
     }
     if (const auto* deleted = lt::alert_cast<lt::torrent_deleted_alert>(alert)) {

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,14 +29,14 @@ bool SamePeer(const sockaddr_storage& a, const sockaddr* b, socklen_t length) {
   return false;
 }
 
-}  // namespace
-
-int SendPromptlyTo(const sockaddr* peer, socklen_t length) {
-  if (!peer || length < static_cast<socklen_t>(sizeof(sockaddr_in))) return 0;
+// Turns Nagle's algorithm off on the TCP sockets of this process connected to any of
+// `peers`; `found[i]` counts those of peers[i].
+void SendPromptly(const std::vector<const sockaddr*>& peers, const std::vector<socklen_t>& lengths,
+                  std::vector<int>& found) {
+  found.assign(peers.size(), 0);
   DIR* folder = ::opendir("/proc/self/fd");
-  if (!folder) return 0;
+  if (!folder) return;
   const int own = ::dirfd(folder);
-  int found = 0;
   while (const dirent* entry = ::readdir(folder)) {
     char* end = nullptr;
     const int fd = static_cast<int>(std::strtol(entry->d_name, &end, 10));
@@ -48,13 +49,72 @@ int SendPromptlyTo(const sockaddr* peer, socklen_t length) {
       continue;
     sockaddr_storage other{};
     socklen_t otherLength = sizeof other;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&other), &otherLength) != 0 || !SamePeer(other, peer, length))
-      continue;
-    const int on = 1;
-    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0) ++found;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&other), &otherLength) != 0) continue;
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+      if (!SamePeer(other, peers[i], lengths[i])) continue;
+      const int on = 1;
+      if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0) ++found[i];
+    }
   }
   ::closedir(folder);
-  return found;
+}
+
+// The first look again after this, then twice as long each time, up to a second; a peer
+// connected to is given up after the time libtorrent gives a connection.
+constexpr auto kFirstRetry = std::chrono::milliseconds(5);
+constexpr auto kLongestRetry = std::chrono::seconds(1);
+constexpr auto kGiveUp = std::chrono::seconds(15);
+
+}  // namespace
+
+int SendPromptlyTo(const sockaddr* peer, socklen_t length) {
+  if (!peer || length < static_cast<socklen_t>(sizeof(sockaddr_in))) return 0;
+  std::vector<int> found;
+  SendPromptly({peer}, {length}, found);
+  return found[0];
+}
+
+void UnfoundPeers::Add(const sockaddr* peer, socklen_t length, Clock::time_point now) {
+  if (!peer || length < static_cast<socklen_t>(sizeof(sockaddr_in)) || length > static_cast<socklen_t>(sizeof(sockaddr_storage)))
+    return;
+  Peer unfound;
+  std::memcpy(&unfound.address, peer, length);
+  unfound.length = length;
+  unfound.wait = kFirstRetry;
+  unfound.due = now + unfound.wait;
+  unfound.until = now + kGiveUp;
+  peers_.push_back(unfound);
+}
+
+void UnfoundPeers::Retry(Clock::time_point now) {
+  std::vector<const sockaddr*> due;
+  std::vector<socklen_t> lengths;
+  std::vector<std::size_t> which;
+  for (std::size_t i = 0; i < peers_.size(); ++i) {
+    if (peers_[i].due > now) continue;
+    due.push_back(reinterpret_cast<const sockaddr*>(&peers_[i].address));
+    lengths.push_back(peers_[i].length);
+    which.push_back(i);
+  }
+  if (due.empty()) return;
+  std::vector<int> found;
+  SendPromptly(due, lengths, found);
+  for (std::size_t k = 0; k < which.size(); ++k) {
+    Peer& peer = peers_[which[k]];
+    if (found[k] > 0 || now >= peer.until) {
+      peer.until = Clock::time_point::min();  // done with
+      continue;
+    }
+    peer.wait = std::min<Clock::duration>(peer.wait * 2, kLongestRetry);
+    peer.due = now + peer.wait;
+  }
+  std::erase_if(peers_, [](const Peer& peer) { return peer.until == Clock::time_point::min(); });
+}
+
+UnfoundPeers::Clock::time_point UnfoundPeers::NextTry() const {
+  Clock::time_point next = Clock::time_point::max();
+  for (const Peer& peer : peers_) next = std::min(next, peer.due);
+  return next;
 }
 
 }  // namespace morvane::stream

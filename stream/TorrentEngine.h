@@ -18,6 +18,7 @@
 
 #include "stream/CacheFolder.h"
 #include "stream/PieceReader.h"
+#include "stream/PeerSockets.h"
 #include "stream/ResumeStore.h"
 #include "stream/StatusJson.h"
 #include "stream/StreamOptions.h"
@@ -140,6 +141,8 @@ class TorrentEngine {
   std::map<std::string, std::shared_ptr<Stream>> streams_;
   bool stopping_ = false;
   bool shutDown_ = false;
+
+  UnfoundPeers unfoundPeers_;  // the alert thread's own
 
   std::mutex alertMutex_;
   std::condition_variable alertWake_;

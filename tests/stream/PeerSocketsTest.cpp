@@ -99,6 +99,47 @@ TEST(PeerSocketsTest, OnlyTheSocketsConnectedToThePeerSendPromptly) {
   }
 }
 
+TEST(PeerSocketsTest, APeerConnectedToAfterItWasReportedIsFoundOnALaterLook) {
+  using Clock = UnfoundPeers::Clock;
+  using namespace std::chrono_literals;
+  Pair later;
+  later.listener.fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_storage address = Loopback(AF_INET);
+  ASSERT_EQ(::bind(later.listener.fd, reinterpret_cast<sockaddr*>(&address), LengthOf(AF_INET)), 0);
+  ASSERT_EQ(::listen(later.listener.fd, 4), 0);
+  address = NameOf(later.listener.fd, false);
+  const sockaddr_storage nobody = Loopback(AF_INET);  // port 0: never connected to
+
+  // Reported as the connection starts, before its socket has a peer.
+  const auto start = Clock::now();
+  UnfoundPeers unfound;
+  EXPECT_EQ(unfound.NextTry(), Clock::time_point::max());
+  unfound.Add(reinterpret_cast<const sockaddr*>(&address), LengthOf(AF_INET), start);
+  unfound.Add(reinterpret_cast<const sockaddr*>(&nobody), LengthOf(AF_INET), start);
+  EXPECT_LE(unfound.NextTry(), start + 10ms) << "looked for again soon";
+  later.client.fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(later.client.fd, reinterpret_cast<sockaddr*>(&address), LengthOf(AF_INET)), 0);
+  EXPECT_FALSE(Prompt(later.client.fd));
+  unfound.Retry(start + 1ms);
+  EXPECT_FALSE(Prompt(later.client.fd)) << "not due yet";
+  unfound.Retry(unfound.NextTry());
+  EXPECT_TRUE(Prompt(later.client.fd)) << "found once connected";
+
+  // The peer never connected to is looked for less and less often, then given up.
+  Clock::time_point at = unfound.NextTry();
+  Clock::duration gap{};
+  for (int i = 0; i < 6; ++i) {
+    unfound.Retry(at);
+    ASSERT_FALSE(unfound.empty());
+    EXPECT_GT(unfound.NextTry() - at, gap);
+    gap = unfound.NextTry() - at;
+    at = unfound.NextTry();
+  }
+  unfound.Retry(start + 15s);
+  EXPECT_TRUE(unfound.empty());
+  EXPECT_EQ(unfound.NextTry(), Clock::time_point::max());
+}
+
 TEST(PeerSocketsTest, AnAddressTooShortOrMissingFindsNothing) {
   const sockaddr_storage address = Loopback(AF_INET);
   EXPECT_EQ(SendPromptlyTo(nullptr, sizeof(sockaddr_in)), 0);
