@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace morvane::stream {
 
@@ -41,12 +43,17 @@ void SendPromptly(const std::vector<const sockaddr*>& peers, const std::vector<s
     char* end = nullptr;
     const int fd = static_cast<int>(std::strtol(entry->d_name, &end, 10));
     if (end == entry->d_name || *end != '\0' || fd == own) continue;
-    struct stat info {};
+    // Told a socket by its link's name, not by fstat: the descriptor is another thread's,
+    // which may be connecting it or closing it meanwhile, and is touched only once it is
+    // known to be a socket.
+    char link[64];
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t linkLength = ::readlink(path.c_str(), link, sizeof link - 1);
+    if (linkLength <= 0 || std::string_view(link, static_cast<std::size_t>(linkLength)).substr(0, 7) != "socket:")
+      continue;
     int type = 0;
     socklen_t typeLength = sizeof type;
-    if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode) ||
-        ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_STREAM)
-      continue;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_STREAM) continue;
     sockaddr_storage other{};
     socklen_t otherLength = sizeof other;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&other), &otherLength) != 0) continue;
