@@ -348,15 +348,6 @@ Swarm& TheFilmSwarm() {
   return swarm;
 }
 
-// A GET of `target` from `range` ("0-", "1234-") on a new connection: the open socket.
-int OpenRange(int port, const std::string& target, const std::string& range) {
-  const int fd = morvane::testing::ConnectLoopback(port);
-  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=" +
-                              range + "\r\n\r\n";
-  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  return fd;
-}
-
 // Reads an answer on `fd` until `bytes` of its body are in; false when it ends before.
 // `firstByte` gets the time its first body byte came.
 bool AwaitBody(int fd, std::int64_t bytes, Clock::time_point* firstByte = nullptr) {
@@ -388,7 +379,7 @@ bool FilmRun(Swarm& swarm, const std::string& link, Clock::duration playing, dou
   const auto started = Clock::now();
   const std::string path = morvane::bench::ResolvePath(port, link);
   bool ok = path.starts_with("/stream/");
-  int player = ok ? OpenRange(port, path, "0-") : -1;
+  int player = ok ? morvane::testing::OpenRange(port, path, "0-") : -1;
   ok = ok && AwaitBody(player, 64 << 10);
   first = Seconds(Clock::now() - started);
   std::atomic<bool> reading{ok};
@@ -410,7 +401,7 @@ bool FilmRun(Swarm& swarm, const std::string& link, Clock::duration playing, dou
     const RawAnswer head = morvane::testing::RawRequest(port, "HEAD", path);
     const std::int64_t size = std::stoll("0" + head.Header("Content-Length"));
     const auto seeking = Clock::now();
-    const int fd = OpenRange(port, path, std::to_string(size * 6 / 10) + "-");
+    const int fd = morvane::testing::OpenRange(port, path, std::to_string(size * 6 / 10) + "-");
     Clock::time_point firstByte;
     ok = size > 0 && AwaitBody(fd, 64 << 10, &firstByte);
     seek = Seconds(Clock::now() - seeking);

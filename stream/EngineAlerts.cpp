@@ -23,7 +23,8 @@ constexpr auto kBackgroundCheck = std::chrono::milliseconds(500);
 // A stream stays paced this long after its last reader: a player that seeks hangs up and
 // asks again a moment later.
 constexpr auto kPaceHold = std::chrono::seconds(3);
-// The least time the background has run before its rate sets the pace.
+// The least time the background has run before its rate sets the pace: a rate over less is
+// a burst or a lull.
 constexpr auto kPaceMeasure = std::chrono::milliseconds(400);
 
 }  // namespace
@@ -119,7 +120,6 @@ void TorrentEngine::KeepLifecycles() {
     facts.wholeVideo = stream->MissingBytes() == 0;
     try {
       const bool reading = facts.read || now - stream->lastWatched < kPaceHold;
-      // A rate over less than this is a burst or a lull.
       if (!reading)
         Pace(*stream, 0);
       else if (stream->background && now - stream->backgroundSince >= kPaceMeasure)

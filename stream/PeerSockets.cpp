@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,11 +32,8 @@ bool SamePeer(const sockaddr_storage& a, const sockaddr* b, socklen_t length) {
   return false;
 }
 
-// Turns Nagle's algorithm off on the TCP sockets of this process connected to any of
-// `peers`; `found[i]` counts those of peers[i].
-void SendPromptly(const std::vector<const sockaddr*>& peers, const std::vector<socklen_t>& lengths,
-                  std::vector<int>& found) {
-  found.assign(peers.size(), 0);
+// Calls `visit` with each connected TCP socket of this process and the peer it leads to.
+void ForEachPeerSocket(const std::function<void(int fd, const sockaddr_storage& peer)>& visit) {
   DIR* folder = ::opendir("/proc/self/fd");
   if (!folder) return;
   const int own = ::dirfd(folder);
@@ -54,16 +52,17 @@ void SendPromptly(const std::vector<const sockaddr*>& peers, const std::vector<s
     int type = 0;
     socklen_t typeLength = sizeof type;
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_STREAM) continue;
-    sockaddr_storage other{};
-    socklen_t otherLength = sizeof other;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&other), &otherLength) != 0) continue;
-    for (std::size_t i = 0; i < peers.size(); ++i) {
-      if (!SamePeer(other, peers[i], lengths[i])) continue;
-      const int on = 1;
-      if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0) ++found[i];
-    }
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
+    visit(fd, peer);
   }
   ::closedir(folder);
+}
+
+bool SendPromptly(int fd) {
+  const int on = 1;
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
 // The first look again after this, then twice as long each time, up to a second; a peer
@@ -76,9 +75,11 @@ constexpr auto kGiveUp = std::chrono::seconds(15);
 
 int SendPromptlyTo(const sockaddr* peer, socklen_t length) {
   if (!peer || length < static_cast<socklen_t>(sizeof(sockaddr_in))) return 0;
-  std::vector<int> found;
-  SendPromptly({peer}, {length}, found);
-  return found[0];
+  int found = 0;
+  ForEachPeerSocket([&](int fd, const sockaddr_storage& other) {
+    if (SamePeer(other, peer, length) && SendPromptly(fd)) ++found;
+  });
+  return found;
 }
 
 void UnfoundPeers::Add(const sockaddr* peer, socklen_t length, Clock::time_point now) {
@@ -94,28 +95,19 @@ void UnfoundPeers::Add(const sockaddr* peer, socklen_t length, Clock::time_point
 }
 
 void UnfoundPeers::Retry(Clock::time_point now) {
-  std::vector<const sockaddr*> due;
-  std::vector<socklen_t> lengths;
-  std::vector<std::size_t> which;
-  for (std::size_t i = 0; i < peers_.size(); ++i) {
-    if (peers_[i].due > now) continue;
-    due.push_back(reinterpret_cast<const sockaddr*>(&peers_[i].address));
-    lengths.push_back(peers_[i].length);
-    which.push_back(i);
-  }
-  if (due.empty()) return;
-  std::vector<int> found;
-  SendPromptly(due, lengths, found);
-  for (std::size_t k = 0; k < which.size(); ++k) {
-    Peer& peer = peers_[which[k]];
-    if (found[k] > 0 || now >= peer.until) {
-      peer.until = Clock::time_point::min();  // done with
-      continue;
-    }
+  const auto due = [now](const Peer& peer) { return peer.due <= now; };
+  if (std::none_of(peers_.begin(), peers_.end(), due)) return;
+  ForEachPeerSocket([&](int fd, const sockaddr_storage& other) {
+    for (Peer& peer : peers_)
+      if (due(peer) && SamePeer(other, reinterpret_cast<const sockaddr*>(&peer.address), peer.length))
+        peer.found = SendPromptly(fd) || peer.found;
+  });
+  std::erase_if(peers_, [&](const Peer& peer) { return due(peer) && (peer.found || now >= peer.until); });
+  for (Peer& peer : peers_) {
+    if (!due(peer)) continue;
     peer.wait = std::min<Clock::duration>(peer.wait * 2, kLongestRetry);
     peer.due = now + peer.wait;
   }
-  std::erase_if(peers_, [](const Peer& peer) { return peer.until == Clock::time_point::min(); });
 }
 
 UnfoundPeers::Clock::time_point UnfoundPeers::NextTry() const {

@@ -39,6 +39,7 @@ class UnfoundPeers {
     socklen_t length = 0;
     Clock::time_point due, until;
     Clock::duration wait{};
+    bool found = false;
   };
   std::vector<Peer> peers_;
 };

@@ -26,8 +26,8 @@ constexpr std::int64_t kProbeRunBytes = 256 << 10;
 // player seeks (at most half a second of its rate, and at most about 500 KiB) goes out in
 // an eighth of a second.
 constexpr std::int64_t kPacedBelow = 4 << 20;
-// The share of a second of the swarm's rate asked for at once while paced, in quarters.
-constexpr std::int64_t kPacedQuarters = 1;
+// Paced, a second of the swarm's rate over this is asked for at once: a quarter second.
+constexpr std::int64_t kPacedShareOfSecond = 4;
 
 PieceRange FileOf(const ReaderWant& reader, const PieceRange& video) {
   return reader.file.last >= reader.file.first ? reader.file : video;
@@ -51,7 +51,7 @@ int ProbeWindowPieces(bool readingOn, std::int64_t pieceLength) {
 
 int PacedPieces(std::int64_t bytesPerSecond, std::int64_t pieceLength) {
   if (bytesPerSecond <= 0 || bytesPerSecond >= kPacedBelow || pieceLength <= 0) return 0;
-  return static_cast<int>(std::max<std::int64_t>(1, bytesPerSecond * kPacedQuarters / 4 / pieceLength));
+  return static_cast<int>(std::max<std::int64_t>(1, bytesPerSecond / kPacedShareOfSecond / pieceLength));
 }
 
 bool Focused(const std::vector<ReaderWant>& readers, const std::vector<bool>& have) {

@@ -46,6 +46,16 @@ inline int ConnectLoopback(int port) {
   return fd;
 }
 
+// Sends a GET of `target` from `range` ("0-", "1234-") on a new connection, and returns the
+// open socket for the caller to read the answer from.
+inline int OpenRange(int port, const std::string& target, const std::string& range) {
+  const int fd = ConnectLoopback(port);
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=" +
+                              range + "\r\n\r\n";
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
 // Sends `method target` with the extra header lines `headers` ("Range: bytes=0-9\r\n").
 inline RawAnswer RawRequest(int port, const std::string& method, const std::string& target,
                             const std::string& headers = {},

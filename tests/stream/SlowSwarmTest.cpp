@@ -24,15 +24,6 @@ constexpr std::int64_t kLine = 1 << 20;  // bytes a second
 
 class SlowSwarmTest : public StreamFixture {};
 
-// Opens a GET of `path` from `from` on a fresh connection.
-int OpenFrom(int port, const std::string& path, std::int64_t from) {
-  const int fd = ConnectLoopback(port);
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=" +
-                              std::to_string(from) + "-\r\n\r\n";
-  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  return fd;
-}
-
 // The body's first `n` bytes of the answer on `fd`; fewer when it ends before.
 std::string BodyStart(int fd, std::size_t n) {
   std::string all;
@@ -56,7 +47,7 @@ TEST_F(SlowSwarmTest, APlayerIsServedAtTheLinesRateWhileTheSeederIsOwedLittle) {
   ASSERT_TRUE(path.starts_with("/stream/")) << path;
   const std::string source = ReadAll(seeder->SourcePath("film.mp4"));
 
-  const int player = OpenFrom(Port(), path, 0);
+  const int player = OpenRange(Port(), path, "0-");
   ASSERT_TRUE(BodyStart(player, 64 << 10) == source.substr(0, 64 << 10));
   std::atomic<bool> playing{true};
   std::atomic<std::int64_t> played{0};
@@ -86,7 +77,7 @@ TEST_F(SlowSwarmTest, APlayerIsServedAtTheLinesRateWhileTheSeederIsOwedLittle) {
 
   // A seek gets the bytes it asks for.
   const std::int64_t at = kSize * 6 / 10 + 12345;
-  const int seek = OpenFrom(Port(), path, at);
+  const int seek = OpenRange(Port(), path, std::to_string(at) + "-");
   EXPECT_TRUE(BodyStart(seek, 64 << 10) == source.substr(static_cast<std::size_t>(at), 64 << 10));
   ::close(seek);
 }
