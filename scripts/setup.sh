@@ -18,6 +18,10 @@ packages=(
   libtorrent-rasterbar-dev libboost-system-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   transmission-cli
+  # casting: renderers found and driven over UPnP, and the players a film is handed to
+  libgupnp-1.6-dev libgupnp-av-1.0-dev libjson-glib-dev mpv
+  # a renderer with no screen for the casting tests, and the decoders its GStreamer plays with
+  gmediarender gstreamer1.0-plugins-good gstreamer1.0-libav iproute2
 )
 
 missing=()

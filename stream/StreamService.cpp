@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <charconv>
+#include <map>
+#include <mutex>
 
 #include "stream/AccessKey.h"
 #include "stream/CurlTransfer.h"
+#include "stream/DlnaHeaders.h"
 #include "stream/FileRoutes.h"
 #include "stream/HttpRange.h"
 #include "stream/LinkResolver.h"
@@ -69,6 +72,7 @@ HttpHeaders RangeHeaders(const std::string& type, const ByteRange& range, std::i
   HttpHeaders headers{{"Content-Type", type},
                       {"Content-Length", std::to_string(range.end - range.begin)},
                       {"Accept-Ranges", "bytes"}};
+  for (auto& header : DlnaHeaders(DlnaSource::kFile)) headers.push_back(std::move(header));
   if (partial)
     headers.emplace_back("Content-Range", "bytes " + std::to_string(range.begin) + "-" +
                                               std::to_string(range.end - 1) + "/" +
@@ -97,6 +101,9 @@ struct StreamService::Impl {
     const HttpRequest& request;
     std::string path;  // the target without the key's segment
     bool keyed = false;
+    // Reached on an address beyond loopback (the service's own, or a listener opened for
+    // renderers): the key is needed and nothing inside is opened for the caller.
+    bool strangers = false;
     std::string base;  // what the addresses answered to it begin with: "http://HOST:PORT[/KEY]"
   };
   using Serve = void (Impl::*)(const Call&, HttpResponder&);
@@ -117,8 +124,9 @@ struct StreamService::Impl {
                Limits(options), [this](const HttpRequest& request) { return Choose(request); }) {}
 
   Call Admit(const HttpRequest& request) const {
-    Call call{request, {}, false, {}};
+    Call call{request, {}, false, strangers, {}};
     call.keyed = CarriesKey(request.target, request.authorization, options.accessKey, call.path);
+    if (!request.local.empty() && !IsLoopbackHostHeader(request.local)) call.strangers = true;
     // Built from the address the client reached, never from its Host header.
     const std::string reached = request.local.empty()
                                     ? options.bindAddress + ":" + std::to_string(server.Port())
@@ -137,14 +145,14 @@ struct StreamService::Impl {
 
   std::size_t Choose(const HttpRequest& request) const {
     const Call call = Admit(request);
-    if (strangers && !call.keyed) return kQuick;
+    if (call.strangers && !call.keyed) return kQuick;
     const Route* route = Find(call.path, request.method);
     return route ? route->pool : kQuick;
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
     const Call call = Admit(request);
-    if (strangers && !call.keyed) {
+    if (call.strangers && !call.keyed) {
       responder.Send(401, "text/plain", "resp: this service needs its key\n", {{"WWW-Authenticate", "Bearer"}});
       return;
     }
@@ -165,7 +173,7 @@ struct StreamService::Impl {
   void ServeResolution(const Call& call, HttpResponder& responder) {
     // The link is the raw rest of the query, "?" and "&" included.
     const std::string link = ResolutionLinkOf(call.path).value_or("");
-    const Caller caller{call.base, strangers,
+    const Caller caller{call.base, call.strangers,
                         [this, &responder] { return stopping.load() || responder.ClientGone(); }};
     Resolution resolution = ResolveLink(link, caller, engine, relays);
     if (options.convertMedia) resolution = media.Decide(std::move(resolution), call.base);
@@ -204,7 +212,7 @@ struct StreamService::Impl {
   // A page on the web can make a browser post a form to loopback; the browser says whose
   // page it is. Refused (answered 403) when it is another site's.
   bool RefuseOtherSite(const Call& call, HttpResponder& responder) const {
-    if (strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
+    if (call.strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
       return false;
     responder.Send(403, "text/plain", "not from a page of another site\n");
     return true;
@@ -229,7 +237,7 @@ struct StreamService::Impl {
       responder.Send(404, "text/plain", "no such relay\n");
       return;
     }
-    const Caller caller{call.base, strangers,
+    const Caller caller{call.base, call.strangers,
                         [this, &responder] { return stopping.load() || responder.ClientGone(); }};
     const TransferRules rules = caller.Rules();
     const std::int64_t size = RemoteSize(*address, rules);
@@ -272,6 +280,8 @@ struct StreamService::Impl {
                                                                           : options.cacheDir) /
                                "watch-positions"};
   HttpServer server;
+  std::mutex listenersMutex;
+  std::map<std::string, std::unique_ptr<HttpServer>> keyedListeners;  // by address
 };
 
 const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
@@ -321,9 +331,40 @@ bool StreamService::Start() {
 
 int StreamService::Port() const { return impl_ ? impl_->server.Port() : 0; }
 
+std::string StreamService::OpenKeyedListener(const std::string& address) {
+  if (!impl_ || options_.accessKey.empty()) return "";
+  Impl& impl = *impl_;
+  std::lock_guard lock(impl.listenersMutex);
+  auto& listener = impl.keyedListeners[address];
+  if (!listener) {
+    auto server = std::make_unique<HttpServer>(
+        [&impl](const HttpRequest& request, HttpResponder& responder) { impl.Answer(request, responder); },
+        Limits(options_), [&impl](const HttpRequest& request) { return impl.Choose(request); });
+    if ((server->Bind(address, impl.server.Port()) || server->Bind(address, 0)) && server->Start())
+      listener = std::move(server);
+  }
+  if (!listener) {
+    impl.keyedListeners.erase(address);
+    return "";
+  }
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(listener->Port());
+}
+
+void StreamService::CloseKeyedListeners() {
+  if (!impl_) return;
+  std::map<std::string, std::unique_ptr<HttpServer>> listeners;
+  {
+    std::lock_guard lock(impl_->listenersMutex);
+    listeners.swap(impl_->keyedListeners);
+  }
+  for (auto& [address, listener] : listeners) listener->Stop();
+}
+
 void StreamService::Stop() {
   if (!impl_) return;
   impl_->stopping = true;  // fetches made for callers end
+  CloseKeyedListeners();
   impl_->media.Stop();
   impl_->engine.EndReaders();  // readers waiting for pieces and metadata return at once
   impl_->server.Stop();
