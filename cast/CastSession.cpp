@@ -40,12 +40,10 @@ std::string StringMember(JsonObject* object, const char* name) {
 // What GET /subs/HASH/list.json says of the film: its length, codecs and subtitles.
 FilmFacts ReadFacts(const std::string& listAddress, int audio) {
   FilmFacts facts;
-  std::string body;
   FetchOptions options;
   options.asReceived = true;
-  options.bodyBytes = &body;
   options.deadline = kServiceReadDeadline;
-  FetchPageBytes(listAddress, options);
+  const std::string body = FetchPageBytes(listAddress, options);
   if (body.empty() || body.size() > kMostListBytes) {
     facts.error = "the service does not describe the film";
     return facts;
@@ -103,10 +101,9 @@ std::string HeaderValue(const std::string& raw, std::string_view name) {
 // The type and size of a stream address: its first byte asked for, the answer's
 // Content-Type and the total in Content-Range.
 void ReadTypeAndSize(const std::string& address, std::string& mimeType, std::int64_t& size) {
-  std::string body, raw, headers = "Range: bytes=0-0";
+  std::string raw, headers = "Range: bytes=0-0";
   FetchOptions options;
   options.asReceived = true;
-  options.bodyBytes = &body;
   options.headerText = &headers;
   options.rawHeaders = &raw;
   options.deadline = kServiceReadDeadline;

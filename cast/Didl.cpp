@@ -10,9 +10,12 @@ namespace {
 
 constexpr char kSamsungNamespace[] = "http://www.sec.co.kr/";
 
-GUPnPProtocolInfo* ProtocolInfo(const std::string& mimeType, const std::string& features) {
-  const std::string text = "http-get:*:" + mimeType + ":" + features;
-  return gupnp_protocol_info_new_from_string(text.c_str(), nullptr);
+GUPnPProtocolInfo* ProtocolInfo(const std::string& mimeType) {
+  GUPnPProtocolInfo* info = gupnp_protocol_info_new();
+  gupnp_protocol_info_set_protocol(info, "http-get");
+  gupnp_protocol_info_set_network(info, "*");
+  gupnp_protocol_info_set_mime_type(info, mimeType.c_str());
+  return info;
 }
 
 }  // namespace
@@ -29,10 +32,15 @@ std::string DidlLite(const CastItem& item) {
 
   GUPnPDIDLLiteResource* film = gupnp_didl_lite_object_add_resource(object);
   gupnp_didl_lite_resource_set_uri(film, item.uri.c_str());
-  if (GUPnPProtocolInfo* info = ProtocolInfo(item.mimeType, stream::DlnaContentFeatures(item.source))) {
-    gupnp_didl_lite_resource_set_protocol_info(film, info);
-    g_object_unref(info);
-  }
+  GUPnPProtocolInfo* filmInfo = ProtocolInfo(item.mimeType);
+  gupnp_didl_lite_resource_set_protocol_info(film, filmInfo);
+  g_object_unref(filmInfo);
+  // gupnp-av writes the DLNA field only as far as a profile name goes; renderers want the
+  // whole of what the film's answers say (conversion and flags too).
+  const std::string protocolInfo =
+      "http-get:*:" + item.mimeType + ":" + stream::DlnaContentFeatures(item.source);
+  xmlSetProp(gupnp_didl_lite_resource_get_xml_node(film), BAD_CAST "protocolInfo",
+             BAD_CAST protocolInfo.c_str());
   if (item.size >= 0) gupnp_didl_lite_resource_set_size64(film, item.size);
   if (item.durationSeconds > 0)
     gupnp_didl_lite_resource_set_duration(film, std::lround(item.durationSeconds));
@@ -42,10 +50,9 @@ std::string DidlLite(const CastItem& item) {
     const std::string type = "text/" + item.subtitleType;
     GUPnPDIDLLiteResource* subtitle = gupnp_didl_lite_object_add_resource(object);
     gupnp_didl_lite_resource_set_uri(subtitle, item.subtitleUri.c_str());
-    if (GUPnPProtocolInfo* info = ProtocolInfo(type, "*")) {
-      gupnp_didl_lite_resource_set_protocol_info(subtitle, info);
-      g_object_unref(info);
-    }
+    GUPnPProtocolInfo* subtitleInfo = ProtocolInfo(type);
+    gupnp_didl_lite_resource_set_protocol_info(subtitle, subtitleInfo);
+    g_object_unref(subtitleInfo);
     g_object_unref(subtitle);
     xmlNode* node = gupnp_didl_lite_object_get_xml_node(object);
     xmlNs* sec = xmlNewNs(node, BAD_CAST kSamsungNamespace, BAD_CAST "sec");

@@ -127,7 +127,7 @@ struct Renderers::Impl {
     Handles h;
     h.device = GUPNP_DEVICE_PROXY(g_object_ref(proxy));
     for (const char* name : {"AVTransport", "RenderingControl", "ConnectionManager"}) {
-      const std::string type = std::string(kServicePrefix) + name;
+      const std::string type = std::string(kServicePrefix) + name + ":1";
       if (GUPnPServiceInfo* service = gupnp_device_info_get_service(info, type.c_str()))
         h.services[name] = GUPNP_SERVICE_PROXY(service);
     }
@@ -393,6 +393,7 @@ std::optional<double> ParseUpnpTime(const std::string& text) {
   const char* at = text.data();
   const char* end = text.data() + text.size();
   auto number = [&](int& value) {
+    if (at == end || *at < '0' || *at > '9') return false;
     const auto [stop, error] = std::from_chars(at, end, value);
     if (error != std::errc() || value < 0) return false;
     at = stop;
@@ -401,6 +402,7 @@ std::optional<double> ParseUpnpTime(const std::string& text) {
   if (!number(hours) || at == end || *at++ != ':' || !number(minutes) || minutes > 59 ||
       at == end || *at++ != ':')
     return std::nullopt;
+  if (at == end || *at < '0' || *at > '9') return std::nullopt;
   const auto [stop, error] = std::from_chars(at, end, seconds);
   if (error != std::errc() || !std::isfinite(seconds) || seconds < 0 || seconds >= 60)
     return std::nullopt;

@@ -121,7 +121,8 @@ struct StreamService::Impl {
       : options(options),
         engine(options),
         server([this](const HttpRequest& request, HttpResponder& responder) { Answer(request, responder); },
-               Limits(options), [this](const HttpRequest& request) { return Choose(request); }) {}
+               Limits(options), [this](const HttpRequest& request) { return Choose(request); },
+               options.requestLog) {}
 
   Call Admit(const HttpRequest& request) const {
     Call call{request, {}, false, strangers, {}};
@@ -339,7 +340,8 @@ std::string StreamService::OpenKeyedListener(const std::string& address) {
   if (!listener) {
     auto server = std::make_unique<HttpServer>(
         [&impl](const HttpRequest& request, HttpResponder& responder) { impl.Answer(request, responder); },
-        Limits(options_), [&impl](const HttpRequest& request) { return impl.Choose(request); });
+        Limits(options_), [&impl](const HttpRequest& request) { return impl.Choose(request); },
+        options_.requestLog);
     if ((server->Bind(address, impl.server.Port()) || server->Bind(address, 0)) && server->Start())
       listener = std::move(server);
   }
