@@ -208,6 +208,8 @@ CastOutcome CastSession::Send(double startSeconds) {
   } else {
     offset_ = 0;
     item.uri = rendererBase_ + "/stream/" + hash_ + "/" + streamName_;
+    // The subtitle named on the film's answers too (CaptionInfo.sec).
+    if (film_.subtitle >= 0) item.uri += "?caption=" + std::to_string(film_.subtitle);
     item.size = size_;
   }
   if (film_.subtitle >= 0) {

@@ -1,5 +1,7 @@
 #include "stream/DlnaHeaders.h"
 
+#include <algorithm>
+
 namespace morvane::stream {
 
 namespace {
@@ -20,6 +22,22 @@ std::string DlnaContentFeatures(DlnaSource source) {
 HttpHeaders DlnaHeaders(DlnaSource source) {
   return {{"transferMode.dlna.org", "Streaming"},
           {"contentFeatures.dlna.org", DlnaContentFeatures(source)}};
+}
+
+HttpHeaders CaptionHeaders(std::string_view query, const std::string& base, const std::string& hash) {
+  for (std::size_t at = 0; at < query.size();) {
+    const std::size_t end = std::min(query.find('&', at), query.size());
+    const std::string_view pair = query.substr(at, end - at);
+    if (pair.starts_with("caption=")) {
+      const std::string_view number = pair.substr(8);
+      if (number.empty() || number.size() > 4 ||
+          number.find_first_not_of("0123456789") != std::string_view::npos)
+        return {};
+      return {{"CaptionInfo.sec", base + "/subs/" + hash + "/" + std::string(number) + ".srt"}};
+    }
+    at = end + 1;
+  }
+  return {};
 }
 
 }  // namespace morvane::stream

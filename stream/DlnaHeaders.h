@@ -6,6 +6,7 @@
 // not say bytes can be sought.
 
 #include <string>
+#include <string_view>
 
 #include "web/HttpResponder.h"
 
@@ -21,5 +22,11 @@ std::string DlnaContentFeatures(DlnaSource source);
 
 // transferMode.dlna.org ("Streaming") and contentFeatures.dlna.org, for a film's answers.
 HttpHeaders DlnaHeaders(DlnaSource source);
+
+// A renderer that shows subtitles (Samsung's and many boxes) reads the address of one in
+// CaptionInfo.sec on the film's answer. A film's address asks for one with "caption=N" in
+// its query: the service's subtitle N of stream `hash` as SubRip, under `base`
+// ("http://HOST:PORT[/KEY]"). Nothing for a query without it.
+HttpHeaders CaptionHeaders(std::string_view query, const std::string& base, const std::string& hash);
 
 }  // namespace morvane::stream

@@ -82,7 +82,8 @@ HttpHeaders RangeHeaders(const std::string& type, const ByteRange& range, std::i
 
 // Answers a Range request's head; false when it was answered in full (416).
 bool SendRangeHead(HttpResponder& responder, const std::string& rangeHeader,
-                   const std::string& type, std::int64_t size, ByteRange& range) {
+                   const std::string& type, std::int64_t size, ByteRange& range,
+                   HttpHeaders more = {}) {
   const RangeResult result = ParseRange(rangeHeader, size, range);
   if (result == RangeResult::kUnsatisfiable) {
     responder.SendHead(416, {{"Content-Range", "bytes */" + std::to_string(size)},
@@ -90,7 +91,9 @@ bool SendRangeHead(HttpResponder& responder, const std::string& rangeHeader,
     return false;
   }
   const bool partial = result == RangeResult::kPartial;
-  return responder.SendHead(partial ? 206 : 200, RangeHeaders(type, range, size, partial));
+  HttpHeaders headers = RangeHeaders(type, range, size, partial);
+  headers.insert(headers.end(), more.begin(), more.end());
+  return responder.SendHead(partial ? 206 : 200, headers);
 }
 
 }  // namespace
@@ -195,7 +198,10 @@ struct StreamService::Impl {
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
     const std::string type =
         media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
-    if (!SendRangeHead(responder, call.request.range, type, playable->size, range) ||
+    const auto query = rest.find('?');
+    if (!SendRangeHead(responder, call.request.range, type, playable->size, range,
+                       CaptionHeaders(query == std::string::npos ? "" : rest.substr(query + 1),
+                                      call.base, hash)) ||
         responder.headOnly())
       return;
     engine.Read(
