@@ -346,7 +346,7 @@ void BM_CastClick(benchmark::State& state) {
         break;
       }
       const std::string listener = playing.service->OpenKeyedListener(bench.pair.Address(0));
-      const int port = std::atoi(listener.substr(listener.rfind(':') + 1).c_str());
+      const int port = std::atoi(listener.substr(listener.rfind(':') + 1).c_str());  // ":PORT/KEY"
       plains.push_back(PlainFirstByte(bench.pair.Address(0), port, playing.path, 0));
       std::this_thread::sleep_for(3s);  // the renderer plays this long before it seeks
       plainSeeks.push_back(PlainFirstByte(bench.pair.Address(0), port, playing.path, playing.size * 6 / 10));
@@ -357,7 +357,7 @@ void BM_CastClick(benchmark::State& state) {
     std::unique_ptr<Tap> tap;
     morvane::cast::CastSession session(*bench.renderers, bench.rendererId, [&](const morvane::cast::Renderer& r) {
       const std::string listener = playing.service->OpenKeyedListener(r.localAddress);
-      tap = std::make_unique<Tap>(r.localAddress, std::atoi(listener.substr(listener.rfind(':') + 1).c_str()));
+      tap = std::make_unique<Tap>(r.localAddress, std::atoi(listener.substr(listener.rfind(':') + 1).c_str()));  // ":PORT/KEY"
       return "http://" + r.localAddress + ":" + std::to_string(tap->Port()) + "/" + kKey;
     });
     const std::string address = "http://127.0.0.1:" + std::to_string(playing.service->Port()) + playing.path;

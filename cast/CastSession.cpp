@@ -117,6 +117,14 @@ void ReadTypeAndSize(const std::string& address, std::string& mimeType, std::int
     std::from_chars(range.data() + slash + 1, range.data() + range.size(), size);
 }
 
+// "http://127.0.0.1:47083/KEY", "http://[::1]:1", "http://localhost:1".
+bool IsLoopbackBase(const std::string& base) {
+  const auto start = base.find("://");
+  if (start == std::string::npos) return false;
+  const std::string host = base.substr(start + 3, base.find_first_of(":/", start + 3) - start - 3);
+  return host.starts_with("127.") || host == "localhost" || base.compare(start + 3, 5, "[::1]") == 0;
+}
+
 std::string Seconds(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", value);
@@ -154,7 +162,8 @@ CastOutcome CastSession::Start(const CastFilm& film) {
     outcome.error = renderer ? "not a film of the streaming service" : "the renderer is gone";
     return outcome;
   }
-  rendererBase_ = base_(*renderer);
+  // A service on another machine (a home server) is reached by the renderer as by us.
+  rendererBase_ = IsLoopbackBase(parts->base) ? base_(*renderer) : parts->base;
   if (rendererBase_.empty()) {
     outcome.error = "the streaming service cannot be reached from " + renderer->interfaceName;
     return outcome;

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config git ccache
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   libqt6opengl6-dev libgl-dev
   libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev
   libexpat1-dev  # reading Torznab indexers' answers

@@ -356,7 +356,8 @@ std::string StreamService::OpenKeyedListener(const std::string& address) {
     return "";
   }
   const bool v6 = address.find(':') != std::string::npos;
-  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(listener->Port());
+  return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(listener->Port()) +
+         "/" + options_.accessKey;
 }
 
 void StreamService::CloseKeyedListeners() {

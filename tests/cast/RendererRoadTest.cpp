@@ -151,8 +151,7 @@ TEST(RendererRoad, FindsCastsFollowsAndConverts) {
   EXPECT_EQ(renderer->deviceAddress, pair.Address(1));
 
   CastSession session(renderers, renderer->id, [&](const Renderer& r) {
-    const std::string listener = service.OpenKeyedListener(r.localAddress);
-    return listener.empty() ? std::string() : "http://" + listener + key;
+    return service.OpenKeyedListener(r.localAddress);
   });
   const auto cast = session.Start(CastFilm{address, "Road film 路", -1, -1, 0});
   ASSERT_TRUE(cast.ok) << cast.error << "\n" << ReadFile(rendererLog);
@@ -207,7 +206,7 @@ TEST(RendererRoad, FindsCastsFollowsAndConverts) {
   const std::string hevcAddress =
       "http://127.0.0.1:" + std::to_string(service.Port()) + key + "/stream/" + hevcHash + "/road-hevc.mkv";
   CastSession converted(renderers, renderer->id, [&](const Renderer& r) {
-    return "http://" + service.OpenKeyedListener(r.localAddress) + key;
+    return service.OpenKeyedListener(r.localAddress);
   });
   const auto second = converted.Start(CastFilm{hevcAddress, "Road HEVC", -1, -1, 0});
   ASSERT_TRUE(second.ok) << second.error;
