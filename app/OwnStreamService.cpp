@@ -123,6 +123,23 @@ bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout
   return open;
 }
 
+std::string WithOwnServiceKey(const std::string& resolutionHost, const std::string& keyFile,
+                              std::vector<std::string>& said) {
+  const ServiceAddress service = SplitServiceAddress(resolutionHost);
+  const auto address = SplitHostPort(service.hostPort);
+  if (!address || !IsLoopbackHost(address->host) || !service.key.empty()) return resolutionHost;
+  const stream::KeyFile file = stream::LoadOrMakeKey(keyFile);
+  if (!file.notice.empty()) said.push_back(file.notice);
+  std::string key = file.key;
+  if (key.empty()) {
+    said.push_back(file.error + "; the streaming service takes a key of this run alone");
+    key = stream::NewRandomKey();
+  }
+  return key.empty() ? resolutionHost : service.hostPort + "/" + key;
+}
+
+std::string OwnServiceKeyFile() { return stream::DefaultKeyFile(); }
+
 OwnServiceStart StartOwnResolutionService(const std::string& resolutionHost,
                                           const OwnServiceOptions& own) {
   const ServiceAddress service = SplitServiceAddress(resolutionHost);

@@ -35,6 +35,17 @@ bool IsLoopbackHost(const std::string& host);
 // True when a TCP connection to the address opens within `timeout`.
 bool SomethingAnswers(const HostPort& address, std::chrono::milliseconds timeout);
 
+// The resolution host the program uses. A loopback host without a key gets one: the key in
+// `keyFile` (made when missing), which a morvane-stream of the same user takes as well, or,
+// when that file cannot be used, a key of this run alone. Whatever the program's own
+// service answers then carries the key, and a web page that reaches the port without it
+// gets nothing done. Another host is used as it stands. What went wrong with the file, and
+// what the owner should know of it, is said in `said`.
+std::string WithOwnServiceKey(const std::string& resolutionHost, const std::string& keyFile,
+                              std::vector<std::string>& said);
+// The user's key file: the one morvane-stream uses by default.
+std::string OwnServiceKeyFile();
+
 enum class OwnServiceStart {
   NotLoopback,       // the setting names another machine: it is used as it is
   AlreadyAnswering,  // something serves the address already: it is used

@@ -50,6 +50,15 @@ inline std::unique_ptr<services::StandInServices> StartStandIns(int seedUploadLi
   return services->Start() ? std::move(services) : nullptr;
 }
 
+// The key of the benchmarks' own streaming services, as the program keys its own: the
+// player page's requests name a page, and only keyed ones are answered.
+inline constexpr char kServiceKey[] = "benchmarkwindowkey0123456789abcd";
+
+// "127.0.0.1:PORT/KEY": the resolution host of a service started below.
+inline std::string ServiceHost(const stream::StreamService& service) {
+  return "127.0.0.1:" + std::to_string(service.Port()) + "/" + kServiceKey;
+}
+
 // A streaming service of its own on a free loopback port, its cache in `cacheDir`, finding
 // peers only through the stand-ins' tracker; null when it did not start.
 inline std::unique_ptr<stream::StreamService> StartSwarmService(services::StandInServices& swarm,
@@ -61,6 +70,7 @@ inline std::unique_ptr<stream::StreamService> StartSwarmService(services::StandI
   options.localPeerDiscovery = false;
   options.peerInterfaces = "127.0.0.1:0";
   options.extraTrackers = {services::AnnounceAddress(swarm.Host(services::Service::Publisher))};
+  options.accessKey = kServiceKey;
   auto service = std::make_unique<stream::StreamService>(options);
   if (service->Start()) return service;
   std::fprintf(stderr, "the streaming service did not start on port %d\n", options.port);

@@ -119,7 +119,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
   return bytes;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes) {
+bool WriteWholeFile(const std::string& path, std::string_view bytes, FileAccess access) {
   const std::optional<std::string> target = FollowLinks(path);
   if (!target) return false;
   struct stat old {};
@@ -130,7 +130,8 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   const int fd = CreateSiblingFile(*target, temporary);
   if (fd < 0) return false;
   // A replaced file keeps its permissions; a new one gets the usual ones (0666 less umask).
-  bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+  bool ok = access == FileAccess::kOwnerOnly ? ::fchmod(fd, S_IRUSR | S_IWUSR) == 0
+                                             : !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
   ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), target->c_str()) == 0;

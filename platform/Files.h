@@ -36,6 +36,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path,
 // write leaves the old file as it was. A symbolic link is followed: its target gets the new
 // content and the link stays. Anything but a regular file in the way (a directory, a FIFO,
 // a device) is left alone and the write fails. Returns true once the new file is in place.
-bool WriteWholeFile(const std::string& path, std::string_view bytes);
+// A file of `kOwnerOnly` is readable and writable by its owner alone, a replaced one too.
+enum class FileAccess { kKept, kOwnerOnly };
+bool WriteWholeFile(const std::string& path, std::string_view bytes,
+                    FileAccess access = FileAccess::kKept);
 
 }  // namespace morvane

@@ -18,6 +18,7 @@ packages=(
   libtorrent-rasterbar-dev libboost-system-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   transmission-cli
+  locales  # a German locale for the tests of numbers that must not follow it
   # casting: renderers found and driven over UPnP, and the players a film is handed to
   libgupnp-1.6-dev libgupnp-av-1.0-dev libjson-glib-dev mpv
   # a renderer with no screen for the casting tests, and the decoders its GStreamer plays with
@@ -37,4 +38,11 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The tests run the service's routes under a locale that writes "30,000" for 30.0.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

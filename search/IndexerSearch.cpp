@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/NumberText.h"
 #include "torrent/Torrent.h"
 #include "web/FetchPage.h"
 #include "web/Text.h"
@@ -229,9 +230,7 @@ std::string SizeText(std::int64_t bytes) {
     value /= 1024;
     ++unit;
   }
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%.2f", value);
-  std::string text = digits;
+  std::string text = FixedText(value, 2);
   while (text.back() == '0') text.pop_back();
   if (text.back() == '.') text.pop_back();
   return text + " " + kUnits[unit];

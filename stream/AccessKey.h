@@ -24,6 +24,9 @@ bool KeysMatch(std::string_view given, std::string_view key);
 bool CarriesKey(std::string_view target, std::string_view authorization, std::string_view key,
                 std::string& path);
 
+// A new random 128-bit key, in hexadecimal; "" when the system gives no random bytes.
+std::string NewRandomKey();
+
 // The service's config folder's key file: UserConfigDir() + "/stream-token".
 std::string DefaultKeyFile();
 
@@ -31,11 +34,13 @@ struct KeyFile {
   std::string key;    // empty when it could not be had
   bool made = false;  // the file did not exist: a new key was written into it
   std::string error;
+  std::string notice;  // something the owner should know, with a key had all the same
 };
 
 // Reads the key from `path` (surrounding blanks dropped), or when the file does not exist
 // makes a random 128-bit key and writes it there, readable by its owner alone (the folder
-// made as needed, 0700).
+// made as needed, 0700). Only a regular file of the user's own is taken, never through a
+// symbolic link; one that others could read is made the owner's alone, and said so.
 KeyFile LoadOrMakeKey(const std::string& path);
 
 }  // namespace morvane::stream

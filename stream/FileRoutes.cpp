@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "media/EpisodeNames.h"
+#include "platform/NumberText.h"
 #include "stream/JsonText.h"
 #include "stream/LinkResolver.h"
 #include "stream/VideoFiles.h"
@@ -15,6 +16,10 @@
 namespace morvane::stream {
 
 namespace {
+
+// Lists kept: a few players, each of a torrent or two; and at most this much of them.
+constexpr std::size_t kMostLists = 8;
+constexpr std::size_t kMostListBytes = 64u << 20;
 
 bool IsHash(const std::string& text) {
   return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -36,11 +41,7 @@ std::pair<std::string, std::string> AfterPrefix(const std::string& target,
   return {rest, query};
 }
 
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
+std::string Number(double value) { return FixedText(value, 3); }
 
 // The value of `key` in a query as a number: nothing when absent, false when malformed.
 bool NumberIn(const std::string& query, const std::string& key, std::optional<double>& value) {
@@ -48,10 +49,9 @@ bool NumberIn(const std::string& query, const std::string& key, std::optional<do
     const std::size_t end = std::min(query.find('&', at), query.size());
     const std::string_view pair(query.data() + at, end - at);
     if (pair.starts_with(key + "=")) {
-      const std::string text(pair.substr(key.size() + 1));
-      char* stop = nullptr;
-      const double number = std::strtod(text.c_str(), &stop);
-      if (text.empty() || text.size() > 24 || *stop != '\0' || !std::isfinite(number)) return false;
+      const std::string_view text = pair.substr(key.size() + 1);
+      const auto number = text.size() > 24 ? std::nullopt : ParseNumber(text);
+      if (!number) return false;
       value = number;
       return true;
     }
@@ -68,13 +68,27 @@ FileRoutes::FileRoutes(TorrentEngine& engine, const std::filesystem::path& posit
 void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPath,
                             HttpResponder& responder) {
   const std::string hash = AfterPrefix(target, "/files/").first;
-  const std::vector<TorrentFile> files =
-      IsHash(hash) ? engine_.Files(hash) : std::vector<TorrentFile>{};
-  const auto playing = files.empty() ? std::nullopt : engine_.Find(hash);
-  if (!playing) {
+  const auto playing = IsHash(hash) ? engine_.Find(hash) : std::nullopt;
+  const auto body = playing ? FileList(hash, keyPath, playing->file) : nullptr;
+  if (!body) {
     SendJson(responder, 404, "{\"error\":\"no such stream\"}\n");
     return;
   }
+  SendJson(responder, 200, *body);
+}
+
+std::shared_ptr<const std::string> FileRoutes::FileList(const std::string& hash,
+                                                        const std::string& keyPath, int playing) {
+  std::lock_guard lock(listsMutex_);
+  for (auto it = lists_.begin(); it != lists_.end(); ++it)
+    if (it->hash == hash && it->keyPath == keyPath && it->playing == playing) {
+      Listed found = std::move(*it);
+      lists_.erase(it);
+      lists_.push_back(std::move(found));
+      return lists_.back().body;
+    }
+  const std::vector<TorrentFile> files = engine_.Files(hash);
+  if (files.empty()) return nullptr;
   // Videos in episode order, then the other files in the natural order of their paths.
   std::vector<int> order = EpisodeOrder(files);
   std::vector<const TorrentFile*> others;
@@ -100,11 +114,20 @@ void FileRoutes::ServeFiles(const std::string& target, const std::string& keyPat
     if (video)
       json += ",\"address\":" +
               JsonText(keyPath + "/stream/" + hash + "/" + AddressSegment(names[at])) +
-              ",\"playing\":" + (file.index == playing->file ? "true" : "false") +
+              ",\"playing\":" + (file.index == playing ? "true" : "false") +
               ",\"sample\":" + (media::IsSampleName(file.path) ? "true" : "false");
     json += "}";
   }
-  SendJson(responder, 200, json + "]}\n");
+  json += "]}\n";
+  auto body = std::make_shared<const std::string>(std::move(json));
+  std::size_t kept = body->size();
+  for (const Listed& listed : lists_) kept += listed.body->size();
+  while (!lists_.empty() && (lists_.size() >= kMostLists || kept > kMostListBytes)) {
+    kept -= lists_.front().body->size();
+    lists_.pop_front();
+  }
+  if (kept <= kMostListBytes) lists_.push_back({hash, keyPath, playing, body});
+  return body;
 }
 
 void FileRoutes::ServePosition(const std::string& method, const std::string& target,

@@ -12,9 +12,14 @@
 //   POST /position/HASH/N?seconds=S&duration=D&subtitleShift=X   records them (any of the
 //                           three; 204)
 //
-// Only torrents the service is streaming are known here (404 otherwise).
+// Only torrents the service is streaming are known here (404 otherwise). A torrent's list is
+// made once and kept while it is asked for: a season of thousands of files answers tens of
+// megabytes, which a client asking again and again must not make again and again.
 
+#include <deque>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +43,22 @@ class FileRoutes {
                      HttpResponder& responder);
 
  private:
+  // The answer to GET /files for a torrent, its addresses beginning with `keyPath`, while
+  // video `playing` plays; nothing when the torrent is not streamed.
+  std::shared_ptr<const std::string> FileList(const std::string& hash, const std::string& keyPath,
+                                              int playing);
+
   TorrentEngine& engine_;
   WatchPositions positions_;
+
+  struct Listed {
+    std::string hash, keyPath;
+    int playing = -1;
+    std::shared_ptr<const std::string> body;
+  };
+  // Held while a list is made, so that many asking at once wait for the one being made.
+  std::mutex listsMutex_;
+  std::deque<Listed> lists_;  // the most recently asked for last
 };
 
 // The video that the name part of a "/stream/HASH/NAME" address (escaped as sent, a query may

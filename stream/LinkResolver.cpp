@@ -8,6 +8,7 @@
 
 #include "platform/Files.h"
 #include "stream/Links.h"
+#include "stream/SwarmTargets.h"
 #include "stream/TorrentEngine.h"
 #include "web/InsideAddress.h"
 #include "web/ResolutionContract.h"
@@ -30,25 +31,27 @@ std::string LastSegment(const std::string& address) {
   return name.empty() ? "media" : name;
 }
 
-Resolution Play(lt::add_torrent_params params, const std::string& base, TorrentEngine& engine,
+Resolution Play(lt::add_torrent_params params, const Caller& caller, TorrentEngine& engine,
                 const SelectOnly& selection) {
+  if (caller.stranger) KeepOutsideTargets(params);
   const TorrentEngine::Opened opened = engine.Open(std::move(params), selection);
   if (!opened.playable) return Refuse(opened.reason);
-  return {base + "/stream/" + opened.playable->hash + "/" + AddressSegment(opened.playable->fileName),
+  return {caller.base + "/stream/" + opened.playable->hash + "/" + AddressSegment(opened.playable->fileName),
           {}};
 }
 
-Resolution PlayTorrentFile(const std::optional<std::string>& data, const std::string& unread,
-                           const std::string& base, TorrentEngine& engine,
+Resolution PlayTorrentFile(std::optional<std::string> data, const std::string& unread,
+                           const Caller& caller, TorrentEngine& engine,
                            const SelectOnly& selection = {}) {
   if (!data) return Refuse(unread);
+  if (caller.stranger) data = WithoutDhtNodes(std::move(*data));
   lt::error_code ec;
   auto info = std::make_shared<lt::torrent_info>(lt::span<char const>(data->data(), static_cast<std::ptrdiff_t>(data->size())),
                                                  ec, lt::from_span);
   if (ec) return Refuse("a broken .torrent file: " + ec.message());
   lt::add_torrent_params params;
   params.ti = std::move(info);
-  return Play(std::move(params), base, engine, selection);
+  return Play(std::move(params), caller, engine, selection);
 }
 
 }  // namespace
@@ -104,19 +107,19 @@ Resolution ResolveLink(const std::string& link, const Caller& caller, TorrentEng
       lt::error_code ec;
       lt::add_torrent_params params = lt::parse_magnet_uri(classified.address, ec);
       if (ec) return Refuse("a magnet link that does not parse: " + ec.message());
-      return Play(std::move(params), base, engine, ParseSelectOnly(classified.address));
+      return Play(std::move(params), caller, engine, ParseSelectOnly(classified.address));
     }
     case LinkKind::kTorrentAddress:
       // One answer for every failure to fetch: whether a port is open, closed or off limits
       // is not told.
       return PlayTorrentFile(
           FetchSmallFile(classified.address, kMaxTorrentFileBytes, caller.Rules()),
-          "the .torrent address cannot be fetched", base, engine,
+          "the .torrent address cannot be fetched", caller, engine,
           ParseSelectOnly(classified.address));
     case LinkKind::kTorrentFile:
       if (caller.stranger) return Refuse(kNoLocalFiles);  // one inside a thunder link
       return PlayTorrentFile(ReadWholeFile(classified.address, kMaxTorrentFileBytes), "the .torrent file cannot be read",
-                             base, engine);
+                             caller, engine);
     case LinkKind::kUnsupported:
       break;
   }

@@ -15,6 +15,7 @@
 #include "media/MediaProbe.h"
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
+#include "platform/NumberText.h"
 #include "stream/DlnaHeaders.h"
 #include "stream/JsonText.h"
 #include "stream/Links.h"
@@ -54,10 +55,10 @@ double SecondsIn(const std::string& query, const std::string& key) {
   std::size_t at = 0;
   while ((at = query.find(key + "=", at)) != std::string::npos) {
     if (at == 0 || query[at - 1] == '&' || query[at - 1] == '?') {
-      const char* text = query.c_str() + at + key.size() + 1;
-      char* end = nullptr;
-      const double value = std::strtod(text, &end);
-      return end != text && std::isfinite(value) && value > 0 && value < 1e7 ? value : 0;
+      const std::size_t first = at + key.size() + 1;
+      const std::size_t last = std::min(query.find('&', first), query.size());
+      const double value = ParseNumber(std::string_view(query).substr(first, last - first)).value_or(0);
+      return value > 0 && value < 1e7 ? value : 0;
     }
     at += key.size();
   }
@@ -86,11 +87,7 @@ std::string ConvertedName(const std::string& fileName) {
   return name + ".mp4";
 }
 
-std::string Seconds(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
+std::string Seconds(double value) { return FixedText(value, 3); }
 
 std::string LastPart(const std::string& path) {
   const auto slash = path.find_last_of('/');

@@ -24,6 +24,12 @@ lt::settings_pack SessionSettings(const StreamOptions& options) {
   settings.set_bool(lt::settings_pack::enable_lsd, options.localPeerDiscovery);
   settings.set_bool(lt::settings_pack::enable_upnp, options.localPeerDiscovery);
   settings.set_bool(lt::settings_pack::enable_natpmp, options.localPeerDiscovery);
+  // libtorrent's own guard against being sent to this machine's services: a tracker on
+  // loopback must be at an /announce path, a web seed there takes no query, and no name is
+  // written in letters that can pass for others'.
+  settings.set_bool(lt::settings_pack::ssrf_mitigation, true);
+  settings.set_bool(lt::settings_pack::allow_idna, false);
+  settings.set_bool(lt::settings_pack::validate_https_trackers, true);
   settings.set_bool(lt::settings_pack::announce_to_all_trackers, true);
   settings.set_bool(lt::settings_pack::announce_to_all_tiers, true);
   // Announcing "stopped" may not hold up shutdown.

@@ -17,6 +17,7 @@
 #include "stream/VideoFiles.h"
 #include "web/HttpServer.h"
 #include "web/ResolutionContract.h"
+#include "web/Text.h"
 
 namespace morvane::stream {
 
@@ -25,15 +26,28 @@ namespace {
 // The server's pools of workers (web/HttpServer.h).
 enum Pool : std::size_t {
   kQuick,  // status, stop, refusals: answered at once
-  kBytes,  // the video's bytes (streams, ftp relays, conversions), each as long as its player reads
+  kBytes,  // the video's bytes (streams, ftp relays, conversions, file lists), each as long as
+           // its player reads
   kSlow,   // resolutions (metadata waits, .torrent fetches) and subtitles
+  // The same three again for the requests that carry the key on loopback: the window, its
+  // player page and the players it hands an address to. Every other program of the machine,
+  // and every web page, shares one address there, so no per-client cap keeps them from the
+  // others' workers; these they cannot take.
+  kOwnQuick,
+  kOwnBytes,
+  kOwnSlow,
 };
+constexpr std::size_t kOwn = kOwnQuick - kQuick;
 constexpr int kQuickWorkers = 4;
 constexpr std::size_t kQuickQueue = 256;
 constexpr std::size_t kBytesQueue = 64;
 // Eight torrents nobody seeds hold their workers for the metadata time-out; the others wait.
 constexpr int kSlowWorkers = 8;
 constexpr std::size_t kSlowQueue = 32;
+// One window plays one film at a time, with its subtitles and a film it resolves meanwhile.
+constexpr int kOwnQuickWorkers = 2;
+constexpr int kOwnBytesWorkers = 8;
+constexpr int kOwnSlowWorkers = 4;
 // A client's share of the bytes and slow workers: a browser opens at most six connections to
 // a host, and a player page asks for a few subtitles beside a resolution, so one player
 // never meets the cap, while no one client holds every worker: three in four of them.
@@ -46,6 +60,9 @@ HttpLimits Limits(const StreamOptions& options) {
       {kQuickWorkers, kQuickQueue, 0},
       {bytesWorkers, kBytesQueue, ShareOf(bytesWorkers)},
       {kSlowWorkers, kSlowQueue, ShareOf(kSlowWorkers)},
+      {kOwnQuickWorkers, kQuickQueue, 0},
+      {kOwnBytesWorkers, kBytesQueue, 0},
+      {kOwnSlowWorkers, kSlowQueue, 0},
   };
   // Long links get a "resp" answer rather than a bare refusal of the request.
   limits.maxHead = 1 << 20;
@@ -57,6 +74,27 @@ std::string Segment(const std::string& path, std::string_view prefix) {
   std::string rest = path.substr(prefix.size());
   rest = rest.substr(0, rest.find_first_of("/?#"));
   return rest;
+}
+
+// "http://127.0.0.1:8000" of "http://127.0.0.1:8000/page.html?a", lower-cased.
+std::string OriginOf(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  const std::size_t end = scheme == std::string_view::npos
+                              ? address.size()
+                              : std::min(address.find_first_of("/?#", scheme + 3), address.size());
+  return AsciiLower(address.substr(0, end));
+}
+
+// A browser names the page that made it send a request, whatever the request (an image, a
+// form, a script's fetch, a video): in Sec-Fetch-Site, and in Origin or Referer unless the
+// page hid them. Programs send none of these, or a Referer of the very address they ask
+// for (the program's own page requests do); a page of this service's own origin is its own.
+bool FromPageOfAnotherOrigin(const HttpRequest& request) {
+  if (request.fetchSite == "cross-site" || request.fetchSite == "same-site") return true;
+  // The name the client reached the service by, checked to be a loopback one.
+  const std::string own = "http://" + AsciiLower(request.host);
+  return (!request.origin.empty() && OriginOf(request.origin) != own) ||
+         (!request.referer.empty() && OriginOf(request.referer) != own);
 }
 
 // An Origin header of a page served from loopback ("http://127.0.0.1:47084").
@@ -147,17 +185,30 @@ struct StreamService::Impl {
   // The methods the routes of a path take ("GET, HEAD, POST"); "" when no route has it.
   static std::string Allowed(const std::string& path);
 
+  // Refused at once: beyond loopback whoever has no key, on loopback a web page without it.
+  bool Unwelcome(const Call& call) const {
+    return !call.keyed && (call.strangers || FromPageOfAnotherOrigin(call.request));
+  }
+
   std::size_t Choose(const HttpRequest& request) const {
     const Call call = Admit(request);
-    if (call.strangers && !call.keyed) return kQuick;
+    if (Unwelcome(call)) return kQuick;
     const Route* route = Find(call.path, request.method);
-    return route ? route->pool : kQuick;
+    const Pool pool = route ? route->pool : kQuick;
+    return call.keyed && !call.strangers ? pool + kOwn : pool;
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
     const Call call = Admit(request);
     if (call.strangers && !call.keyed) {
       responder.Send(401, "text/plain", "resp: this service needs its key\n", {{"WWW-Authenticate", "Bearer"}});
+      return;
+    }
+    // Any page on the web can make a browser ask loopback for an image, post a form there or
+    // play a video from it; without the key it gets nothing done: no torrent added, no peer
+    // called, no stream stopped.
+    if (Unwelcome(call)) {
+      responder.Send(403, "text/plain", "resp: a page of another site reaches this service only with its key\n");
       return;
     }
     // What the service answers is readable by a page of another origin only for those who
@@ -299,7 +350,7 @@ const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
     {"/relay/", "GET", kBytes, &Impl::ServeRelay},
     {"/convert/", "GET", kBytes, &Impl::ServeMedia},
     {"/subs/", "GET", kSlow, &Impl::ServeMedia},
-    {"/files/", "GET", kQuick, &Impl::ServeFiles},
+    {"/files/", "GET", kBytes, &Impl::ServeFiles},
     {"/position/", "GET", kQuick, &Impl::ServePosition},
     {"/position/", "POST", kQuick, &Impl::ServePosition},
 };

@@ -98,6 +98,9 @@ TorrentEngine::TorrentEngine(const StreamOptions& options)
       }) {
   std::error_code ec;
   std::filesystem::create_directories(cache_.root(), ec);
+  // The films in it and the positions beside them tell what the user watches: the folder is
+  // the service's own, closed to the other users of the machine.
+  std::filesystem::permissions(cache_.root(), std::filesystem::perms::owner_all, ec);
   session_ = std::make_unique<lt::session>(lt::session_params(SessionSettings(options)));
   LimitLoopbackPeers(*session_, options);
   alertThread_ = std::thread([this] { AlertLoop(); });

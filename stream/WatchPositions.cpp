@@ -1,12 +1,14 @@
 #include "stream/WatchPositions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <vector>
+
+#include "platform/Files.h"
+#include "platform/NumberText.h"
 
 namespace fs = std::filesystem;
 
@@ -32,6 +34,27 @@ bool IsHash(const std::string& text) {
          });
 }
 
+// The blank-separated fields of a line.
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t at = 0; at < line.size();) {
+    at = line.find_first_not_of(" \t\r", at);
+    if (at == std::string_view::npos) break;
+    const std::size_t end = std::min(line.find_first_of(" \t\r", at), line.size());
+    fields.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return fields;
+}
+
+template <typename Integer>
+std::optional<Integer> WholeNumber(std::string_view text) {
+  Integer value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 std::int64_t Now() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -43,20 +66,23 @@ std::int64_t Now() {
 void WatchPositions::LoadOnce() const {
   if (loaded_) return;
   loaded_ = true;
-  std::error_code ec;
-  const auto size = fs::file_size(file_, ec);
-  if (ec || size > kMostFileBytes) return;
-  std::ifstream in(file_);
-  std::string line;
-  while (std::getline(in, line)) {
+  const std::optional<std::string> text = ReadWholeFile(file_.string(), kMostFileBytes);
+  if (!text) return;
+  for (std::string_view rest = *text; !rest.empty();) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string hash;
-    int file = -1;
-    Entry entry;
-    WatchPosition& p = entry.position;
-    if (!(fields >> hash >> file >> p.seconds >> p.duration >> p.subtitleShift >> entry.changed))
-      continue;
+    const std::vector<std::string_view> fields = Fields(line);
+    if (fields.size() < 6) continue;
+    const std::string hash(fields[0]);
+    const int file = WholeNumber<int>(fields[1]).value_or(-1);
+    const auto seconds = ParseNumber(fields[2]), duration = ParseNumber(fields[3]),
+               shift = ParseNumber(fields[4]);
+    const auto changed = WholeNumber<std::int64_t>(fields[5]);
+    if (!seconds || !duration || !shift || !changed) continue;
+    Entry entry{{*seconds, *duration, *shift}, *changed};
+    const WatchPosition& p = entry.position;
     if (!IsHash(hash) || file < 0 || !Within(p.seconds, 0, kMostSeconds) ||
         !Within(p.duration, 0, kMostSeconds) || !Within(p.subtitleShift, -kMostShift, kMostShift))
       continue;
@@ -67,22 +93,15 @@ void WatchPositions::LoadOnce() const {
 bool WatchPositions::Save() const {
   std::error_code ec;
   fs::create_directories(file_.parent_path(), ec);
-  // Written aside and renamed: a crash never leaves half the file.
-  const fs::path aside = file_.string() + ".new";
-  {
-    std::ofstream out(aside, std::ios::trunc);
-    out << kHeader << "\n";
-    char line[160];
-    for (const auto& [key, entry] : entries_) {
-      const WatchPosition& p = entry.position;
-      std::snprintf(line, sizeof line, "%s %d %.3f %.3f %.1f %lld\n", key.first.c_str(), key.second,
-                    p.seconds, p.duration, p.subtitleShift, static_cast<long long>(entry.changed));
-      out << line;
-    }
-    if (!out) return false;
+  std::string text = std::string(kHeader) + "\n";
+  for (const auto& [key, entry] : entries_) {
+    const WatchPosition& p = entry.position;
+    text += key.first + " " + std::to_string(key.second) + " " + FixedText(p.seconds, 3) + " " +
+            FixedText(p.duration, 3) + " " + FixedText(p.subtitleShift, 1) + " " +
+            std::to_string(entry.changed) + "\n";
   }
-  fs::rename(aside, file_, ec);
-  return !ec;
+  // What is watched is the viewer's own business: no other user of the machine reads it.
+  return WriteWholeFile(file_.string(), text, FileAccess::kOwnerOnly);
 }
 
 std::optional<WatchPosition> WatchPositions::Get(const std::string& hash, int file) const {

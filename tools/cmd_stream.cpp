@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/Settings.h"
+#include "stream/AccessKey.h"
 #include "stream/StreamService.h"
 #include "tools/Commands.h"
 #include "web/CurlSession.h"
@@ -101,12 +102,15 @@ int RunStream(const Arguments& args) {
 
   std::unique_ptr<stream::StreamService> service;
   if (serviceHost.empty()) {
+    // The address printed carries the key, so a browser or a player plays it as it is, and
+    // a web page that guesses the port gets nothing done.
+    options.accessKey = stream::NewRandomKey();
     service = std::make_unique<stream::StreamService>(options);
-    if (!service->Start()) {
+    if (options.accessKey.empty() || !service->Start()) {
       std::fprintf(stderr, "morvane-tool: the streaming service cannot start\n");
       return 1;
     }
-    serviceHost = "127.0.0.1:" + std::to_string(service->Port());
+    serviceHost = "127.0.0.1:" + std::to_string(service->Port()) + "/" + options.accessKey;
   }
   const std::string answer = FetchPage("http://" + serviceHost + "/xml.php?url=" + link);
   const std::string address = AddressIn(answer);

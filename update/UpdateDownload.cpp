@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/NumberText.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "web/CurlSession.h"
@@ -292,9 +293,7 @@ double RoundHalfAway(double value, int decimals) {
 }
 
 std::string NumberText(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.13g", value);
-  return text;
+  return SignificantText(value, 13);
 }
 
 void ShowDownloadProgress(Program& program, std::int64_t total, std::int64_t received,

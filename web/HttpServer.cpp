@@ -410,6 +410,8 @@ void HttpServer::Dispatch(Connection& c) {
   request.range = HeaderValue(head, "range");
   request.authorization = HeaderValue(head, "authorization");
   request.origin = HeaderValue(head, "origin");
+  request.referer = HeaderValue(head, "referer");
+  request.fetchSite = HeaderValue(head, "sec-fetch-site");
   c.head.clear();
   c.head.shrink_to_fit();
   if (loopback_ && limits_.loopbackHostsOnly && !request.host.empty() &&

@@ -41,6 +41,10 @@ struct HttpRequest {
   std::string range;   // the Range header, empty when absent
   std::string authorization;
   std::string origin;  // the Origin header a browser sends with a cross-site POST
+  // What a browser says of the page that made it send the request: its Referer header and
+  // its Sec-Fetch-Site ("cross-site", "same-site", "same-origin", "none": typed by the user).
+  std::string referer;
+  std::string fetchSite;
   std::string client;  // the client's numeric address: "192.168.1.7", "::1"
   // The address and port the client reached, as an address names them: "127.0.0.1:47083",
   // "[::1]:47083". On a server bound to every address it is the one the client used.

@@ -372,6 +372,13 @@ long long FindText(std::string_view text, std::string_view needle, long long sta
   return at == std::string_view::npos ? -1 : static_cast<long long>(at) + 1;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
 std::string TrimText(std::string_view text) {
   return std::string(Trimmed(text));
 }

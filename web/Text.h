@@ -52,6 +52,10 @@ struct ExtractOptions {
 TextList ExtractAll(std::string_view source, std::string_view left, std::string_view right,
                     const ExtractOptions& options = {});
 
+// ASCII letters lower-cased, every other byte as it is: for names and headers that compare
+// without regard to case (hosts, schemes, header values), never for GBK text.
+std::string AsciiLower(std::string_view text);
+
 // A byte as two upper-case hex digits, appended to `out`: the spelling that percent-escapes
 // and the stored addresses share.
 inline void AppendHexByte(std::string& out, unsigned char byte) {

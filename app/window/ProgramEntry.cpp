@@ -83,6 +83,9 @@ int main(int argc, char** argv) {
   Settings settings = BuildSettings();
   for (const std::string& line : ApplyUserSettings(settings, UserConfigPath(kUserSettingsFileName)))
     std::fprintf(stderr, "morvane: %s\n", line.c_str());
+  std::vector<std::string> said;
+  settings.resolutionHost = WithOwnServiceKey(settings.resolutionHost, OwnServiceKeyFile(), said);
+  for (const std::string& line : said) std::fprintf(stderr, "morvane: %s\n", line.c_str());
   auto* program = new Program(*ui, WithUserIndexers(std::move(settings)));
   globals = program;
   SetFetchLimits({program->settings.mostPageBytes, program->settings.pageDeadline});

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/WindowBench.h"
 #include "platform/qt/DesignFonts.h"
 #include "stream/StreamService.h"
 #include "tests/e2e/E2eFixture.h"
@@ -100,20 +101,21 @@ bool Run(Film& film, int run) {
     options.dht = false;
     options.localPeerDiscovery = false;
     options.peerInterfaces = "127.0.0.1:0";
+    options.accessKey = bench::kServiceKey;
     stream::StreamService service(options);
     if (!service.Start()) {
       std::fprintf(stderr, "the streaming service did not start\n");
       return false;
     }
     Settings settings = e2e::Services().ProgramSettings();
-    settings.resolutionHost = "127.0.0.1:" + std::to_string(service.Port());
+    settings.resolutionHost = bench::ServiceHost(service);
     {
       e2e::ProgramWindow w(settings);
       if (w.Start()) {
         QWebEngineView* view = w.Browser(kPlayer);
         const QString prefix =
             "https://" + QString::fromStdString(e2e::Services().Host(services::Service::Player)) +
-            "/player.html?url=http://127.0.0.1:" + QString::number(service.Port()) + "/" +
+            "/player.html?url=http://" + QString::fromStdString(bench::ServiceHost(service)) + "/" +
             film.route + "/" + QString::fromStdString(seeder.InfoHashHex()) + "/";
         w.Type("编辑框1", QString::fromStdString(seeder.MagnetLink()));
         const auto clicked = Clock::now();

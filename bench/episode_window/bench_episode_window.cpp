@@ -79,7 +79,7 @@ bool Run(services::StandInServices& swarm, Figures& figures) {
   const QString cache = e2e::NewScratchDirectory(QStringLiteral("bench-episodes"));
   auto service = bench::StartSwarmService(swarm, cache.toStdString());
   if (!service) return false;
-  const std::string host = "127.0.0.1:" + std::to_string(service->Port());
+  const std::string host = bench::ServiceHost(*service);
   Settings settings = swarm.ProgramSettings();
   settings.resolutionHost = host;
   bool ok = false;

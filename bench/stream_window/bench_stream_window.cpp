@@ -51,7 +51,7 @@ bool Run(services::StandInServices& swarm, bool seek, Figures& figures) {
   const QString cache = e2e::NewScratchDirectory(QStringLiteral("bench-cache"));
   auto service = bench::StartSwarmService(swarm, cache.toStdString());
   if (!service) return false;
-  const std::string host = "127.0.0.1:" + std::to_string(service->Port());
+  const std::string host = bench::ServiceHost(*service);
   Settings settings = swarm.ProgramSettings();
   settings.resolutionHost = host;
   bool ok = false;

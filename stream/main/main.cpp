@@ -1,7 +1,6 @@
 // morvane-stream: the streaming resolution service on its own, for instance on a home
 // server that Morvane's resolution host setting then names. Runs until SIGINT or SIGTERM.
 
-#include <arpa/inet.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -24,7 +23,8 @@ constexpr char kUsage[] =
     "Resolves links (\"/xml.php?url=LINK\") and streams torrent videos over HTTP.\n"
     "\n"
     "  --listen ADDRESS     address to serve on (default 127.0.0.1; 0.0.0.0 for every one);\n"
-    "                       beyond loopback every request needs the service's key\n"
+    "                       beyond loopback every request needs the service's key, on\n"
+    "                       loopback every request that a web page sends\n"
     "  --port PORT          port to serve on (default 47083; 0 picks a free one)\n"
     "  --token-file FILE    the file of the key (default $XDG_CONFIG_HOME/morvane/stream-token);\n"
     "                       when it is missing a random key is written there and printed\n"
@@ -71,13 +71,6 @@ bool ParseSize(std::string text, std::uint64_t& bytes) {
   if (!ParseNumber(text, value) || value > (~0ull >> shift)) return false;
   bytes = value << shift;
   return true;
-}
-
-bool IsLoopbackAddress(const std::string& address) {
-  in_addr v4{};
-  in6_addr v6{};
-  if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  return ::inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 int Fail(const char* message, const std::string& detail) {
@@ -150,15 +143,17 @@ int main(int argc, char** argv) {
     for (const std::string& tracker : morvane::BuildExtraTrackers())
       options.extraTrackers.push_back(tracker);
 
-  // Beyond loopback the service answers only requests with its key; on loopback a key file
-  // named on the command line is taken too, so keyed addresses work there as well.
-  if (!IsLoopbackAddress(options.bindAddress) || !tokenFile.empty()) {
+  // Beyond loopback the service answers only requests with its key. On loopback it takes the
+  // key as well: a web page in a browser reaches loopback, and only with the key does it get
+  // anything done there (Morvane's window reads the same file).
+  {
     const std::string path = tokenFile.empty() ? morvane::stream::DefaultKeyFile() : tokenFile;
     const morvane::stream::KeyFile key = morvane::stream::LoadOrMakeKey(path);
     if (key.key.empty()) {
       std::fprintf(stderr, "morvane-stream: %s\n", key.error.c_str());
       return 1;
     }
+    if (!key.notice.empty()) std::fprintf(stderr, "morvane-stream: %s\n", key.notice.c_str());
     options.accessKey = key.key;
     if (key.made)
       std::printf("morvane-stream: a new key, kept in %s: %s\n"

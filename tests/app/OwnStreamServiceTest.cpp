@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <future>
 
+#include "platform/Files.h"
 #include "platform/Settings.h"
+#include "stream/AccessKey.h"
 #include "stream/ServiceSettings.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/LocalServer.h"
@@ -97,6 +101,36 @@ TEST(OwnStreamServiceTest, UsesWhatAnswersAndLeavesOtherMachinesAlone) {
             OwnServiceStart::NotLoopback);
   EXPECT_EQ(StartOwnResolutionService("127.0.0.1:notaport", Offline()),
             OwnServiceStart::NotLoopback);
+}
+
+// The program's own service is keyed on loopback too: a web page reaches loopback.
+TEST(OwnStreamServiceTest, ALoopbackHostGetsTheUsersKeyAnotherHostStaysAsItIs) {
+  const testing::ScratchFolder folder;
+  const std::string keyFile = folder.path() + "/config/morvane/stream-token";
+  const std::string own = "0123456789abcdef0123456789abcdef";
+  std::vector<std::string> said;
+  const std::string made = WithOwnServiceKey("127.0.0.1:47083", keyFile, said);
+  const auto key = ReadWholeFile(keyFile);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(made, "127.0.0.1:47083/" + key->substr(0, key->find('\n'))) << "the key file made";
+  const std::pair<std::string, std::string> kept[] = {
+      {"localhost:9000", "localhost:9000/" + key->substr(0, key->find('\n'))},
+      {"127.0.0.1:47083/" + own, "127.0.0.1:47083/" + own},
+      {"192.168.1.20:47083", "192.168.1.20:47083"},
+      {"media.example.org", "media.example.org"},
+  };
+  for (const auto& [host, used] : kept) EXPECT_EQ(WithOwnServiceKey(host, keyFile, said), used) << host;
+  EXPECT_TRUE(said.empty());
+
+  // A key file that cannot be used is said, and the service takes a key of this run alone.
+  const std::string link = folder.path() + "/link";
+  ASSERT_EQ(::symlink(keyFile.c_str(), link.c_str()), 0);
+  const std::string alone = WithOwnServiceKey("127.0.0.1:47083", link, said);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find("symbolic link"), std::string::npos) << said[0];
+  EXPECT_TRUE(alone.starts_with("127.0.0.1:47083/"));
+  EXPECT_NE(alone, made);
+  EXPECT_TRUE(stream::IsUsableKey(SplitServiceAddress(alone).key));
 }
 
 TEST(OwnStreamServiceTest, StartsItsOwnServiceOnAFreeLoopbackPort) {

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "stream/AccessKey.h"
 #include "stream/StreamService.h"
 #include "tests/e2e/ConvertRoad.h"
 #include "tests/e2e/E2eFixture.h"
@@ -61,13 +62,15 @@ class ConvertRoadTest : public QObject {
  private:
   QString folder;
   std::unique_ptr<stream::StreamService> service;
+  const std::string key = stream::NewRandomKey();
   std::unique_ptr<ProgramWindow> w;
   // Kept to the end: a film of an earlier case may still be read after its case ends.
   std::vector<std::unique_ptr<testing::Seeder>> seeders;
 
   QString ConvertedPrefix(const testing::Seeder& seeder) const {
     return "https://" + QString::fromStdString(Services().Host(services::Service::Player)) +
-           "/player.html?url=http://127.0.0.1:" + QString::number(service->Port()) + "/convert/" +
+           "/player.html?url=http://127.0.0.1:" + QString::number(service->Port()) + "/" +
+           QString::fromStdString(key) + "/convert/" +
            QString::fromStdString(seeder.InfoHashHex()) + "/";
   }
 
@@ -86,11 +89,12 @@ class ConvertRoadTest : public QObject {
     options.peerInterfaces = "127.0.0.1:0";
     // A track inside a film still downloading is asked for again by the page.
     options.embeddedSubtitleWait = std::chrono::milliseconds(1000);
+    options.accessKey = key;  // as the program keys its own: the page's requests name a page
     service = std::make_unique<stream::StreamService>(options);
     QVERIFY(service->Start());
 
     Settings settings = Services().ProgramSettings();
-    settings.resolutionHost = "127.0.0.1:" + std::to_string(service->Port());
+    settings.resolutionHost = "127.0.0.1:" + std::to_string(service->Port()) + "/" + key;
     w = std::make_unique<ProgramWindow>(std::move(settings));
     QVERIFY(w->Start());
   }

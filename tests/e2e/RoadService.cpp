@@ -3,6 +3,7 @@
 #include <QTcpServer>
 
 #include "app/OwnStreamService.h"
+#include "stream/AccessKey.h"
 #include "tests/e2e/E2eFixture.h"
 
 namespace morvane::e2e {
@@ -13,7 +14,9 @@ RoadService StartRoadService(const QString& cachePrefix, const std::string& anno
   if (road.cacheDir.isEmpty()) return road;
   QTcpServer probe;  // a loopback port nobody listens on
   if (!probe.listen(QHostAddress::LocalHost, 0)) return road;
-  const std::string host = "127.0.0.1:" + std::to_string(probe.serverPort());
+  // Keyed as the program keys its own: the player page's requests name a page.
+  const std::string host =
+      "127.0.0.1:" + std::to_string(probe.serverPort()) + "/" + stream::NewRandomKey();
   probe.close();
   OwnServiceOptions options;
   options.extraTrackers = {announce};

@@ -9,7 +9,8 @@
 namespace morvane::e2e {
 
 // The own streaming service of one road, announcing to `announce` only (no public
-// discovery). `host` is empty when it did not start.
+// discovery), keyed as the program keys its own: `host` is "127.0.0.1:PORT/KEY", empty when
+// it did not start.
 struct RoadService {
   std::string host;
   QString cacheDir;

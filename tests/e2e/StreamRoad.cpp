@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QTest>
 #include <memory>
 
@@ -17,6 +18,8 @@
 #include "tests/e2e/PlayerSwarmLine.h"
 #include "tests/e2e/RoadService.h"
 #include "tests/e2e/StreamRoad.h"
+#include "tests/support/RawHttp.h"
+#include "web/HttpServer.h"
 
 namespace morvane::e2e {
 namespace {
@@ -111,6 +114,61 @@ class StreamRoadTest : public QObject {
     QVERIFY2(WaitForPlaying(w->Browser("超文本浏览框1"), StreamPlayerPrefix(), &why, 60000),
              qPrintable(why));
     QVERIFY(ClockMovesPast(w->Browser("超文本浏览框1"), 0.5, 30000));
+    QDir(directory).removeRecursively();
+  }
+
+  // While the window plays, a page of another site, open in a browser on the same machine,
+  // aims everything it can at the service's port: an image and a no-cors fetch resolving a
+  // magnet that names a peer on this machine, a form that stops the film playing, a video
+  // element on the film. Without the key none of it does anything.
+  void aPageOfAnotherSiteStartsNothingWhileTheWindowPlays() {
+    const QString directory = NewScratchDirectory(QStringLiteral("foreign-torrents"));
+    QVERIFY(Services().WriteTorrents(directory.toStdString()));
+    const QString chosen = directory + QStringLiteral("/Sintel.2010.完整版.720p.WebM.torrent");
+    w->Ui().SetFileDialogHook([&](const QString&) -> std::optional<QString> { return chosen; });
+    STEP(w->Click("超级按钮3"));
+    QWebEngineView* player = w->Browser("超文本浏览框1");
+    QString why;
+    QVERIFY2(WaitForPlaying(player, StreamPlayerPrefix(), &why, 60000), qPrintable(why));
+    const QString playing = player->url().toString();
+    const QString film = playing.mid(playing.indexOf(QStringLiteral("/stream/")) + 8);  // HASH/NAME
+    const std::string filmHash = film.left(40).toStdString();
+
+    QTcpServer peer;  // the peer the page names: never called
+    QVERIFY(peer.listen(QHostAddress::LocalHost, 0));
+    const std::string unseeded(40, 'e');
+    const std::string service = "http://" + resolutionHost.substr(0, resolutionHost.find('/'));
+    const std::string resolve = service + "/xml.php?url=magnet:?xt=urn:btih:" + unseeded +
+                                "&x.pe=127.0.0.1:" + std::to_string(peer.serverPort());
+    const std::string page =
+        "<!doctype html><title>another site</title><iframe name=sink></iframe>"
+        "<img src=\"" + resolve + "\">"
+        "<form method=post target=sink action=\"" + service + "/stop/" + filmHash + "\"></form>"
+        "<video muted autoplay src=\"" + service + "/stream/" + film.toStdString() + "\"></video>"
+        "<script>fetch('" + resolve + "', {mode: 'no-cors'}).catch(() => {});"
+        "document.forms[0].submit();</script>";
+    HttpServer site([&](const HttpRequest&, HttpResponder& responder) {
+      responder.Send(200, "text/html; charset=utf-8", page);
+    });
+    QVERIFY(site.Start("127.0.0.1", 0));
+    QWebEngineView browser;  // another browser window on the machine
+    browser.load(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(site.Port())));
+    QVERIFY(Await([&] { return browser.title() == QStringLiteral("another site"); }, 15000));
+    QTest::qWait(3000);  // the image, the fetch, the form and the video had their time
+
+    QVERIFY2(!peer.hasPendingConnections(), "the peer the page named was called");
+    const int port = std::stoi(resolutionHost.substr(resolutionHost.find(':') + 1));
+    const std::string key = resolutionHost.substr(resolutionHost.find('/'));
+    const auto status = [&](const std::string& hash) {
+      const std::string answer = testing::RawExchange(
+          port, "GET " + key + "/status/" + hash + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+      return answer.size() >= 12 ? std::stoi(answer.substr(9, 3)) : 0;
+    };
+    QCOMPARE(status(unseeded), 404);  // no torrent added
+    QCOMPARE(status(filmHash), 200);  // the film not stopped
+    QVERIFY(RunScript(&browser, QStringLiteral("document.querySelector('video').error !== null")).toBool());
+    const double at = RunScript(player, QStringLiteral("document.querySelector('video').currentTime")).toDouble();
+    QVERIFY2(ClockMovesPast(player, at + 0.5, 20000), "the window's own page still plays");
     QDir(directory).removeRecursively();
   }
 };

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
@@ -95,6 +98,61 @@ TEST(AccessKeyTest, TheKeyFileIsMadeOnceOwnerOnlyAndReadAfter) {
     EXPECT_FALSE(read.made);
     EXPECT_EQ(read.error.empty(), !c.key.empty()) << c.content;
   }
+}
+
+TEST(AccessKeyTest, OnlyARegularFileOfTheOwnersHoldsTheKey) {
+  const testing::ScratchFolder folder;
+  const std::string good = folder.path() + "/good";
+  ASSERT_TRUE(WriteWholeFile(good, kKey + "\n"));
+  ASSERT_EQ(::chmod(good.c_str(), 0600), 0);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    std::string key;     // "" when refused
+    bool notice = false;  // said that it was tightened
+    mode_t mode = 0;      // the file's mode afterwards, when one is expected
+  } cases[] = {
+      {"a link to a good key file", [&](const std::string& p) { ::symlink(good.c_str(), p.c_str()); }, ""},
+      {"a dangling link", [&](const std::string& p) { ::symlink((p + ".gone").c_str(), p.c_str()); }, ""},
+      {"a link to itself", [&](const std::string& p) { ::symlink(p.c_str(), p.c_str()); }, ""},
+      {"a loop of two links",
+       [&](const std::string& p) {
+         ::symlink((p + ".b").c_str(), p.c_str());
+         ::symlink(p.c_str(), (p + ".b").c_str());
+       },
+       ""},
+      {"a folder", [&](const std::string& p) { ::mkdir(p.c_str(), 0700); }, ""},
+      {"a FIFO nobody writes", [&](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, ""},
+      {"readable by everyone",
+       [&](const std::string& p) {
+         WriteWholeFile(p, kKey + "\n");
+         ::chmod(p.c_str(), 0644);
+       },
+       kKey, true, 0600},
+      {"writable by its group",
+       [&](const std::string& p) {
+         WriteWholeFile(p, kKey + "\n");
+         ::chmod(p.c_str(), 0620);
+       },
+       kKey, true, 0600},
+      {"the owner's alone", [&](const std::string& p) { ::link(good.c_str(), p.c_str()); }, kKey, false, 0600},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = folder.path() + "/key" + std::to_string(n++);
+    c.make(path);
+    const KeyFile read = LoadOrMakeKey(path);
+    EXPECT_EQ(read.key, c.key) << c.what;
+    EXPECT_FALSE(read.made) << c.what;
+    EXPECT_EQ(read.error.empty(), !c.key.empty()) << c.what << ": " << read.error;
+    EXPECT_EQ(read.notice.empty(), !c.notice) << c.what << ": " << read.notice;
+    struct stat info {};
+    if (c.mode != 0 && ::lstat(path.c_str(), &info) == 0) {
+      EXPECT_EQ(info.st_mode & 0777, c.mode) << c.what;
+    }
+  }
+  EXPECT_NE(NewRandomKey(), NewRandomKey());
+  EXPECT_TRUE(IsUsableKey(NewRandomKey()));
 }
 
 }  // namespace

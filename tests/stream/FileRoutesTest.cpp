@@ -5,6 +5,7 @@
 #include "stream/FileRoutes.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "stream/CacheFolder.h"
 #include "tests/stream/StreamFixture.h"
 #include "tests/support/LocalServer.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace fs = std::filesystem;
 
@@ -56,8 +58,13 @@ std::vector<ListedFile> ParseFiles(const std::string& json) {
   return files;
 }
 
+const std::string kKey = "0123456789abcdef0123456789abcdef";
+
 class FileRoutesTest : public StreamFixture {
  protected:
+  void StartKeyed() {
+    StartService([](stream::StreamOptions& o) { o.accessKey = kKey; });
+  }
   std::vector<ListedFile> Files(const std::string& hash) {
     const RawAnswer answer = RawGet(Port(), "/files/" + hash);
     EXPECT_EQ(answer.status, 200) << answer.body;
@@ -274,7 +281,7 @@ TEST_F(FileRoutesTest, SubtitlesFollowTheEpisodeThatPlays) {
 TEST_F(FileRoutesTest, TheViewersPlaceInEachFilmIsKeptAcrossARestart) {
   const auto seeder = MakeSeeder("Show", SeasonPack());
   const std::string hash = seeder->InfoHashHex();
-  StartService();
+  StartKeyed();
   Resolve(seeder->MagnetLink());
   const std::vector<ListedFile> files = Files(hash);
   const std::string e1 = "/position/" + hash + "/" + std::to_string(IndexOf(files, "Show.S01E1.mp4"));
@@ -302,19 +309,53 @@ TEST_F(FileRoutesTest, TheViewersPlaceInEachFilmIsKeptAcrossARestart) {
   };
   for (const auto& r : requests) EXPECT_EQ(RawRequest(Port(), r.method, r.target).status, r.status) << r.target;
   EXPECT_EQ(RawRequest(Port(), "DELETE", e1).Header("Allow"), "GET, HEAD, POST");
-  // A page on the web that makes the browser post to loopback moves nobody's place; the
-  // player page's own server (loopback) does.
+  // A page on the web that makes the browser post to loopback moves nobody's place, nor does
+  // one of another loopback port without the key; the player page's own server (loopback),
+  // with the key its address carries, does.
   EXPECT_EQ(RawRequest(Port(), "POST", e2 + "?seconds=99", "Origin: https://example.com\r\n").status, 403);
-  EXPECT_EQ(RawRequest(Port(), "POST", e2 + "?seconds=12", "Origin: http://127.0.0.1:47084\r\n").status, 204);
+  EXPECT_EQ(RawRequest(Port(), "POST", e2 + "?seconds=99", "Origin: http://127.0.0.1:47084\r\n").status, 403);
+  EXPECT_EQ(RawRequest(Port(), "POST", "/" + kKey + e2 + "?seconds=12", "Origin: http://127.0.0.1:47084\r\n").status,
+            204);
 
   StopService();
-  StartService();
+  StartKeyed();
   Resolve(seeder->MagnetLink());
   EXPECT_EQ(RawGet(Port(), e1).body, "{\"seconds\":754.250,\"duration\":1420.000,\"subtitleShift\":-0.300}\n");
   EXPECT_EQ(RawGet(Port(), e2).body, "{\"seconds\":12.000,\"duration\":0.000,\"subtitleShift\":0.000}\n");
   // On loopback a page of another origin reads nothing of it (the player page asks through
   // its own server).
   EXPECT_EQ(RawGet(Port(), e1).Header("Access-Control-Allow-Origin"), "");
+}
+
+// Under a locale that writes a decimal comma (the window's toolkit sets the user's), the
+// positions are still JSON, numbers with a dot are still taken, and the file still reads back.
+TEST_F(FileRoutesTest, NumbersDoNotFollowTheLocale) {
+  const ScopedLocale german(kCommaLocale);
+  ASSERT_TRUE(german.set()) << "no " << kCommaLocale << " locale: scripts/setup.sh makes it";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 2.5);
+  ASSERT_STREQ(probe, "2,5") << "the locale is in force";
+
+  const auto seeder = MakeSeeder("Show", SeasonPack());
+  const std::string hash = seeder->InfoHashHex();
+  StartKeyed();
+  Resolve(seeder->MagnetLink());
+  const std::string e1 =
+      "/position/" + hash + "/" + std::to_string(IndexOf(Files(hash), "Show.S01E1.mp4"));
+  EXPECT_EQ(RawRequest(Port(), "POST", e1 + "?seconds=12.5&duration=1420.25&subtitleShift=-0.3").status, 204);
+  const std::string kept = "{\"seconds\":12.500,\"duration\":1420.250,\"subtitleShift\":-0.300}\n";
+  EXPECT_EQ(RawGet(Port(), e1).body, kept);
+  StopService();
+  StartKeyed();
+  Resolve(seeder->MagnetLink());
+  EXPECT_EQ(RawGet(Port(), e1).body, kept) << "read back after a restart";
+
+  // What is watched is the user's own: the file and its folder are closed to other users.
+  struct stat file {}, folder {};
+  ASSERT_EQ(::stat((Cache() / "watch-positions").c_str(), &file), 0);
+  ASSERT_EQ(::stat(Cache().c_str(), &folder), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0600u);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
 }
 
 }  // namespace

@@ -4,12 +4,15 @@
 
 #include <chrono>
 #include <cmath>
+#include <regex>
 #include <thread>
 
 #include "media/ByteSource.h"
 #include "media/MediaProbe.h"
+#include "platform/NumberText.h"
 #include "tests/media/MediaSamples.h"
 #include "tests/stream/StreamFixture.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace morvane::testing {
 namespace {
@@ -314,6 +317,28 @@ TEST_F(MediaRoutesTest, TheSoundTrackAskedForIsTheOneConverted) {
   }
   // Another video's name converts nothing.
   EXPECT_EQ(RawGet(Port(), "/convert/" + hash + "/other.mp4").status, 404);
+}
+
+// The film's length goes into JSON and into headers: under a locale that writes a decimal
+// comma it is still "120.000", never "120,000".
+TEST_F(MediaRoutesTest, TimesDoNotFollowTheLocale) {
+  const ScopedLocale german(kCommaLocale);
+  ASSERT_TRUE(german.set()) << "no " << kCommaLocale << " locale: scripts/setup.sh makes it";
+  StartService();
+  const auto seeder = SeedSample("h264_ac3.mkv");
+  const std::string address = Resolve(seeder->MagnetLink());
+  const std::string hash = seeder->InfoHashHex();
+  const std::string list = RawGet(Port(), "/subs/" + hash + "/list.json").body;
+  const std::regex duration(R"("duration":(\d+\.\d{3}),)");
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(list, found, duration)) << list;
+  EXPECT_NEAR(ParseNumber(found[1].str()).value_or(0), kSampleSeconds, 0.2);
+
+  const RawAnswer head = RawRequest(Port(), "HEAD", PathOf(address));
+  EXPECT_TRUE(std::regex_match(head.Header("X-Content-Duration"), std::regex(R"(\d+\.\d{3})")))
+      << head.Header("X-Content-Duration");
+  const std::string start = RawGet(Port(), PathOf(address) + "?start=2.5").Header("X-Start-Seconds");
+  EXPECT_TRUE(std::regex_match(start, std::regex(R"(\d+\.\d{3})"))) << start;
 }
 
 }  // namespace

@@ -180,12 +180,19 @@ TEST(StreamProgramTest, BeyondLoopbackItMakesItsKeyOnceAndAnswersOnlyWithIt) {
     EXPECT_EQ(StatusOf(RawExchange(port, "GET /" + key + status + " HTTP/1.1\r\n\r\n")), 404);
     EXPECT_EQ(program.Stop(SIGTERM, 10s), 0);
   }
-  // A key file that holds no usable key stops the start rather than opening the door.
+  // A key file that holds no usable key, or is no file of its own, stops the start rather
+  // than opening the door; on loopback as well, where the window shares the key.
+  const std::string dangling = folder.path() + "/dangling", loop = folder.path() + "/loop";
+  ASSERT_EQ(::symlink((folder.path() + "/nothing").c_str(), dangling.c_str()), 0);
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
   ASSERT_TRUE(WriteWholeFile(keyFile, "short\n"));
-  std::vector<std::string> arguments = Offline(folder);
-  arguments.insert(arguments.end(), {"--listen", "0.0.0.0", "--token-file", keyFile});
-  StreamProgram refused(arguments, config);
-  EXPECT_EQ(refused.Wait(), 1);
+  for (const char* listen : {"0.0.0.0", "127.0.0.1"})
+    for (const std::string& file : {keyFile, dangling, loop}) {
+      std::vector<std::string> arguments = Offline(folder);
+      arguments.insert(arguments.end(), {"--listen", listen, "--token-file", file});
+      StreamProgram refused(arguments, config);
+      EXPECT_EQ(refused.Wait(), 1) << listen << " " << file;
+    }
 }
 
 TEST(StreamProgramTest, SigtermEndsItPromptlyUnderAFlood) {

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <future>
 
 #include "tests/stream/StreamFixture.h"
 #include "tests/support/LocalServer.h"
@@ -111,12 +112,21 @@ TEST_F(StreamServiceAccessTest, BeyondLoopbackNothingIsAnsweredWithoutTheKey) {
 }
 
 TEST_F(StreamServiceAccessTest, KeyedAddressesPlayWithoutHeaders) {
-  StartKeyed();
+  // The link's peer on this machine is not called for a stranger: the seeder calls instead.
+  const int peers = ClosedPort();
+  StartService([&](stream::StreamOptions& o) {
+    o.bindAddress = "0.0.0.0";
+    o.accessKey = kKey;
+    o.peerInterfaces = "127.0.0.1:" + std::to_string(peers);
+  });
   const std::string subtitle = "1\n00:00:01,000 --> 00:00:02,000\nhi\n";
   const auto seeder = MakeSeeder("keyed", {{"keyed.mp4", 1 << 20}, {"keyed.srt", 0, subtitle}});
   const std::string source = ReadAll(seeder->SourcePath("keyed.mp4"));
-  const RawAnswer resolved = RawGet(Port(), Keyed("/xml.php?url=" + seeder->MagnetLink()));
-  const std::string address = FileOf(resolved.body);
+  auto resolving = std::async(std::launch::async, [&] {
+    return RawGet(Port(), Keyed("/xml.php?url=" + seeder->MagnetLink()));
+  });
+  while (resolving.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) seeder->Connect(peers);
+  const std::string address = FileOf(resolving.get().body);
   ASSERT_EQ(address, Base() + "/" + kKey + "/stream/" + seeder->InfoHashHex() + "/keyed.mp4");
   // What a video element sends: the address alone.
   const RawAnswer video = RawGet(Port(), PathOf(address));
@@ -190,6 +200,67 @@ TEST_F(StreamServiceAccessTest, StrangersGetNothingLocalOrInsideAndCannotTellWha
   EXPECT_FALSE(ftp.Connected());
 }
 
+// A magnet of a torrent nobody has, naming a tracker, a web seed and a peer on this machine.
+// On loopback the swarm goes where the link says; for a stranger it goes nowhere inside.
+TEST_F(StreamServiceAccessTest, AStrangersLinkSendsTheSwarmNowhereInside) {
+  for (const bool stranger : {false, true}) {
+    SCOPED_TRACE(stranger ? "beyond loopback" : "on loopback");
+    StartService([&](stream::StreamOptions& o) {
+      if (stranger) o.bindAddress = "0.0.0.0";
+      o.accessKey = kKey;
+      o.metadataTimeout = std::chrono::seconds(3);
+    });
+    Listener tracker, seed, peer;
+    const std::string link = "magnet:?xt=urn:btih:" + kHash + "&tr=http://127.0.0.1:" +
+                             std::to_string(tracker.port()) + "/announce&ws=http://127.0.0.1:" +
+                             std::to_string(seed.port()) + "/&x.pe=127.0.0.1:" + std::to_string(peer.port());
+    EXPECT_TRUE(FileOf(RawGet(Port(), Keyed("/xml.php?url=" + link)).body).starts_with("resp"));
+    EXPECT_EQ(tracker.Connected(), !stranger);
+    EXPECT_EQ(peer.Connected(), !stranger);
+    EXPECT_FALSE(seed.Connected()) << "a web seed is asked only for pieces";
+    StopService();
+  }
+}
+
+// Any page on the web can make a browser ask loopback for things; without the key it gets
+// nothing done there. Programs, and the service's own page, are answered as before.
+TEST_F(StreamServiceAccessTest, OnLoopbackAPageOfAnotherOriginGetsNothingWithoutTheKey) {
+  StartService([](stream::StreamOptions& o) { o.accessKey = kKey; });
+  const std::string own = "http://127.0.0.1:" + std::to_string(Port());
+  Listener peer;
+  const std::string resolve =
+      "/xml.php?url=magnet:?xt=urn:btih:" + kHash + "&x.pe=127.0.0.1:" + std::to_string(peer.port());
+  struct Case {
+    const char* what;
+    std::string headers;
+    bool keyed;
+    int status;  // of GET /status/HASH: 404 answered (nothing streams), 403 refused
+  } cases[] = {
+      {"a program", "", false, 404},
+      {"typed into the address bar", "Sec-Fetch-Site: none\r\n", false, 404},
+      {"the service's own page", "Sec-Fetch-Site: same-origin\r\nReferer: " + own + "/page\r\n", false, 404},
+      {"a page request naming itself", "Referer: " + own + "/status/x\r\n", false, 404},
+      {"a page of another port", "Sec-Fetch-Site: same-site\r\n", false, 403},
+      {"a page on the web", "Sec-Fetch-Site: cross-site\r\n", false, 403},
+      {"a referrer of another origin", "Referer: http://127.0.0.1:8000/a.html\r\n", false, 403},
+      {"an origin of another port", "Origin: http://127.0.0.1:47084\r\n", false, 403},
+      {"an opaque origin", "Origin: null\r\n", false, 403},
+      {"another site's page with the key",
+       "Sec-Fetch-Site: cross-site\r\nOrigin: https://player.example\r\n", true, 404},
+  };
+  for (const Case& c : cases) {
+    const auto target = [&](const std::string& path) { return c.keyed ? Keyed(path) : path; };
+    EXPECT_EQ(RawRequest(Port(), "GET", target("/status/" + kHash), c.headers).status, c.status) << c.what;
+    if (c.status == 403) {
+      const RawAnswer refused = RawRequest(Port(), "GET", target(resolve), c.headers);
+      EXPECT_EQ(refused.status, 403) << c.what;
+      EXPECT_EQ(RawRequest(Port(), "POST", target("/stop/" + kHash), c.headers).status, 403) << c.what;
+    }
+  }
+  EXPECT_EQ(RawGet(Port(), Keyed("/status/" + kHash)).status, 404) << "no torrent was added";
+  EXPECT_FALSE(peer.Connected()) << "the peer a page named was never called";
+}
+
 TEST_F(StreamServiceAccessTest, OnLoopbackTheSameInsideFetchesArePlayed) {
   StartService();
   const auto seeder = MakeSeeder("local.mp4", {{"local.mp4", 1 << 20}});
@@ -238,23 +309,28 @@ TEST_F(StreamServiceAccessTest, OnLoopbackOnlyLoopbackNamesAreAnsweredAndAddress
 }
 
 TEST_F(StreamServiceAccessTest, StoppingAStreamIsAPostFromNoOtherSite) {
-  StartService();
+  StartService([](stream::StreamOptions& o) { o.accessKey = kKey; });
   const auto seeder = MakeSeeder("stop.mp4", {{"stop.mp4", 1 << 20}});
   const std::string hash = seeder->InfoHashHex();
   ASSERT_TRUE(Resolve(seeder->MagnetLink()).starts_with(Base() + "/stream/"));
   struct Case {
     std::string method, headers;
     int status;
+    bool keyed = false;
   } cases[] = {
       {"GET", "", 405},
       {"HEAD", "", 405},
       {"POST", "Origin: https://evil.example\r\n", 403},
       {"POST", "Origin: null\r\n", 403},
       {"POST", "Origin: http://127.0.0.1.evil.example\r\n", 403},
-      {"POST", "Origin: https://127.0.0.1:47084\r\n", 200},
+      {"POST", "Origin: https://127.0.0.1:47084\r\n", 403},
+      {"POST", "Origin: https://evil.example\r\n", 403, true},
+      // The player page's own server, on loopback, with the key its address carries.
+      {"POST", "Origin: https://127.0.0.1:47084\r\n", 200, true},
   };
   for (const Case& c : cases) {
-    const RawAnswer answer = RawRequest(Port(), c.method, "/stop/" + hash, c.headers);
+    const RawAnswer answer =
+        RawRequest(Port(), c.method, (c.keyed ? Keyed("/stop/") : "/stop/") + hash, c.headers);
     EXPECT_EQ(answer.status, c.status) << c.method << " " << c.headers;
     if (c.status == 405) {
       EXPECT_EQ(answer.Header("Allow"), "POST");

@@ -180,6 +180,11 @@ fs::path Seeder::SourcePath(const std::string& path) const {
 
 void Seeder::SetUploadLimit(int bytesPerSecond) { impl_->handle.set_upload_limit(bytesPerSecond); }
 
+void Seeder::Connect(int port) {
+  impl_->handle.connect_peer(
+      lt::tcp::endpoint(lt::make_address("127.0.0.1"), static_cast<std::uint16_t>(port)));
+}
+
 std::int64_t Seeder::Uploaded() const { return impl_->handle.status({}).total_payload_upload; }
 
 std::int64_t Seeder::Owed() const {

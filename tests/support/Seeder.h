@@ -47,6 +47,9 @@ class Seeder {
   std::filesystem::path WriteTorrentFile(const std::filesystem::path& path) const;
   std::filesystem::path SourcePath(const std::string& path) const;  // a file's bytes on disk
   void SetUploadLimit(int bytesPerSecond);
+  // Calls the downloader whose session listens on 127.0.0.1:`port`: how the swarm reaches a
+  // service that calls no peer on this machine for its caller.
+  void Connect(int port);
   // Bytes uploaded to peers so far.
   std::int64_t Uploaded() const;
   // Bytes its peers have asked for and it has not sent yet: in its send buffers, and
