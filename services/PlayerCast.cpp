@@ -116,7 +116,10 @@ std::string PlayerCastScript() {
       }
     });
   };
-  const ready = () => window.morvaneCast && start(window.morvaneCast.ask);
+  // The window answers only its own service's pages: elsewhere the box stays away.
+  const ready = () => window.morvaneCast && window.morvaneCast.ask('state').then(answer => {
+    if (answer.error !== "not the window's own page") start(window.morvaneCast.ask);
+  });
   if (window.morvaneCast) ready();
   else window.addEventListener('morvanecastready', ready, {once: true});
 })();
