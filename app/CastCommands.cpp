@@ -90,6 +90,7 @@ int Whole(double value, int otherwise) {
 
 struct CastCommands::Impl {
   OpenServiceTo openServiceTo;
+  CloseServiceToRenderers closeService;
   std::string playerSetting;
   std::mutex mutex;  // guards what follows
   std::unique_ptr<cast::Renderers> renderers;  // made at the first command that needs it
@@ -137,6 +138,17 @@ struct CastCommands::Impl {
            ",\"converted\":" + (outcome.converted ? "true" : "false") + ",\"reason\":" + Json(outcome.reason) + "}";
   }
 
+  // Stops the renderer and, once no cast is left, closes the service to the network again.
+  cast::ActionResult StopCast(const std::shared_ptr<cast::CastSession>& cast) {
+    const cast::ActionResult result = cast->Stop();
+    {
+      std::lock_guard lock(mutex);
+      if (session == cast) session.reset();
+    }
+    if (closeService) closeService();
+    return result;
+  }
+
   std::string State() {
     const auto cast = Session();
     const auto state = cast ? cast->State() : std::nullopt;
@@ -167,9 +179,11 @@ struct CastCommands::Impl {
   }
 };
 
-CastCommands::CastCommands(OpenServiceTo openServiceTo, std::string playerSetting)
+CastCommands::CastCommands(OpenServiceTo openServiceTo, CloseServiceToRenderers close,
+                           std::string playerSetting)
     : impl_(std::make_unique<Impl>()) {
   impl_->openServiceTo = std::move(openServiceTo);
+  impl_->closeService = std::move(close);
   impl_->playerSetting = std::move(playerSetting);
 }
 
@@ -188,7 +202,7 @@ std::string CastCommands::Run(const std::string& name, const std::string& argume
     cast::ActionResult result;
     if (name == "pause") result = cast->Pause();
     else if (name == "resume") result = cast->Resume();
-    else if (name == "stop") result = cast->Stop();
+    else if (name == "stop") result = impl_->StopCast(cast);
     else if (name == "seek") result = cast->Seek(std::max(0.0, args.Number("seconds", 0)));
     else result = cast->SetVolume(Whole(args.Number("volume", 50), 50));
     return Outcome(result.ok, result.error);

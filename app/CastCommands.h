@@ -10,7 +10,8 @@
 //   cast {renderer, address, title, subtitle, audio, start}
 //                                              {"ok","error","converted","reason"}
 //   pause, resume, stop, seek {seconds}, volume {volume}
-//                                              {"ok","error"}
+//                                              {"ok","error"}; after stop the service is
+//                                              closed to renderers again
 //   state                                      {"ok","seconds","duration","state","volume"}
 //   player {entries:[{address,title,position}], first, subtitle, start}
 //                                              {"ok","message"}
@@ -26,10 +27,12 @@ namespace morvane {
 // address: the base of the addresses they reach it by ("http://ADDRESS:PORT/KEY"), "" when
 // it cannot.
 using OpenServiceTo = std::function<std::string(const std::string& interfaceAddress)>;
+// Closes what OpenServiceTo opened: a renderer no longer plays from it.
+using CloseServiceToRenderers = std::function<void()>;
 
 class CastCommands {
  public:
-  CastCommands(OpenServiceTo openServiceTo, std::string playerSetting);
+  CastCommands(OpenServiceTo openServiceTo, CloseServiceToRenderers close, std::string playerSetting);
   ~CastCommands();
 
   // `pageBase` is the base of the page that asks ("http://127.0.0.1:47083/KEY"): the

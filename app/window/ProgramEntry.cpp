@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
   BindEvents(*window, *shell, *program);
   // Watching elsewhere (renderers, the user's own player), for the own service's page only.
   InstallCastBridge(*window, [host = program->settings.resolutionHost] { return "http://" + host; },
-                    std::make_shared<CastCommands>(OpenOwnServiceTo, program->settings.externalPlayer));
+                    std::make_shared<CastCommands>(OpenOwnServiceTo, CloseOwnServiceToRenderers,
+                                                   program->settings.externalPlayer));
   QObject::connect(shell, &Shell::exitRequested, &app, &QCoreApplication::quit);
 
   // The created event: reading the information page holds up the window thread, so the

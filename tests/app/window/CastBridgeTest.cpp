@@ -44,7 +44,7 @@ class CastBridgeTest : public QObject {
     testing::WindowFixture f;
     const std::string base = own.base() + "/KEY";
     InstallCastBridge(f.window, [base] { return base; },
-                      std::make_shared<CastCommands>(nullptr, "no-such-player-x --y"));
+                      std::make_shared<CastCommands>(nullptr, nullptr, "no-such-player-x --y"));
     auto* view = f.window.findChild<QWebEngineView*>(QStringLiteral("超文本浏览框1"));
     QVERIFY(view);
 
