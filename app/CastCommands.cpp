@@ -2,11 +2,11 @@
 
 #include <json-glib/json-glib.h>
 
-#include <cstdio>
 
 #include "cast/CastSession.h"
 #include "cast/ExternalPlayer.h"
 #include "cast/Renderers.h"
+#include "platform/NumberText.h"
 
 namespace morvane {
 
@@ -26,11 +26,7 @@ std::string Json(const std::string& text) {
   return json;
 }
 
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
+std::string Number(double value) { return FixedText(value, 3); }
 
 std::string Outcome(bool ok, const std::string& error) {
   return "{\"ok\":" + std::string(ok ? "true" : "false") + ",\"error\":" + Json(error) + "}";

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <thread>
 
 #include "cast/Didl.h"
 #include "cast/SinkMatch.h"
+#include "platform/NumberText.h"
 #include "web/FetchPage.h"
 
 namespace morvane::cast {
@@ -125,11 +125,7 @@ bool IsLoopbackBase(const std::string& base) {
   return host.starts_with("127.") || host == "localhost" || base.compare(start + 3, 5, "[::1]") == 0;
 }
 
-std::string Seconds(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
+std::string Seconds(double value) { return FixedText(value, 3); }
 
 }  // namespace
 

@@ -11,12 +11,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "platform/NumberText.h"
 #include "web/FetchPage.h"
 
 extern char** environ;
@@ -108,13 +108,8 @@ void KeepPosition(const Handoff& handoff, const Followed& followed) {
   if (!followed.told || !followed.seconds || followed.entry >= handoff.entries.size()) return;
   const std::string& address = handoff.entries[followed.entry].positionAddress;
   if (address.empty()) return;
-  char query[96];
-  std::snprintf(query, sizeof query, "?seconds=%.3f", *followed.seconds);
-  std::string target = address + query;
-  if (followed.duration && *followed.duration > 0) {
-    std::snprintf(query, sizeof query, "&duration=%.3f", *followed.duration);
-    target += query;
-  }
+  std::string target = address + "?seconds=" + FixedText(*followed.seconds, 3);
+  if (followed.duration && *followed.duration > 0) target += "&duration=" + FixedText(*followed.duration, 3);
   FetchOptions options;
   options.method = 1;
   options.asReceived = true;

@@ -1,6 +1,6 @@
 #include "cast/PlayerCommand.h"
 
-#include <cstdio>
+#include "platform/NumberText.h"
 
 namespace morvane::cast {
 
@@ -8,11 +8,7 @@ namespace {
 
 constexpr char kDefaultPlayer[] = "mpv";
 
-std::string Seconds(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value > 0 ? value : 0.0);
-  return text;
-}
+std::string Seconds(double value) { return FixedText(value > 0 ? value : 0.0, 3); }
 
 std::string BaseName(const std::string& path) {
   const auto slash = path.rfind('/');

@@ -22,6 +22,8 @@ constexpr char kServicePrefix[] = "urn:schemas-upnp-org:service:";
 // answered well within the three seconds a user waits for the list.
 constexpr unsigned kSearchSpreadSeconds = 1;
 
+constexpr unsigned kSilenceSeconds = 5;
+
 struct Handles {
   GUPnPDeviceProxy* device = nullptr;
   std::map<std::string, GUPnPServiceProxy*> services;  // by short name: "AVTransport"
@@ -96,6 +98,9 @@ struct Renderers::Impl {
 
   static void OnContext(GUPnPContextManager* manager, GUPnPContext* context, gpointer data) {
     auto* self = static_cast<Impl*>(data);
+    // A renderer that accepts a connection and then says nothing (descriptions, answers)
+    // is given up after this long without a byte; the actions have their own deadline too.
+    soup_session_set_timeout(gupnp_context_get_session(context), kSilenceSeconds);
     GUPnPControlPoint* point = gupnp_control_point_new(context, kRendererType);
     g_signal_connect(point, "device-proxy-available", G_CALLBACK(&Impl::OnDevice), self);
     g_signal_connect(point, "device-proxy-unavailable", G_CALLBACK(&Impl::OnDeviceGone), self);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cast/PlayerCommand.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace morvane::cast {
 namespace {
@@ -51,10 +52,15 @@ TEST(PlayerCommand, BuildsEachPlayersLine) {
        "myplayer|--sub|--from|http://h/e2"},
       {"mpv --title={title} {url}", &pack, PlayerKind::kMpv, "mpv|--title=E2|http://h/e2"},
   };
-  for (const Case& c : cases) {
-    const PlayerCommand command = BuildPlayerCommand(c.setting, *c.handoff);
-    EXPECT_EQ(command.kind, c.kind) << c.setting;
-    EXPECT_EQ(Joined(command.argv), c.line) << c.setting;
+  // Under the user's locale too, which the window sets: "61.500", never "61,500".
+  for (const char* locale : {"C", testing::kCommaLocale}) {
+    const testing::ScopedLocale scoped(locale);
+    ASSERT_TRUE(scoped.set()) << locale << " is missing (scripts/setup.sh makes it)";
+    for (const Case& c : cases) {
+      const PlayerCommand command = BuildPlayerCommand(c.setting, *c.handoff);
+      EXPECT_EQ(command.kind, c.kind) << c.setting;
+      EXPECT_EQ(Joined(command.argv), c.line) << c.setting << " in " << locale;
+    }
   }
   EXPECT_TRUE(BuildPlayerCommand("mpv", Handoff{}).argv.empty());
 }
