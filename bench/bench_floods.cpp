@@ -5,15 +5,23 @@
 //   - 100 request heads that never end;
 //   - 16 .torrent addresses whose bodies drip a byte a second;
 //   - 1,000 magnets nobody seeds;
-// and the figures are how many of its 50 pings were answered and the slowest. Then SIGTERM
-// to exit, with no flood (reference) and under all three floods at once; and the cleaning of
-// a 2 MB subtitle cue made of "{\" against a 2 MB cue of plain text.
-//   build/bench/bench_floods [--runs N]
+//   - 48 file lists of a torrent of 100,001 files, none of them read;
+// and the figures are how many of its 50 pings were answered, the slowest, and the most memory
+// the service held. Then the
+// window's own resolution (with the key, from 127.0.0.1 as every local client) of an ftp link,
+// answered with its relay at once, alone (reference) and while another local client holds six
+// resolutions of magnets nobody seeds; SIGTERM to exit, with no flood (reference) and under the first three
+// floods at once; and the cleaning of a 2 MB subtitle cue made of "{\" against a 2 MB cue of
+// plain text.
+//   build/bench/bench_floods [--runs N] [--stream PATH]
+// --stream runs another build's morvane-stream (the same figures of an earlier commit).
 
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +29,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <libtorrent/bencode.hpp>
+#include <libtorrent/create_torrent.hpp>
+#include <libtorrent/torrent_info.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +48,34 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kFlooder = "127.0.0.2";
+constexpr const char* kKey = "benchmarkfloodskey0123456789abcd";
+
+std::string streamPath = MORVANE_STREAM_PATH;
+
+// A v1 .torrent of a film and `extras` one-byte files beside it, written to `path`; its
+// info-hash in hexadecimal.
+std::string WriteTorrent(const std::string& path, int extras) {
+  namespace lt = libtorrent;
+  lt::file_storage files;
+  files.add_file("Season/Show.S01E01.mp4", 4 << 20);
+  for (int i = 0; i < extras; ++i) {
+    char name[40];
+    std::snprintf(name, sizeof name, "Season/extras/%06d.nfo", i);
+    files.add_file(name, 1);
+  }
+  lt::create_torrent made(files, 1 << 20, lt::create_torrent::v1_only);
+  for (lt::piece_index_t p(0); p < made.end_piece(); ++p) made.set_hash(p, lt::sha1_hash("0123456789abcdefghij"));
+  std::vector<char> bytes;
+  lt::bencode(std::back_inserter(bytes), made.generate());
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const lt::torrent_info info(bytes, lt::from_span);
+  std::string hex;
+  for (const char byte : info.info_hashes().v1) {
+    hex += "0123456789abcdef"[(static_cast<unsigned char>(byte) >> 4) & 15];
+    hex += "0123456789abcdef"[static_cast<unsigned char>(byte) & 15];
+  }
+  return hex;
+}
 
 // A folder of its own under the system's temporary folder, removed at the end.
 class Scratch {
@@ -60,16 +100,19 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 class Service {
  public:
   explicit Service(const std::string& root) {
+    const std::string key = root + "/key";
+    std::ofstream(key) << kKey << "\n";
+    ::chmod(key.c_str(), 0600);
     int out[2];
     if (::pipe(out) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
-      const std::string cache = root + "/cache";
-      ::execl(MORVANE_STREAM_PATH, MORVANE_STREAM_PATH, "--port", "0", "--cache-dir", cache.c_str(),
+      const std::string cache = root + "/cache", key = root + "/key";
+      ::execl(streamPath.c_str(), streamPath.c_str(), "--port", "0", "--cache-dir", cache.c_str(),
               "--no-dht", "--no-local-discovery", "--no-default-trackers", "--metadata-timeout", "60",
-              static_cast<char*>(nullptr));
+              "--token-file", key.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(out[1]);
@@ -89,6 +132,14 @@ class Service {
     }
   }
   int port() const { return port_; }
+
+  // The most memory the service has held so far, in MiB (VmHWM).
+  long PeakMiB() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6) / 1024;
+    return 0;
+  }
 
   // SIGTERM to exit, in milliseconds; -1 when it has not ended after 30 s.
   double Terminate() {
@@ -110,12 +161,18 @@ class Service {
   bool ended_ = false;
 };
 
-enum Flood : unsigned { kNone = 0, kSlowHeads = 1, kDrippingBodies = 2, kUnseededMagnets = 4 };
+enum Flood : unsigned {
+  kNone = 0,
+  kSlowHeads = 1,
+  kDrippingBodies = 2,
+  kUnseededMagnets = 4,
+  kFileLists = 8,
+};
 
 // The flooding client's connections, held open until it goes.
 class Flooder {
  public:
-  Flooder(int port, unsigned floods, const DrippingServer& dripping) {
+  Flooder(int port, unsigned floods, const DrippingServer& dripping, const std::string& root) {
     const auto send = [&](const std::string& request) {
       const int fd = ConnectLoopback(port, kFlooder);
       if (fd < 0) return;
@@ -133,6 +190,17 @@ class Flooder {
         std::snprintf(hash, sizeof hash, "%040x", i + 1);
         send(std::string("GET /xml.php?url=magnet:?xt=urn:btih:") + hash + " HTTP/1.1\r\n\r\n");
       }
+    if (floods & kFileLists) {
+      // The torrent is listed once its film is chosen; its resolution goes on to wait for
+      // the film, which nobody seeds.
+      const std::string hash = WriteTorrent(root + "/huge.torrent", 100000);
+      send("GET /xml.php?url=" + root + "/huge.torrent HTTP/1.1\r\n\r\n");
+      const auto until = Clock::now() + 30s;
+      while (Clock::now() < until &&
+             !RawExchange(port, "GET /files/" + hash + " HTTP/1.1\r\n\r\n", 20s, kFlooder).starts_with("HTTP/1.1 200"))
+        std::this_thread::sleep_for(50ms);
+      for (int i = 0; i < 48; ++i) send("GET /files/" + hash + " HTTP/1.1\r\n\r\n");
+    }
   }
   ~Flooder() {
     for (const int fd : held_) ::close(fd);
@@ -167,6 +235,17 @@ Pings Ping(int port) {
   return pings;
 }
 
+// The window's resolution, with the key, of a link that costs nothing to resolve (an ftp
+// address is answered with its relay): the time is the wait for a worker. Its status and
+// time; the status negative when no address came back.
+std::pair<int, double> WindowResolution(int port) {
+  const auto asked = Clock::now();
+  const std::string answer = RawExchange(
+      port, "GET /" + std::string(kKey) + "/xml.php?url=ftp://films.example/film.mkv HTTP/1.1\r\n\r\n", 70s);
+  const int status = answer.size() >= 12 ? std::atoi(answer.c_str() + 9) : 0;
+  return {answer.find("<file>http") != std::string::npos ? status : -status, Ms(Clock::now() - asked)};
+}
+
 double CleaningMs(const std::string& body) {
   const std::string file = "1\n00:00:01,000 --> 00:00:02,000\n" + body + "\n";
   const auto started = Clock::now();
@@ -179,8 +258,10 @@ double CleaningMs(const std::string& body) {
 
 int main(int argc, char** argv) {
   int runs = 1;
-  for (int i = 1; i + 1 < argc; ++i)
+  for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--stream") == 0) streamPath = argv[i + 1];
+  }
   // A thousand connections of the flooder beside everything else.
   rlimit files{};
   ::getrlimit(RLIMIT_NOFILE, &files);
@@ -199,6 +280,7 @@ int main(int argc, char** argv) {
         {"100 heads that never end", kSlowHeads},
         {"16 dripping .torrent bodies", kDrippingBodies},
         {"1000 unseeded magnets", kUnseededMagnets},
+        {"48 lists of 100,001 files", kFileLists},
     };
     for (const auto& c : cases) {
       const Scratch root;
@@ -207,16 +289,36 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_floods: morvane-stream did not start\n");
         return 1;
       }
-      const Flooder flooder(service.port(), c.floods, dripping);
+      const Flooder flooder(service.port(), c.floods, dripping, root.path());
       std::this_thread::sleep_for(300ms);
       const Pings pings = Ping(service.port());
-      std::printf("  pings under %-28s %2d of %2d answered, slowest %7.1f ms (%zu flood connections)\n",
-                  c.what, pings.answered, pings.asked, pings.slowestMs, flooder.connections());
+      std::printf("  pings under %-28s %2d of %2d answered, slowest %7.1f ms (%zu flood connections, %ld MiB)\n",
+                  c.what, pings.answered, pings.asked, pings.slowestMs, flooder.connections(),
+                  service.PeakMiB());
+    }
+    for (const bool held : {false, true}) {
+      const Scratch root;
+      Service service(root.path());
+      std::vector<int> resolutions;  // another local client's, from the window's own address
+      for (int i = 0; held && i < 6; ++i) {
+        char hash[41];
+        std::snprintf(hash, sizeof hash, "%040x", i + 1);
+        const std::string request = std::string("GET /xml.php?url=magnet:?xt=urn:btih:") + hash + " HTTP/1.1\r\n\r\n";
+        const int fd = ConnectLoopback(service.port());
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        resolutions.push_back(fd);
+      }
+      std::this_thread::sleep_for(300ms);
+      const auto [status, ms] = WindowResolution(service.port());
+      std::printf("  the window's resolution %-37s %s %d in %7.1f ms\n",
+                  held ? "beside 6 held by another client" : "alone (reference)",
+                  status > 0 ? "played," : "refused,", std::abs(status), ms);
+      for (const int fd : resolutions) ::close(fd);
     }
     for (const unsigned floods : {static_cast<unsigned>(kNone), kSlowHeads | kDrippingBodies | kUnseededMagnets}) {
       const Scratch root;
       Service service(root.path());
-      const Flooder flooder(service.port(), floods, dripping);
+      const Flooder flooder(service.port(), floods, dripping, root.path());
       std::this_thread::sleep_for(1s);
       std::printf("  SIGTERM to exit %-30s %7.1f ms\n", floods ? "under the three floods" : "with no flood (reference)",
                   service.Terminate());

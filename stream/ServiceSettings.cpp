@@ -2,9 +2,10 @@
 
 #include <charconv>
 #include <climits>
-#include <cmath>
 #include <cstdint>
 #include <optional>
+
+#include "platform/NumberText.h"
 
 namespace morvane::stream {
 
@@ -57,11 +58,8 @@ std::optional<std::chrono::milliseconds> Time(std::string_view text) {
 }
 
 std::optional<double> Ratio(std::string_view text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
-      value < 0 || value > 1e6)
-    return std::nullopt;
+  const std::optional<double> value = ParseNumber(text);
+  if (!value || *value < 0 || *value > 1e6) return std::nullopt;
   return value;
 }
 

@@ -1,22 +1,10 @@
 #include "stream/StatusJson.h"
 
-#include <charconv>
-
+#include "platform/NumberText.h"
 #include "stream/JsonText.h"
 #include "stream/TorrentEngine.h"
 
 namespace morvane::stream {
-
-namespace {
-
-// Three decimals, whatever the process's locale says a decimal point is.
-std::string Decimal(double value) {
-  char text[32];
-  const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3);
-  return error == std::errc() ? std::string(text, end) : "0";
-}
-
-}  // namespace
 
 std::string StatusJson(const StreamSnapshot& s) {
   std::string json = "{\"hash\":\"" + s.hash + "\",\"ready\":" + (s.ready ? "true" : "false");
@@ -24,7 +12,7 @@ std::string StatusJson(const StreamSnapshot& s) {
   json += ",\"downloadRate\":" + std::to_string(s.downloadRate);
   json += ",\"uploadRate\":" + std::to_string(s.uploadRate);
   json += ",\"state\":\"" + std::string(StateName(s.state)) + "\"";
-  json += ",\"ratio\":" + Decimal(s.ratio);
+  json += ",\"ratio\":" + FixedText(s.ratio, 3);
   json += ",\"downloaded\":" + std::to_string(s.downloaded);
   json += ",\"uploaded\":" + std::to_string(s.uploaded);
   if (s.ready) {

@@ -7,7 +7,6 @@
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
-#include <libtorrent/hex.hpp>
 #include <libtorrent/torrent_info.hpp>
 
 namespace lt = libtorrent;
