@@ -187,6 +187,16 @@ void StopOwnResolutionService() {
   if (ownService != nullptr) ownService->Stop();
 }
 
+std::string OpenOwnServiceTo(const std::string& interfaceAddress) {
+  std::lock_guard lock(serviceMutex);
+  return ownService != nullptr ? ownService->OpenKeyedListener(interfaceAddress) : std::string();
+}
+
+void CloseOwnServiceToRenderers() {
+  std::lock_guard lock(serviceMutex);
+  if (ownService != nullptr) ownService->CloseKeyedListeners();
+}
+
 void StartOwnResolutionServiceInBackground(std::string resolutionHost,
                                            std::vector<std::string> extraTrackers,
                                            std::map<std::string, std::string> serviceSettings) {

@@ -79,6 +79,13 @@ OwnServiceStart StartOwnResolutionServiceOnceFree(const std::string& resolutionH
                                                   const OwnServiceOptions& options,
                                                   std::chrono::milliseconds interval);
 
+// Opens the program's own service to renderers on the interface with that address
+// (casting): the base of the addresses they reach it by, "http://ADDRESS:PORT/KEY"; "" when
+// the program runs no service of its own or it has no key.
+std::string OpenOwnServiceTo(const std::string& interfaceAddress);
+// Closes what OpenOwnServiceTo opened: the service answers on loopback alone again.
+void CloseOwnServiceToRenderers();
+
 // Stops the service started above, if any; it runs by itself when the process ends.
 void StopOwnResolutionService();
 

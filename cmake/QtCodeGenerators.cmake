@@ -84,7 +84,7 @@ function(morvane_qt_code_generators)
 endfunction()
 
 # The folders whose code includes no Qt header (platform/qt/ and app/window/ excepted).
-set(_morvane_core_folders web search torrent update stream media platform app)
+set(_morvane_core_folders web search torrent update stream media cast platform app)
 
 function(morvane_check_qt_free_targets)
   _morvane_targets_below(${CMAKE_SOURCE_DIR} targets)

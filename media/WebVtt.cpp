@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "media/SubtitleText.h"
 
@@ -304,6 +305,31 @@ std::string WriteWebVtt(const std::vector<Cue>& cues) {
   for (const Cue& cue : cues) {
     out += FormatTime(cue.startMs) + " --> " + FormatTime(cue.endMs) + "\n";
     out += cue.text;
+    out += "\n\n";
+  }
+  return out;
+}
+
+std::string WriteSubRip(const std::vector<Cue>& cues) {
+  std::string out;
+  int number = 0;
+  for (const Cue& cue : cues) {
+    std::string start = FormatTime(cue.startMs), end = FormatTime(cue.endMs);
+    start[8] = end[8] = ',';
+    out += std::to_string(++number) + "\n" + start + " --> " + end + "\n";
+    // The cue's text was escaped for WebVTT; SubRip readers show entities as they stand.
+    for (std::size_t at = 0; at < cue.text.size();) {
+      bool replaced = false;
+      for (const auto& [entity, plain] : {std::pair{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}}) {
+        if (cue.text.compare(at, std::strlen(entity), entity) == 0) {
+          out += plain;
+          at += std::strlen(entity);
+          replaced = true;
+          break;
+        }
+      }
+      if (!replaced) out += cue.text[at++];
+    }
     out += "\n\n";
   }
   return out;

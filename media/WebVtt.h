@@ -37,6 +37,8 @@ std::string CleanSubRipText(std::string_view text);
 std::string CleanSubStationText(std::string_view text);
 
 std::string WriteWebVtt(const std::vector<Cue>& cues);
+// The same cues as SubRip, for DLNA renderers, which take .srt rather than WebVTT.
+std::string WriteSubRip(const std::vector<Cue>& cues);
 
 // The cues on the time line of a stream that starts `startMs` into the film (a converted
 // stream started after a seek): moved earlier by that much; cues over before it dropped, one

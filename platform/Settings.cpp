@@ -42,6 +42,15 @@ bool SetResolutionHost(Settings& settings, const std::string& value) {
   return true;
 }
 
+// mpv, vlc (either with arguments of the user's), or a command line with placeholders
+// (cast/PlayerCommand.h); one line of text without control characters.
+bool SetExternalPlayer(Settings& settings, const std::string& value) {
+  if (value.empty() || std::any_of(value.begin(), value.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
+    return false;
+  settings.externalPlayer = value;
+  return true;
+}
+
 struct UserSetting {
   const char* key;
   bool (*apply)(Settings&, const std::string& value);
@@ -62,6 +71,7 @@ constexpr char kSeedTime[] = "seed-time";
 
 constexpr UserSetting kUserSettings[] = {
     {"resolution-host", &SetResolutionHost},
+    {"external-player", &SetExternalPlayer},
     {kMaxDownload, &KeepForStreamService<kMaxDownload>},
     {kMaxUpload, &KeepForStreamService<kMaxUpload>},
     {kIdleAfter, &KeepForStreamService<kIdleAfter>},

@@ -45,6 +45,8 @@ struct Settings {
   // limits, seeding; stream/ServiceSettings.h), as written: the service checks them when
   // it starts.
   std::map<std::string, std::string> streamServiceSettings = {};
+  // The player a film is handed to ("mpv", "vlc", or a command line of the user's own).
+  std::string externalPlayer = "mpv";
 };
 
 Settings BuildSettings();
@@ -53,6 +55,9 @@ Settings BuildSettings();
 // setting it names replaces the build's value. Known keys:
 //   resolution-host = HOST[:PORT][/KEY]   the video resolution service (a keyed
 //                                         streaming service carries its key as a path)
+//   external-player = mpv | vlc | COMMAND  the player a film is handed to (mpv and VLC
+//                                         may carry arguments; a COMMAND takes {url},
+//                                         {title}, {subtitle} and {start})
 //   max-download, max-upload, idle-after, seed-ratio, seed-time
 //                                         the own streaming service's (streamServiceSettings)
 // A missing file changes nothing. Returns one line for each line of the file that was not

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config git ccache
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   libqt6opengl6-dev libgl-dev
   libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev
   libexpat1-dev  # reading Torznab indexers' answers
@@ -19,6 +19,10 @@ packages=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   transmission-cli
   locales  # a German locale for the tests of numbers that must not follow it
+  # casting: renderers found and driven over UPnP, and the players a film is handed to
+  libgupnp-1.6-dev libgupnp-av-1.0-dev libjson-glib-dev mpv
+  # a renderer with no screen for the casting tests, and the decoders its GStreamer plays with
+  gmediarender gstreamer1.0-plugins-good gstreamer1.0-libav iproute2
 )
 
 missing=()

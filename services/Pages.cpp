@@ -1,5 +1,6 @@
 #include "services/Pages.h"
 
+#include "services/PlayerCast.h"
 #include "services/PlayerEpisodes.h"
 #include "services/PlayerFilm.h"
 #include "services/PlayerMedia.h"
@@ -99,7 +100,8 @@ std::string PlayerPage() {
                       PlayerFilmScript() + "\n" +
                       PlayerEpisodesScript() + "\n" +
                       PlayerResumeScript() + "\n" +
-                      PlayerTracksScript());
+                      PlayerTracksScript() + "\n" +
+                      PlayerCastScript());
 }
 
 std::string LibraryPlayerPage(const std::string& videoPage, const std::string& media) {

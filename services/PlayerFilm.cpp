@@ -81,7 +81,7 @@ std::string PlayerFilmScript() {
   side.hidden = true;
   side.style.cssText = 'position:absolute;top:12px;right:12px;width:190px;max-height:calc(100vh - 24px);' +
                        'overflow-y:auto;font-size:13px;line-height:1.6';
-  for (const id of ['episodes', 'audio', 'subtitles']) {
+  for (const id of ['episodes', 'audio', 'subtitles', 'cast']) {
     const box = document.createElement('div');
     box.id = id;
     box.hidden = true;

@@ -21,7 +21,7 @@
 //                                in the tab's session storage)
 //   continueAt                   that time, when this page was opened so
 //   section(id, title)           a box in the column beside the film ('episodes', 'audio',
-//                                'subtitles', in that order), shown once asked for
+//                                'subtitles', 'cast', in that order), shown once asked for
 //   overlay(id)                  a box over the film's upper left corner
 // A 'filmleave' event on window comes before the page plays another address.
 

@@ -4,7 +4,7 @@ if(NOT TARGET PkgConfig::LIBTORRENT)
   pkg_check_modules(LIBTORRENT REQUIRED IMPORTED_TARGET libtorrent-rasterbar)
 endif()
 add_library(morvane_services STATIC AccessLog.cpp Catalogue.cpp LoopbackSession.cpp Pages.cpp
-                                    PlainHttpServer.cpp PlayerEpisodes.cpp PlayerFilm.cpp
+                                    PlainHttpServer.cpp PlayerCast.cpp PlayerEpisodes.cpp PlayerFilm.cpp
                                     PlayerMedia.cpp PlayerResume.cpp PlayerTracks.cpp
                                     ReleaseSigning.cpp Seeder.cpp
                                     SelfSignedCertificate.cpp ServiceRelay.cpp StandInIndexer.cpp

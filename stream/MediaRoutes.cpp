@@ -16,6 +16,7 @@
 #include "media/SubtitleOrder.h"
 #include "media/WebVtt.h"
 #include "platform/NumberText.h"
+#include "stream/DlnaHeaders.h"
 #include "stream/JsonText.h"
 #include "stream/Links.h"
 #include "stream/VideoFiles.h"
@@ -259,6 +260,7 @@ void MediaRoutes::ServeConvert(const std::string& hash, const std::string& item,
                            {"Accept-Ranges", "none"},
                            {"X-Content-Duration", Seconds(entry->info.durationSeconds)},
                            {"Access-Control-Expose-Headers", "X-Content-Duration, X-Start-Seconds"}});
+  for (auto& header : DlnaHeaders(DlnaSource::kConverted)) head.push_back(std::move(header));
   if (responder.headOnly()) {
     responder.StartChunks(200, head);
     return;
@@ -377,7 +379,12 @@ void MediaRoutes::ServeList(const std::shared_ptr<MediaEntry>& entry, const std:
             ",\"default\":" + (s.index == entry->info.audioStream ? "true" : "false") + "}";
     first = false;
   }
-  SendText(responder, 200, "application/json", json + "]}\n");
+  // What a renderer must decode to take the film as it stands (a cast chooses by it).
+  json += "],\"container\":" + JsonText(entry->info.container) + ",\"video\":";
+  const auto video = std::find_if(entry->info.streams.begin(), entry->info.streams.end(),
+                                  [&](const media::StreamInfo& s) { return s.index == entry->info.videoStream; });
+  json += video == entry->info.streams.end() ? "null" : "{\"codec\":" + JsonText(video->codec) + "}";
+  SendText(responder, 200, "application/json", json + "}\n");
 }
 
 void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const std::string& item,
@@ -388,7 +395,8 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   Subtitle wanted;
   {
     std::lock_guard lock(entry->mutex);
-    if (error != std::errc() || std::string_view(end) != ".vtt" || number >= entry->subtitles.size()) {
+    const std::string_view kind(end);
+    if (error != std::errc() || (kind != ".vtt" && kind != ".srt") || number >= entry->subtitles.size()) {
       SendText(responder, 404, "text/plain", "no such subtitle\n");
       return;
     }
@@ -437,11 +445,17 @@ void MediaRoutes::ServeSubtitle(const std::shared_ptr<MediaEntry>& entry, const 
   }
   // On the time line of a converted stream that starts later in the film.
   const double start = SecondsIn(query, "start");
-  if (start > 0) {
+  const bool subRip = std::string_view(end) == ".srt";
+  if (start > 0 || subRip) {
     const auto gone = [this, &responder] { return stopping_.load() || responder.ClientGone(); };
     const std::vector<media::Cue> cues = media::ParseSubRip(vtt, gone);
     if (gone()) return;
-    vtt = media::WriteWebVtt(media::ShiftCues(cues, static_cast<std::int64_t>(std::llround(start * 1000))));
+    const auto shifted = media::ShiftCues(cues, static_cast<std::int64_t>(std::llround(start * 1000)));
+    if (subRip) {
+      SendText(responder, 200, "application/x-subrip; charset=utf-8", media::WriteSubRip(shifted));
+      return;
+    }
+    vtt = media::WriteWebVtt(shifted);
   }
   SendText(responder, 200, "text/vtt; charset=utf-8", vtt);
 }

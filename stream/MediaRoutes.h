@@ -7,11 +7,12 @@
 //                                         MP4 with sound track N (chunked; X-Content-Duration:
 //                                         the film's length)
 //   GET /subs/HASH/list.json             the film's length, whether it is converted, its
-//                                         subtitles in the order the player lists them and
-//                                         its sound tracks
+//                                         subtitles in the order the player lists them, its
+//                                         sound tracks, its container and picture codec
 //   GET /subs/HASH/N.vtt?start=S         subtitle N as WebVTT on the time line of a converted
 //                                         stream started at S; 503 with Retry-After while
 //                                         a track inside the video waits for the download
+//   GET /subs/HASH/N.srt?start=S         the same as SubRip, for renderers on the network
 
 #include <atomic>
 #include <chrono>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stream/TorrentLifecycle.h"
+#include "web/HttpServer.h"
 
 namespace morvane::stream {
 
@@ -49,6 +50,8 @@ struct StreamOptions {
   // The access key (stream/AccessKey.h). Bound beyond loopback the service answers nobody
   // without it, and does not start without one; on loopback a request may carry it.
   std::string accessKey;
+  // Told of every request answered, with its status; the target as sent, key included.
+  HttpLog requestLog;
 };
 
 // $XDG_CACHE_HOME (or ~/.cache) + "/morvane/stream".

@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <charconv>
+#include <map>
+#include <mutex>
 
 #include "stream/AccessKey.h"
 #include "stream/CurlTransfer.h"
+#include "stream/DlnaHeaders.h"
 #include "stream/FileRoutes.h"
 #include "stream/HttpRange.h"
 #include "stream/LinkResolver.h"
@@ -107,6 +110,7 @@ HttpHeaders RangeHeaders(const std::string& type, const ByteRange& range, std::i
   HttpHeaders headers{{"Content-Type", type},
                       {"Content-Length", std::to_string(range.end - range.begin)},
                       {"Accept-Ranges", "bytes"}};
+  for (auto& header : DlnaHeaders(DlnaSource::kFile)) headers.push_back(std::move(header));
   if (partial)
     headers.emplace_back("Content-Range", "bytes " + std::to_string(range.begin) + "-" +
                                               std::to_string(range.end - 1) + "/" +
@@ -116,7 +120,8 @@ HttpHeaders RangeHeaders(const std::string& type, const ByteRange& range, std::i
 
 // Answers a Range request's head; false when it was answered in full (416).
 bool SendRangeHead(HttpResponder& responder, const std::string& rangeHeader,
-                   const std::string& type, std::int64_t size, ByteRange& range) {
+                   const std::string& type, std::int64_t size, ByteRange& range,
+                   HttpHeaders more = {}) {
   const RangeResult result = ParseRange(rangeHeader, size, range);
   if (result == RangeResult::kUnsatisfiable) {
     responder.SendHead(416, {{"Content-Range", "bytes */" + std::to_string(size)},
@@ -124,7 +129,9 @@ bool SendRangeHead(HttpResponder& responder, const std::string& rangeHeader,
     return false;
   }
   const bool partial = result == RangeResult::kPartial;
-  return responder.SendHead(partial ? 206 : 200, RangeHeaders(type, range, size, partial));
+  HttpHeaders headers = RangeHeaders(type, range, size, partial);
+  headers.insert(headers.end(), more.begin(), more.end());
+  return responder.SendHead(partial ? 206 : 200, headers);
 }
 
 }  // namespace
@@ -135,6 +142,9 @@ struct StreamService::Impl {
     const HttpRequest& request;
     std::string path;  // the target without the key's segment
     bool keyed = false;
+    // Reached on an address beyond loopback (the service's own, or a listener opened for
+    // renderers): the key is needed and nothing inside is opened for the caller.
+    bool strangers = false;
     std::string base;  // what the addresses answered to it begin with: "http://HOST:PORT[/KEY]"
   };
   using Serve = void (Impl::*)(const Call&, HttpResponder&);
@@ -152,11 +162,13 @@ struct StreamService::Impl {
       : options(options),
         engine(options),
         server([this](const HttpRequest& request, HttpResponder& responder) { Answer(request, responder); },
-               Limits(options), [this](const HttpRequest& request) { return Choose(request); }) {}
+               Limits(options), [this](const HttpRequest& request) { return Choose(request); },
+               options.requestLog) {}
 
   Call Admit(const HttpRequest& request) const {
-    Call call{request, {}, false, {}};
+    Call call{request, {}, false, strangers, {}};
     call.keyed = CarriesKey(request.target, request.authorization, options.accessKey, call.path);
+    if (!request.local.empty() && !IsLoopbackHostHeader(request.local)) call.strangers = true;
     // Built from the address the client reached, never from its Host header.
     const std::string reached = request.local.empty()
                                     ? options.bindAddress + ":" + std::to_string(server.Port())
@@ -175,7 +187,7 @@ struct StreamService::Impl {
 
   // Refused at once: beyond loopback whoever has no key, on loopback a web page without it.
   bool Unwelcome(const Call& call) const {
-    return !call.keyed && (strangers || FromPageOfAnotherOrigin(call.request));
+    return !call.keyed && (call.strangers || FromPageOfAnotherOrigin(call.request));
   }
 
   std::size_t Choose(const HttpRequest& request) const {
@@ -183,12 +195,12 @@ struct StreamService::Impl {
     if (Unwelcome(call)) return kQuick;
     const Route* route = Find(call.path, request.method);
     const Pool pool = route ? route->pool : kQuick;
-    return call.keyed && !strangers ? pool + kOwn : pool;
+    return call.keyed && !call.strangers ? pool + kOwn : pool;
   }
 
   void Answer(const HttpRequest& request, HttpResponder& responder) {
     const Call call = Admit(request);
-    if (strangers && !call.keyed) {
+    if (call.strangers && !call.keyed) {
       responder.Send(401, "text/plain", "resp: this service needs its key\n", {{"WWW-Authenticate", "Bearer"}});
       return;
     }
@@ -216,7 +228,7 @@ struct StreamService::Impl {
   void ServeResolution(const Call& call, HttpResponder& responder) {
     // The link is the raw rest of the query, "?" and "&" included.
     const std::string link = ResolutionLinkOf(call.path).value_or("");
-    const Caller caller{call.base, strangers,
+    const Caller caller{call.base, call.strangers,
                         [this, &responder] { return stopping.load() || responder.ClientGone(); }};
     Resolution resolution = ResolveLink(link, caller, engine, relays);
     if (options.convertMedia) resolution = media.Decide(std::move(resolution), call.base);
@@ -237,7 +249,10 @@ struct StreamService::Impl {
     // As the probe named it: a browser refuses WebM codecs in a file said to be Matroska.
     const std::string type =
         media.MediaType(hash, playable->file).value_or(MediaTypeOf(playable->fileName));
-    if (!SendRangeHead(responder, call.request.range, type, playable->size, range) ||
+    const auto query = rest.find('?');
+    if (!SendRangeHead(responder, call.request.range, type, playable->size, range,
+                       CaptionHeaders(query == std::string::npos ? "" : rest.substr(query + 1),
+                                      call.base, hash)) ||
         responder.headOnly())
       return;
     engine.Read(
@@ -255,7 +270,7 @@ struct StreamService::Impl {
   // A page on the web can make a browser post a form to loopback; the browser says whose
   // page it is. Refused (answered 403) when it is another site's.
   bool RefuseOtherSite(const Call& call, HttpResponder& responder) const {
-    if (strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
+    if (call.strangers || call.request.origin.empty() || IsLoopbackOrigin(call.request.origin))
       return false;
     responder.Send(403, "text/plain", "not from a page of another site\n");
     return true;
@@ -280,7 +295,7 @@ struct StreamService::Impl {
       responder.Send(404, "text/plain", "no such relay\n");
       return;
     }
-    const Caller caller{call.base, strangers,
+    const Caller caller{call.base, call.strangers,
                         [this, &responder] { return stopping.load() || responder.ClientGone(); }};
     const TransferRules rules = caller.Rules();
     const std::int64_t size = RemoteSize(*address, rules);
@@ -323,6 +338,8 @@ struct StreamService::Impl {
                                                                           : options.cacheDir) /
                                "watch-positions"};
   HttpServer server;
+  std::mutex listenersMutex;
+  std::map<std::string, std::unique_ptr<HttpServer>> keyedListeners;  // by address
 };
 
 const StreamService::Impl::Route StreamService::Impl::kRoutes[] = {
@@ -372,9 +389,42 @@ bool StreamService::Start() {
 
 int StreamService::Port() const { return impl_ ? impl_->server.Port() : 0; }
 
+std::string StreamService::OpenKeyedListener(const std::string& address) {
+  if (!impl_ || options_.accessKey.empty()) return "";
+  Impl& impl = *impl_;
+  std::lock_guard lock(impl.listenersMutex);
+  auto& listener = impl.keyedListeners[address];
+  if (!listener) {
+    auto server = std::make_unique<HttpServer>(
+        [&impl](const HttpRequest& request, HttpResponder& responder) { impl.Answer(request, responder); },
+        Limits(options_), [&impl](const HttpRequest& request) { return impl.Choose(request); },
+        options_.requestLog);
+    if ((server->Bind(address, impl.server.Port()) || server->Bind(address, 0)) && server->Start())
+      listener = std::move(server);
+  }
+  if (!listener) {
+    impl.keyedListeners.erase(address);
+    return "";
+  }
+  const bool v6 = address.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(listener->Port()) +
+         "/" + options_.accessKey;
+}
+
+void StreamService::CloseKeyedListeners() {
+  if (!impl_) return;
+  std::map<std::string, std::unique_ptr<HttpServer>> listeners;
+  {
+    std::lock_guard lock(impl_->listenersMutex);
+    listeners.swap(impl_->keyedListeners);
+  }
+  for (auto& [address, listener] : listeners) listener->Stop();
+}
+
 void StreamService::Stop() {
   if (!impl_) return;
   impl_->stopping = true;  // fetches made for callers end
+  CloseKeyedListeners();
   impl_->media.Stop();
   impl_->engine.EndReaders();  // readers waiting for pieces and metadata return at once
   impl_->server.Stop();

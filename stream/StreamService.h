@@ -41,6 +41,14 @@ class StreamService {
   // loopback and the options carry no usable key.
   bool Start();
   int Port() const;   // the bound port
+  // Answers on `address` as well (one of this machine's interface addresses), for a
+  // renderer on the local network to fetch from while casting: requests reaching it need the
+  // key and get nothing inside opened for them, whatever the service's own address. It takes
+  // the service's own port when that is free there. Returns the base of the addresses
+  // answered there, "http://ADDRESS:PORT/KEY" ("[v6]" for IPv6), the same again for an
+  // address already open, "" when it cannot bind or the service has no key.
+  std::string OpenKeyedListener(const std::string& address);
+  void CloseKeyedListeners();
   void Stop();        // clean shutdown in under 2 s
 
  private:

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/CastCommands.h"
 #include "app/HistoryFile.h"
 #include "app/OwnStreamService.h"
 #include "app/window/Bindings.h"
+#include "app/window/CastBridge.h"
 #include "app/window/FirstPaint.h"
 #include "app/window/MainWindow.h"
 #include "app/window/Pictures.h"
@@ -98,6 +100,10 @@ int main(int argc, char** argv) {
   ui->SetUpdateWindowFactory([] { return new UpdateWindow; });
   auto* shell = new Shell(*window, *program);
   BindEvents(*window, *shell, *program);
+  // Watching elsewhere (renderers, the user's own player), for the own service's page only.
+  InstallCastBridge(*window, [host = program->settings.resolutionHost] { return "http://" + host; },
+                    std::make_shared<CastCommands>(OpenOwnServiceTo, CloseOwnServiceToRenderers,
+                                                   program->settings.externalPlayer));
   QObject::connect(shell, &Shell::exitRequested, &app, &QCoreApplication::quit);
 
   // The created event: reading the information page holds up the window thread, so the

@@ -33,6 +33,20 @@ TEST(UserSettings, TheFileReplacesTheBuildsResolutionHost) {
     EXPECT_EQ(settings.resolutionHost, c.resolutionHost) << c.what;
     EXPECT_EQ(notTaken.size(), c.notTaken) << c.what;
   }
+  // The player a film is handed to: mpv unless the file names another.
+  const std::pair<const char*, const char*> players[] = {
+      {"", "mpv"},
+      {"external-player = vlc --fullscreen", "vlc --fullscreen"},
+      {"external-player = /opt/p/play --title {title} {url}", "/opt/p/play --title {title} {url}"},
+      {"external-player =", "mpv"},
+      {"external-player = mpv\x01", "mpv"},
+  };
+  for (const auto& [text, player] : players) {
+    Settings settings;
+    ApplyUserSettings(settings, dir.Write("player.conf", text));
+    EXPECT_EQ(settings.externalPlayer, player) << text;
+  }
+
   Settings untouched;
   untouched.resolutionHost = "build";
   EXPECT_TRUE(ApplyUserSettings(untouched, dir.Path("missing.conf")).empty());

@@ -155,7 +155,11 @@ TEST_F(MediaRoutesTest, SubtitlesBesideTheVideoAreListedChineseFirstAndServedAsU
       << shifted.body;
   EXPECT_NE(shifted.body.find("00:00:01.000 --> 00:00:01.900\nend"), std::string::npos) << shifted.body;
   EXPECT_EQ(RawGet(Port(), "/subs/" + hash + "/1.vtt").body.find("Hello") != std::string::npos, true);
-  for (const char* bad : {"/subs/" "x/0.vtt", "/subs/HASH/2.vtt", "/subs/HASH/0.srt", "/subs/HASH/-1.vtt"}) {
+  // As SubRip for a renderer on the network, shifted the same way.
+  const RawAnswer subRip = RawGet(Port(), "/subs/" + hash + "/0.srt?start=2");
+  EXPECT_EQ(subRip.Header("Content-Type"), "application/x-subrip; charset=utf-8");
+  EXPECT_TRUE(subRip.body.starts_with("1\n00:00:00,000 --> 00:00:00,500\n中文字幕")) << subRip.body;
+  for (const char* bad : {"/subs/" "x/0.vtt", "/subs/HASH/2.vtt", "/subs/HASH/0.ass", "/subs/HASH/-1.vtt"}) {
     std::string target = bad;
     if (const auto at = target.find("HASH"); at != std::string::npos) target.replace(at, 4, hash);
     EXPECT_EQ(RawGet(Port(), target).status, 404) << target;

@@ -11,6 +11,7 @@ QObject* NewFirstPaintTest();
 QObject* NewPlaybackWindowTest();
 QObject* NewSearchWindowTest();
 QObject* NewUpdateWindowTest();
+QObject* NewCastBridgeTest();
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
   app.setFont(morvane::DefaultFont());
   int failed = 0;
   for (QObject* test : {NewMainWindowTest(), NewQtControlsTest(), NewPlaybackWindowTest(),
-                         NewSearchWindowTest(), NewFirstPaintTest(), NewUpdateWindowTest()}) {
+                         NewSearchWindowTest(), NewFirstPaintTest(), NewUpdateWindowTest(),
+                         NewCastBridgeTest()}) {
     failed += QTest::qExec(test, argc, argv);
     delete test;
   }
